@@ -1,0 +1,160 @@
+#include "os/FileSystem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace os {
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int MakeDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
+}
+
+int MakeDirectories(const std::string& path) {
+  if (path.empty()) return EINVAL;
+  if (IsDirectory(path)) return 0;
+  std::string parent = DirName(path);
+  if (!parent.empty() && parent != path) {
+    int rc = MakeDirectories(parent);
+    if (rc != 0) return rc;
+  }
+  int rc = MakeDirectory(path);
+  return rc == EEXIST && IsDirectory(path) ? 0 : rc;
+}
+
+int RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// Writes all bytes, retrying short writes.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int WriteFileAtomically(const std::string& path, const std::string& content) {
+  std::string tmp = path + ".tmp-XXXXXX";
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return errno;
+  ::fchmod(fd, 0644);
+  if (!WriteAll(fd, content.data(), content.size()) || ::fsync(fd) != 0) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return err ? err : EIO;
+  }
+  ::close(fd);
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    return err;
+  }
+  // Make the rename itself durable.
+  int dfd = ::open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return 0;
+}
+
+bool ReadFile(const std::string& path, std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  content.clear();
+  char buf[8192];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
+  std::fclose(f);
+  return true;
+}
+
+int CopyFileOver(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  struct stat st;
+  if (::fstat(in, &st) != 0) {
+    int err = errno;
+    ::close(in);
+    return err;
+  }
+  // Replace by rename so that a running copy of the target (ETXTBSY) does not block us and a
+  // reader never sees a half-written file.
+  std::string tmp = to + ".tmp-XXXXXX";
+  int out = ::mkstemp(tmp.data());
+  if (out < 0) {
+    int err = errno;
+    ::close(in);
+    return err;
+  }
+  char buf[65536];
+  int err = 0;
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteAll(out, buf, static_cast<size_t>(n))) {
+      err = errno ? errno : EIO;
+      break;
+    }
+  }
+  ::close(in);
+  if (err == 0) ::fchmod(out, st.st_mode & 07777);
+  ::close(out);
+  if (err == 0 && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(tmp.c_str());
+  return err;
+}
+
+std::string DirName(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path.empty() ? "." : "/";
+  size_t slash = path.rfind('/', end);
+  if (slash == std::string::npos) return ".";
+  size_t keep = path.find_last_not_of('/', slash);
+  return keep == std::string::npos ? "/" : path.substr(0, keep + 1);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path.empty() ? "" : "/";
+  size_t slash = path.rfind('/', end);
+  return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
+
+}  // namespace os

@@ -1,0 +1,38 @@
+// Small file-system helpers with errno-style results; no exceptions.
+#pragma once
+
+#include <string>
+
+namespace os {
+
+// Native path separator joining: JoinPath("a", "b") == "a/b".
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Creates one directory level (no parents). Returns 0 or the errno; EEXIST when it exists.
+int MakeDirectory(const std::string& path);
+
+// Creates the directory and any missing parents. Returns 0 or the errno.
+int MakeDirectories(const std::string& path);
+
+// Deletes a file (not a directory). Returns 0 or the errno.
+int RemoveFile(const std::string& path);
+
+// Writes the whole content atomically: temporary file in the same directory, fsync, rename.
+// Returns 0 or the errno; on failure the old file is untouched.
+int WriteFileAtomically(const std::string& path, const std::string& content);
+
+// Reads a whole file; false when it cannot be opened.
+bool ReadFile(const std::string& path, std::string& content);
+
+// Copies a file over the destination, keeping the source's permission bits.
+// Returns 0 or the errno (ETXTBSY, EACCES, ...).
+int CopyFileOver(const std::string& from, const std::string& to);
+
+// Directory part of a path ("/a/b/c" -> "/a/b"), and the last component ("c").
+std::string DirName(const std::string& path);
+std::string BaseName(const std::string& path);
+
+}  // namespace os

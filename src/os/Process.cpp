@@ -1,0 +1,204 @@
+#include "os/Process.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "os/FileSystem.h"
+
+extern char** environ;
+
+namespace os {
+
+namespace {
+
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+void SetArguments(int argc, char** argv) {
+  Arguments().assign(argv, argv + argc);
+}
+
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return Arguments().empty() ? std::string() : Arguments()[0];
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableDir() {
+  return DirName(ExecutablePath()) + "/";
+}
+
+std::string ApplicationName() {
+  std::string name = BaseName(ExecutablePath());
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+  return name;
+}
+
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes are literal unless they precede a quote: then each must be doubled.
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  out += '"';
+  return out;
+}
+
+std::string ArgumentString() {
+  std::string out;
+  const auto& args = Arguments();
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (i > 1) out += ' ';
+    out += QuoteArgument(args[i]);
+  }
+  return out;
+}
+
+std::string FullCommandLine() {
+  const auto& args = Arguments();
+  std::string program = args.empty() ? ExecutablePath() : args[0];
+  // The program token takes no escapes: it is quoted as a whole when it holds blanks.
+  if (program.find_first_of(" \t") != std::string::npos) program = "\"" + program + "\"";
+  std::string rest = ArgumentString();
+  return rest.empty() ? program : program + " " + rest;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& cmd) {
+  std::vector<std::string> out;
+  size_t i = 0, n = cmd.size();
+  // The program name: up to the closing quote, or up to the first blank; no escapes.
+  std::string first;
+  if (i < n && cmd[i] == '"') {
+    ++i;
+    while (i < n && cmd[i] != '"') first += cmd[i++];
+    if (i < n) ++i;
+  } else {
+    while (i < n && !IsBlank(cmd[i])) first += cmd[i++];
+  }
+  out.push_back(first);
+  for (;;) {
+    while (i < n && IsBlank(cmd[i])) ++i;
+    if (i >= n) break;
+    std::string arg;
+    bool quoted = false;
+    while (i < n && (quoted || !IsBlank(cmd[i]))) {
+      if (cmd[i] == '\\') {
+        size_t count = 0;
+        while (i < n && cmd[i] == '\\') {
+          ++count;
+          ++i;
+        }
+        if (i < n && cmd[i] == '"') {
+          arg.append(count / 2, '\\');
+          if (count % 2 == 1) {
+            arg += '"';
+            ++i;
+          }
+        } else {
+          arg.append(count, '\\');
+        }
+      } else if (cmd[i] == '"') {
+        if (quoted && i + 1 < n && cmd[i + 1] == '"') {
+          arg += '"';  // "" inside quotes is a literal quote
+          i += 2;
+        } else {
+          quoted = !quoted;
+          ++i;
+        }
+      } else {
+        arg += cmd[i++];
+      }
+    }
+    out.push_back(arg);
+  }
+  return out;
+}
+
+bool IsExecutableRunning(const std::string& executablePath, bool* error) {
+  if (error) *error = false;
+  char resolved[PATH_MAX];
+  std::string target = ::realpath(executablePath.c_str(), resolved) ? resolved : executablePath;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) {
+    if (error) *error = true;
+    return false;
+  }
+  bool found = false;
+  while (dirent* e = ::readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    char buf[PATH_MAX];
+    std::string link = std::string("/proc/") + e->d_name + "/exe";
+    ssize_t len = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (len <= 0) continue;
+    if (std::string(buf, static_cast<size_t>(len)) == target) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
+
+pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
+                   int* error) {
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // The game gets default signal handling, whatever the launcher installed.
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, executable.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    if (error) *error = rc;
+    return -1;
+  }
+  if (error) *error = 0;
+  return pid;
+}
+
+int WaitProcess(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace os

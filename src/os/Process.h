@@ -1,0 +1,50 @@
+// The running launcher (its path, name and command line) and other processes.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace os {
+
+// Records the process's arguments; called once by main before anything else.
+void SetArguments(int argc, char** argv);
+
+// Full path of the running executable (/proc/self/exe resolved).
+std::string ExecutablePath();
+
+// Directory of the executable with a trailing '/', like the original "up to the last backslash".
+std::string ExecutableDir();
+
+// The application name: the executable's file name without directory (and without ".exe").
+std::string ApplicationName();
+
+// The argument string after the program name, rebuilt from argv with the inverse of the
+// Windows quoting rules (so SplitCommandLine of it gives argv[1..] back).
+std::string ArgumentString();
+
+// The whole command line: the quoted program path followed by ArgumentString().
+std::string FullCommandLine();
+
+// Splits a command line by the Windows rules (CommandLineToArgvW): the first token ends at the
+// first blank outside quotes and takes no backslash escapes; later tokens follow the backslash
+// and quote rules.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// Quotes one argument so that SplitCommandLine gives it back unchanged.
+std::string QuoteArgument(const std::string& arg);
+
+// True when a process whose executable resolves to exactly this path is running.
+// error is set when /proc cannot be read at all.
+bool IsExecutableRunning(const std::string& executablePath, bool* error = nullptr);
+
+// Starts a process without a shell: the executable runs with argv = SplitCommandLine(commandLine)
+// (so argv[0] is the command line's first token, as on Windows), in the working directory cwd,
+// with the launcher's environment. Returns the pid or -1 (errno in *error).
+pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
+                   int* error = nullptr);
+
+// Waits without a time limit until the process ends; returns its exit status or -1.
+int WaitProcess(pid_t pid);
+
+}  // namespace os

@@ -1,0 +1,88 @@
+#include "os/ShellFolders.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <glib.h>
+#include <sys/stat.h>
+
+#include "os/FileSystem.h"
+
+namespace os {
+
+std::string StartMenuDir() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data) return JoinPath(data, "applications");
+  const char* home = std::getenv("HOME");
+  return JoinPath(std::string(home ? home : "/tmp") + "/.local/share", "applications");
+}
+
+std::string DesktopDir() {
+  // XDG_DESKTOP_DIR from the environment wins (tests and sandboxes); else the user-dirs setting.
+  if (const char* d = std::getenv("XDG_DESKTOP_DIR"); d && *d) return d;
+  g_reload_user_special_dirs_cache();
+  const char* dir = g_get_user_special_dir(G_USER_DIRECTORY_DESKTOP);
+  if (dir && *dir) return dir;
+  const char* home = std::getenv("HOME");
+  return JoinPath(home ? home : "/tmp", "Desktop");
+}
+
+const char* LinkExtension() { return ".desktop"; }
+
+namespace {
+
+// Quotes an Exec argument by the desktop-entry rules: inside double quotes, '"', '`', '$' and '\'
+// are escaped with a backslash; '%' is doubled everywhere (field codes).
+std::string QuoteExecArg(const std::string& arg) {
+  bool plain = !arg.empty();
+  for (char c : arg)
+    if (!(g_ascii_isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '=' || c == ',' || c == '+' ||
+          c == ':'))
+      plain = false;
+  if (plain) return arg;
+  std::string out = "\"";
+  for (char c : arg) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Values of a desktop entry are escaped for \n, \t, \r and \\ (the file is line oriented).
+std::string EscapeValue(const std::string& v) {
+  std::string out;
+  for (char c : v) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int CreateLinkFile(const std::string& target, const std::string& linkPath, const std::string& arguments) {
+  std::string name = BaseName(linkPath);
+  std::string ext = LinkExtension();
+  if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
+    name.resize(name.size() - ext.size());
+  std::string exec = QuoteExecArg(target);
+  // The arguments are one text as the link stores them; split at blanks like a shell link's.
+  gchar** argv = nullptr;
+  gint argc = 0;
+  if (!arguments.empty() && g_shell_parse_argv(arguments.c_str(), &argc, &argv, nullptr)) {
+    for (gint i = 0; i < argc; ++i) exec += " " + QuoteExecArg(argv[i]);
+    g_strfreev(argv);
+  }
+  std::string entry = "[Desktop Entry]\nType=Application\nName=" + EscapeValue(name) + "\nExec=" + EscapeValue(exec) +
+                      "\nTerminal=false\n";
+  int rc = WriteFileAtomically(linkPath, entry);
+  if (rc != 0) return rc;
+  return ::chmod(linkPath.c_str(), 0755) == 0 ? 0 : errno;
+}
+
+}  // namespace os

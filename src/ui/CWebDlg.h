@@ -1,0 +1,52 @@
+// The main window's logic. It owns the content window, implements the window operations the
+// update worker calls from its thread (each hops to the UI thread and waits; once the window is
+// gone they return at once), and the close/cancel/destroy paths.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ui/CWebCDlg.h"
+#include "ui/IContentView.h"
+#include "update/IWindowOperations.h"
+
+class CWebDlg : public IWindowOperations {
+ public:
+  CWebDlg();
+  ~CWebDlg() override;
+  CWebDlg(const CWebDlg&) = delete;
+  CWebDlg& operator=(const CWebDlg&) = delete;
+
+  // UI thread: creation of the content window (WM_CREATE), and the view of the main window.
+  void CreateContent();
+  CWebCDlg* Content() const { return content_.get(); }
+  void AttachView(IMainWindowView* view);
+  IMainWindowView* View() const { return view_; }
+
+  // UI thread, once the views exist: starts the update worker (WM_INITDIALOG step 6).
+  void StartUpdateWorker();
+
+  // IWindowOperations: called on the update worker's thread.
+  void InitWebBrower() override;
+  void SetProgress(const std::string& message, const std::string& progressText, int percent,
+                   int downloading) override;
+  void ShowProgressView() override;
+  void ShowMessageView() override;
+  void SetReady() override;
+
+  // Script bridge entry; empty when there is no content window. UI thread.
+  std::string JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters);
+
+  // Close button: "Laucher Stop", save the resume state, end the modal run (OK), signal the platform.
+  void Close();
+  // After the game ended: "Laucher Stop", save the resume state, end the modal run (cancel).
+  void Cancel();
+  // The window manager's close (WM_COMMAND 2): ends the run.
+  void OnSystemClose();
+  // WM_DESTROY: save the resume state, log "wnd destory". UI thread.
+  void OnDestroy();
+
+ private:
+  std::unique_ptr<CWebCDlg> content_;
+  IMainWindowView* view_ = nullptr;
+};

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "os/Prefix.h"
+#include "os/ShellFolders.h"
+#include "support/Sandbox.h"
+
+using namespace os;
+
+TEST(FileSystem, PathPartsAndAtomicWrite) {
+  struct Case {
+    const char* path;
+    const char* dir;
+    const char* base;
+  } cases[] = {{"/a/b/c", "/a/b", "c"}, {"/a/b/", "/a", "b"}, {"c", ".", "c"}, {"/c", "/", "c"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(DirName(c.path), c.dir) << c.path;
+    EXPECT_EQ(BaseName(c.path), c.base) << c.path;
+  }
+  Sandbox box;
+  std::string file = box.Root() + "/state.dat";
+  ASSERT_EQ(WriteFileAtomically(file, "one"), 0);
+  ASSERT_EQ(WriteFileAtomically(file, "two"), 0);
+  EXPECT_EQ(Sandbox::ReadFile(file), "two");
+  EXPECT_NE(WriteFileAtomically(box.Root() + "/missing/state.dat", "x"), 0);
+  EXPECT_EQ(MakeDirectory(box.Root() + "/x/y"), ENOENT) << "one level only";
+  EXPECT_EQ(MakeDirectories(box.Root() + "/x/y"), 0);
+}
+
+TEST(Prefix, DrivesAndContainment) {
+  Sandbox box;
+  EXPECT_FALSE(DriveExists('C'));
+  ASSERT_TRUE(EnsurePrefix());
+  EXPECT_TRUE(DriveExists('C'));
+  EXPECT_FALSE(DriveExists('D'));
+  EXPECT_EQ(DriveRoot('C'), box.Prefix() + "/drive_c");
+  EXPECT_TRUE(IsInsidePrefix(box.Prefix() + "/drive_c/qvx-harlu7"));
+  EXPECT_FALSE(IsInsidePrefix(box.Prefix()));
+  EXPECT_FALSE(IsInsidePrefix(box.Prefix() + "/drive_c/../../outside"));
+  EXPECT_FALSE(IsInsidePrefix("/tmp"));
+  EXPECT_FALSE(IsInsidePrefix("relative/path"));
+  // A symlink inside the prefix that points outside does not count as inside.
+  ASSERT_EQ(symlink(box.Root().c_str(), (box.Prefix() + "/drive_c/escape").c_str()), 0);
+  EXPECT_FALSE(IsInsidePrefix(box.Prefix() + "/drive_c/escape/home"));
+}
+
+TEST(CodePage, Utf16AndCaseRules) {
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a中\U0001F600")), "a中\U0001F600");
+  EXPECT_EQ(Utf16Length("a中\U0001F600"), 4u);
+  EXPECT_EQ(TruncateUtf16("a中\U0001F600", 3), "a中") << "a surrogate pair is never split";
+  EXPECT_TRUE(EqualsNoCase("/UNINSTALL", "/uninstall"));
+  EXPECT_FALSE(EqualsNoCase("/uninstall x", "/uninstall"));
+}
+
+TEST(ShellFolders, DesktopEntryQuotesTargetAndArguments) {
+  Sandbox box;
+  std::string link = box.Root() + "/qvx-uninstall.desktop";
+  ASSERT_EQ(CreateLinkFile("/opt/my games/qvx_a$b", link, "/uninstall"), 0);
+  std::string text = Sandbox::ReadFile(link);
+  EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
+  EXPECT_NE(text.find("Name=qvx-uninstall\n"), std::string::npos);
+  EXPECT_NE(text.find("Exec=\"/opt/my games/qvx_a\\\\$b\" /uninstall\n"), std::string::npos) << text;
+  struct stat st;
+  ASSERT_EQ(stat(link.c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
