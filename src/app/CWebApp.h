@@ -45,6 +45,10 @@ class CWebApp {
   CImpIDispatch* ScriptBridge() const { return scriptBridge_.get(); }
   CWebDlg* MainWindow() const { return mainWindow_; }
 
+  // The install-directory rule: drive C:, then D:, then the registry's "InstallPath", then the
+  // launcher directory (which ends in '/') followed by "qvx-<channel>".
+  static std::string SettleInstallDir(const std::string& registryValue, const std::string& launcherDir);
+
   // The game executable: <DataDir>/qvx/qvx.
   std::string GameExecutablePath() const;
 

@@ -1,0 +1,109 @@
+// Start-up: the install-directory rule, and the real launcher binary in a sandbox (no display).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/CWebApp.h"
+#include "os/FileSystem.h"
+#include "os/InstanceLock.h"
+#include "os/Registry.h"
+#include "support/Sandbox.h"
+
+namespace {
+
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvx";
+
+struct RunResult {
+  int status = -1;
+  std::string err;
+};
+
+// Runs the launcher binary without a display; stderr is captured.
+RunResult RunLauncher(const Sandbox& box, const std::string& args = "") {
+  const char* exe = std::getenv("VELLMORA_EXE");
+  std::string errFile = box.Root() + "/stderr.txt";
+  std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 '" + std::string(exe ? exe : "vellmora") + "' " +
+                    args + " 2>'" + errFile + "' >/dev/null";
+  RunResult r;
+  r.status = RunShell(cmd);
+  r.err = Sandbox::ReadFile(errFile);
+  return r;
+}
+
+}  // namespace
+
+TEST(InstallDir, DriveCThenDriveDThenRegistryThenLauncherDirectory) {
+  struct Case {
+    bool c, d;
+    const char* registry;
+    const char* expect;  // relative to the prefix, or absolute when it starts with '/'
+  } cases[] = {
+      {true, true, "/elsewhere/qvx", "drive_c/qvx-harlu7"},
+      {true, false, "", "drive_c/qvx-harlu7"},
+      {false, true, "/elsewhere/qvx", "drive_d/qvx-harlu7"},
+      {false, false, "/elsewhere/qvx", "/elsewhere/qvx"},
+      {false, false, "", "/opt/launcher/qvx-harlu7"},
+  };
+  for (const auto& c : cases) {
+    Sandbox box;
+    box.MakeDrives(c.c, c.d);
+    std::string expect = c.expect[0] == '/' ? c.expect : box.Prefix() + "/" + c.expect;
+    EXPECT_EQ(CWebApp::SettleInstallDir(c.registry, "/opt/launcher/"), expect)
+        << "C:" << c.c << " D:" << c.d << " registry:" << c.registry;
+  }
+}
+
+TEST(Launcher, FirstRunSettlesTheLayoutAndLogsTheNextRun) {
+  Sandbox box;
+  RunResult first = RunLauncher(box);
+  std::string install = box.InstallDir();
+  EXPECT_TRUE(os::IsDirectory(install + "/client"));
+  // The very first run opens its log before the directory exists: it stays silent.
+  RunResult second = RunLauncher(box);
+  std::string log = Sandbox::ReadFile(install + "/vellmora.log");
+  std::regex lines(R"(\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitApplication::227\] )" +
+                   install + R"(\n)");
+  EXPECT_TRUE(std::regex_search(log, lines)) << log;
+  EXPECT_NE(log.find("[CWebApp::InitApplication::228] " + install + "/client\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("[CWebApp::InitInstance::130] Laucher Start\n"), std::string::npos) << log;
+  // A third run truncates the log: the start-up lines appear once.
+  RunLauncher(box);
+  log = Sandbox::ReadFile(install + "/vellmora.log");
+  EXPECT_EQ(log.find("Laucher Start"), log.rfind("Laucher Start")) << log;
+}
+
+TEST(Launcher, UncreatableInstallDirGivesTheDataDirectoryMessage) {
+  Sandbox box;
+  box.MakeDrives(true);
+  Sandbox::WriteFile(box.InstallDir(), "a file where the directory belongs");
+  RunResult r = RunLauncher(box);
+  EXPECT_EQ(r.status, 1) << "ends with a failure code, without a window";
+  EXPECT_NE(r.err.find("创建数据目录失败,错误id:17"), std::string::npos) << r.err;  // EEXIST
+}
+
+TEST(Launcher, SecondInstanceIsRefused) {
+  Sandbox box;
+  os::InstanceLock other;  // stands for a launcher that is already running
+  ASSERT_EQ(other.Acquire("qvx"), os::InstanceLock::Result::Acquired);
+  RunResult r = RunLauncher(box);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("游戏已启动"), std::string::npos) << r.err;
+  std::string log = Sandbox::ReadFile(box.InstallDir() + "/vellmora.log");
+  EXPECT_EQ(log.find("Laucher Start"), std::string::npos);
+}
+
+TEST(Launcher, RegistryValueIsUsedWithoutDrives) {
+  Sandbox box;
+  os::MakeDirectories(box.Prefix());  // a prefix without drives: no C:, no D:
+  std::string target = box.Root() + "/games/qvx-custom";
+  os::MakeDirectories(box.Root() + "/games");
+  ASSERT_EQ(os::RegCreateKey(os::RegRoot::CurrentUser, kUninstallKey), os::kRegSuccess);
+  ASSERT_EQ(os::RegSetString(os::RegRoot::CurrentUser, kUninstallKey, "InstallPath", target), os::kRegSuccess);
+  RunLauncher(box);
+  EXPECT_TRUE(os::IsDirectory(target + "/client"));
+  EXPECT_FALSE(os::PathExists(box.DriveC()));
+}
