@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   ui::UiThreadInit();
 
   CWebApp app;
-  app.SetWindowRunner([](CWebDlg& dlg) { RunLauncherWindow(dlg); });
+  app.SetWindowRunner([&app](CWebDlg& dlg) { RunLauncherWindow(dlg, app.ScriptBridge()); });
   if (!app.InitApplication()) return 1;
   app.InitInstance();
   return app.ExitInstance();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -41,6 +42,10 @@ class CWebCDlg {
   // Starts the game and waits for it (blocks the calling thread), then closes the launcher.
   void LaunchGame();
 
+  // Tests: replaces what starting the game does (LaunchGame when empty), so that the ready/login
+  // race can count the starts. Set before the race begins.
+  void SetLaunchActionForTesting(std::function<void()> action) { launchAction_ = std::move(action); }
+
   // The position last given to the progress bar (read by SetProgress; written from any thread).
   int ProgressPos() const { return progressPos_.load(); }
 
@@ -57,6 +62,8 @@ class CWebCDlg {
   bool ready_ = false;
   bool loggedIn_ = false;
   std::string loginParameters_;
+
+  std::function<void()> launchAction_;
 
   // The started game.
   pid_t gamePid_ = 0;

@@ -24,6 +24,8 @@ class IContentView {
   // Stores the progress bar's position and repaints it.
   virtual void SetProgressPos(int pos) = 0;
   virtual void Navigate(const std::string& url) = 0;
+  // The Ready flag changed: the page's synchronous view of it is brought up to date.
+  virtual void OnReadyChanged(bool /*ready*/) {}
 };
 
 // What the main window's logic needs from its on-screen view. UI thread only.

@@ -1,0 +1,130 @@
+#include "browser/CWebBrowserHelper.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cwctype>
+
+#include "log/LauncherLog.h"
+#include "net/MachineInfo.h"
+#include "os/CodePage.h"
+#include "os/Process.h"
+#include "os/Registry.h"
+
+std::function<bool()> CWebBrowserHelper::is64BitWindows = [] { return MachineInfo::Is64BitWindows(); };
+
+namespace {
+
+std::string Format(const char* fmt, long status, int error) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, static_cast<int>(status), error);
+  return buf;
+}
+
+}  // namespace
+
+const std::string& CWebBrowserHelper::NarrowApplicationName() {
+  static const std::string name = os::Utf8ToAnsi(os::ApplicationName());
+  return name;
+}
+
+std::string CWebBrowserHelper::EmulationKey() {
+  return is64BitWindows()
+             ? "Software\\Wow6432Node\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION"
+             : "Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+}
+
+std::string CWebBrowserHelper::VersionKey() {
+  return is64BitWindows() ? "SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer"
+                          : "SOFTWARE\\Microsoft\\Internet Explorer";
+}
+
+uint32_t CWebBrowserHelper::EmulationValue(int v) {
+  if (v >= 10) return static_cast<uint32_t>(static_cast<int64_t>(v) * 1000 + 1);
+  if (v == 8 || v == 9) return static_cast<uint32_t>(v * 1111);
+  return 7000;
+}
+
+// The text is cut before its first "." (when one follows the first character) and read like
+// _wtol: leading blanks, an optional sign, digits up to the first non-digit, clamped to 32 bits.
+int CWebBrowserHelper::MajorVersionFromText(const std::u16string& text) {
+  std::u16string t = text;
+  const size_t dot = t.find(u'.', 1);
+  if (!t.empty() && dot != std::u16string::npos) t = t.substr(0, t.find(u'.'));
+  size_t i = 0;
+  while (i < t.size() && std::iswspace(static_cast<wint_t>(t[i]))) ++i;
+  bool negative = false;
+  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) negative = t[i++] == u'-';
+  int64_t n = 0;
+  for (; i < t.size() && t[i] >= u'0' && t[i] <= u'9'; ++i) {
+    n = n * 10 + (t[i] - u'0');
+    if (n > static_cast<int64_t>(INT_MAX) + 1) break;
+  }
+  if (negative) n = -n;
+  if (n > INT_MAX) n = INT_MAX;
+  if (n < INT_MIN) n = INT_MIN;
+  return static_cast<int>(n);
+}
+
+int CWebBrowserHelper::GetBrowserVersion() {
+  static const char* const kNames[] = {"svcVersion", "svcUpdateVersion", "Version", "W2kVersion"};
+  const std::string key = VersionKey();
+  int maximum = 0;
+  for (const char* name : kNames) {
+    long status = os::RegOpenKey(os::RegRoot::LocalMachine, key);
+    if (status != os::kRegSuccess) {
+      LogError(Format("QueryRegistryKey lret:%d error:%d", status, errno), "CWebBrowserHelper::GetBrowserVersion",
+               "CWebBrowserHelper", 133);
+      continue;
+    }
+    // A zero-filled buffer of 1,024 UTF-16 units; a longer value does not fit and reads as nothing.
+    std::u16string buffer(1024, u'\0');
+    os::RegType type = os::RegType::None;
+    std::string data;
+    status = os::RegQueryValue(os::RegRoot::LocalMachine, key, name, type, data);
+    if (status == os::kRegSuccess && data.size() > buffer.size() * 2) status = os::kRegMoreData;
+    if (status != os::kRegSuccess) {
+      LogError(Format("QueryRegistryKey lret:%d error:%d", status, errno), "CWebBrowserHelper::GetBrowserVersion",
+               "CWebBrowserHelper", 143);
+    } else {
+      for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        buffer[i / 2] = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                              (static_cast<unsigned char>(data[i + 1]) << 8));
+      }
+    }
+    const size_t end = buffer.find(u'\0');
+    const std::u16string text = buffer.substr(0, end == std::u16string::npos ? buffer.size() : end);
+    if (text.empty()) continue;
+    const int v = MajorVersionFromText(text);
+    if (v > maximum) maximum = v;
+  }
+  return maximum;
+}
+
+void CWebBrowserHelper::FixBrowserVersion_Internal(const std::string& rootName, const std::string& valueName,
+                                                   uint32_t value) {
+  const os::RegRoot root =
+      rootName == "HKEY_LOCAL_MACHINE" ? os::RegRoot::LocalMachine : os::RegRoot::CurrentUser;
+  const std::string key = EmulationKey();
+  long status = os::RegCreateKey(root, key);
+  if (status != os::kRegSuccess) {
+    LogError(Format("SetRegisties lret:%d error:%d", status, errno), "CWebBrowserHelper::FixBrowserVersion_Internal",
+             "CWebBrowserHelper", 94);
+    return;
+  }
+  status = os::RegSetDword(root, key, os::AnsiToUtf8(valueName), value);
+  if (status != os::kRegSuccess) {
+    LogError(Format("SetRegisties lret:%d error:%d", status, errno), "CWebBrowserHelper::FixBrowserVersion_Internal",
+             "CWebBrowserHelper", 106);
+  }
+}
+
+void CWebBrowserHelper::FixBrowserVersion() {
+  const std::string& app = NarrowApplicationName();
+  uint32_t value = EmulationValue(GetBrowserVersion());
+  FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", app + ".exe", value);
+  FixBrowserVersion_Internal("HKEY_CURRENT_USER", app + ".exe", value);
+  value = EmulationValue(GetBrowserVersion());
+  FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", "WebBrowserTool.exe", value);
+  FixBrowserVersion_Internal("HKEY_CURRENT_USER", "WebBrowserTool.exe", value);
+}

@@ -1,0 +1,60 @@
+// The embedded page: a WebKitGTK view that behaves like part of the launcher. No context menu,
+// no scroll bars (the wheel still scrolls), refresh/open/print/new-window keys swallowed, script
+// alerts and confirms shown as the launcher's own error box, new windows sent to the default
+// browser, and window.external with exactly JavascriptToCsharp, AppLogin and IsDownLoadComplete.
+// The view stays hidden until its main document has loaded. UI thread only.
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class WebViewHost {
+ public:
+  // A call from the page's external object: dispatch id (1 JavascriptToCsharp, 2 AppLogin) and the
+  // script's arguments in reverse order, as strings.
+  using ExternalCall = std::function<void(int dispid, const std::vector<std::string>& reversedArgs)>;
+  using UriOpener = std::function<void(const std::string& uri)>;
+
+  WebViewHost(ExternalCall onExternalCall, UriOpener openExternally);
+  ~WebViewHost();
+  WebViewHost(const WebViewHost&) = delete;
+  WebViewHost& operator=(const WebViewHost&) = delete;
+
+  GtkWidget* Widget() const { return GTK_WIDGET(view_); }
+  WebKitWebView* View() const { return view_; }
+
+  void Navigate(const std::string& url);
+
+  // The values the page reads back synchronously: IsDownLoadComplete() and the launcher path
+  // that JavascriptToCsharp("GetCommandLine", ...) answers.
+  void SetMirror(bool ready, const std::string& launcherPath);
+
+  // How many times the page asked for a second view (always refused).
+  int NewViewRequests() const { return newViewRequests_; }
+
+  // Opens a URI with the user's default handler (the default opener).
+  static void OpenWithDefaultBrowser(const std::string& uri);
+
+ private:
+  void InstallScript();
+
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer);
+  static gboolean OnKeyPress(GtkWidget*, GdkEventKey*, gpointer);
+  static gboolean OnScroll(GtkWidget*, GdkEventScroll*, gpointer);
+  static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer);
+  static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
+  static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer);
+  static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer);
+
+  WebKitWebView* view_ = nullptr;
+  WebKitUserContentManager* content_ = nullptr;
+  ExternalCall onExternalCall_;
+  UriOpener openExternally_;
+  bool ready_ = false;
+  std::string launcherPath_;
+  int newViewRequests_ = 0;
+};

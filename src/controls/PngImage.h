@@ -1,0 +1,39 @@
+// A decoded PNG picture as an owned Cairo image surface (ARGB32, premultiplied).
+#pragma once
+
+#include <cairo.h>
+
+#include <string>
+
+class PngImage {
+ public:
+  PngImage() = default;
+  explicit PngImage(cairo_surface_t* surface) : surface_(surface) {}
+  ~PngImage() { Reset(); }
+  PngImage(const PngImage&) = delete;
+  PngImage& operator=(const PngImage&) = delete;
+  PngImage(PngImage&& other) noexcept : surface_(other.surface_) { other.surface_ = nullptr; }
+  PngImage& operator=(PngImage&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      surface_ = other.surface_;
+      other.surface_ = nullptr;
+    }
+    return *this;
+  }
+
+  // Loads a PNG file; an empty image when the file is missing or not a PNG.
+  static PngImage Load(const std::string& path);
+
+  bool Empty() const { return surface_ == nullptr; }
+  cairo_surface_t* Surface() const { return surface_; }
+  int Width() const { return surface_ ? cairo_image_surface_get_width(surface_) : 0; }
+  int Height() const { return surface_ ? cairo_image_surface_get_height(surface_) : 0; }
+
+ private:
+  void Reset() {
+    if (surface_) cairo_surface_destroy(surface_);
+    surface_ = nullptr;
+  }
+  cairo_surface_t* surface_ = nullptr;
+};

@@ -1,0 +1,21 @@
+// GTK widgets that show the Cairo controls. The control objects stay with the caller and must
+// outlive their widgets. UI thread only.
+#pragma once
+
+#include <gtk/gtk.h>
+
+class CGradientProgressCtrl;
+class CPngButton;
+class CStaticEx;
+
+// A drawing area that paints the bar; repaint with gtk_widget_queue_draw after a change.
+GtkWidget* NewProgressWidget(CGradientProgressCtrl* bar);
+
+// A drawing area that paints the label's text over what lies behind it. It takes no clicks, so
+// a press on a label drags the window like a press on the background.
+GtkWidget* NewLabelWidget(CStaticEx* label);
+
+// A 46 x 46 button: hover, press and release feed the button's state machine; the pointer grab
+// GTK takes on a press delivers the release even after the pointer left the button, and double
+// clicks arrive as two plain press/release pairs. Insensitive widgets show the disabled face.
+GtkWidget* NewPngButtonWidget(CPngButton* button);

@@ -1,0 +1,204 @@
+// The content window's login side: the Ready/LoggedIn pair, the script bridge's targets and the
+// game launch. Setting one flag and testing the other is one step under flagLock_, so the game
+// starts exactly once, on whichever thread completes the pair.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "log/LauncherLog.h"
+#include "net/WebLogger.h"
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "os/MessageBox.h"
+#include "os/Process.h"
+#include "os/WindowMessage.h"
+#include "platform/CWindowMessageHandler.h"
+#include "ui/CWebCDlg.h"
+#include "ui/CWebDlg.h"
+#include "ui/UiThread.h"
+#include "update/CGameRemoteConfig.h"
+#include "update/RemoteConfigTable.h"
+#include "update/UpdateState.h"
+
+namespace {
+
+constexpr char kModule[] = "CWebCDlg";
+
+// The longest game command line, in UTF-16 units (the original fixed buffer, without its NUL).
+constexpr size_t kMaxCommandLine = 2047;
+// The longest line read from luapath.txt, in UTF-16 units.
+constexpr size_t kMaxLuaPath = 259;
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// First line of luapath.txt in the current directory, line feed included, as text-mode input
+// gives it (CR LF reads as LF). Empty optional when the file is missing or does not open.
+std::optional<std::string> ReadLuaPath() {
+  if (!os::PathExists("luapath.txt")) return std::nullopt;
+  std::unique_ptr<FILE, FileCloser> file(std::fopen("luapath.txt", "r"));
+  if (!file) return std::nullopt;
+  std::string line;
+  int c;
+  while ((c = std::fgetc(file.get())) != EOF) {
+    line += static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.erase(line.size() - 2, 1);
+  return os::TruncateUtf16(os::AnsiToUtf8(line), kMaxLuaPath);
+}
+
+}  // namespace
+
+// Any thread (the update worker, normally).
+void CWebCDlg::SetReady() {
+  bool start;
+  {
+    std::lock_guard<std::mutex> hold(flagLock_);
+    ready_ = true;
+    LogInfo("is ready", "CWebCDlg::SetReady", kModule, 168);
+    start = loggedIn_;
+  }
+  if (start) {
+    if (launchAction_) {
+      launchAction_();
+    } else {
+      LaunchGame();
+    }
+  }
+}
+
+bool CWebCDlg::IsReady() const {
+  std::lock_guard<std::mutex> hold(flagLock_);
+  return ready_;
+}
+
+bool CWebCDlg::IsLoggedIn() const {
+  std::lock_guard<std::mutex> hold(flagLock_);
+  return loggedIn_;
+}
+
+std::string CWebCDlg::LoginParameters() const {
+  std::lock_guard<std::mutex> hold(flagLock_);
+  return loginParameters_;
+}
+
+// UI thread (the page's calls).
+std::string CWebCDlg::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {
+  LogInfo(os::TruncateUtf16("method:" + method + ",paramters:" + parameters, 2047),
+          "CWebCDlg::JavascriptToCPLUSPLUS", kModule, 185);
+  std::string result;
+  if (method == "LoginResult") {
+    OnLoginResult(parameters);
+  } else if (method == "GetCommandLine") {
+    result = os::ExecutablePath();
+  }
+  return result;
+}
+
+// UI thread. A login is accepted once per run; a refused verdict lets the page report again.
+void CWebCDlg::OnLoginResult(const std::string& parameters) {
+  if (IsLoggedIn()) {
+    LogInfo("already login", "CWebCDlg::OnLoginResult", kModule, 377);
+    return;
+  }
+  if (parameters.empty()) {
+    LogInfo("paramters is error!", "CWebCDlg::OnLoginResult", kModule, 385);
+    return;
+  }
+  const size_t bar = parameters.find('|');
+  if (bar == std::string::npos) {
+    LogInfo("paramters is error!", "CWebCDlg::OnLoginResult", kModule, 392);
+    return;
+  }
+  const std::string verdict = parameters.substr(0, bar);
+  const size_t next = parameters.find('|', bar + 1);
+  const std::string loginParameters =
+      parameters.substr(bar + 1, next == std::string::npos ? std::string::npos : next - bar - 1);
+  if (!os::EqualsNoCase(verdict, "true")) {
+    os::ShowMessageBox("登录验证未通过", os::ApplicationName(), os::MsgIcon::Warning, os::MsgButtons::Ok);
+    return;
+  }
+
+  bool start;
+  {
+    std::lock_guard<std::mutex> hold(flagLock_);
+    if (loggedIn_) {
+      LogInfo("already login", "CWebCDlg::OnLoginResult", kModule, 377);
+      return;
+    }
+    LogInfo("is logic suc!", "CWebCDlg::OnLoginResult", kModule, 402);
+    loggedIn_ = true;
+    loginParameters_ = loginParameters;
+    start = ready_;
+  }
+  if (start) {
+    if (launchAction_) {
+      launchAction_();
+    } else {
+      LaunchGame();
+    }
+  }
+}
+
+// The thread that completed the ready/login pair; blocks it until the game ends. The window
+// operations (hide, the window id, the modal end) hop to the UI thread.
+void CWebCDlg::LaunchGame() {
+  WebLogger::Instance().LogEvent(GameStart);
+  WebLogger::Instance().Log("game start");
+
+  // The directories start-up settled (handed to the update state before any window exists).
+  const std::string dataDir = UpdateState::Instance().DataDir();
+  const std::string executable = os::JoinPath(dataDir, "qvx/qvx");
+  LogInfo(executable, "CWebCDlg::LaunchGame", kModule, 435);
+  const std::string workingDir = os::JoinPath(dataDir, "qvx");
+  LogInfo(workingDir, "CWebCDlg::LaunchGame", kModule, 439);
+
+  std::string commandLine = os::FullCommandLine() + " --parameters=" + LoginParameters() +
+                            " --plat_extra=" + GetCustomParameters();
+  if (std::optional<std::string> luaPath = ReadLuaPath()) commandLine += " --luapath=" + *luaPath;
+
+  LogInfo(commandLine, "CWebCDlg::LaunchGame", kModule, 462);
+  LogInfo("LaunchGame", "CWebCDlg::LaunchGame", kModule, 463);
+
+  gamePid_ = 0;
+  pid_t pid = -1;
+  const size_t length = os::Utf16Length(commandLine);
+  if (length > kMaxCommandLine) {
+    // A cut command line would hand the game a truncated argument; the start is refused instead.
+    LogError("command line too long:" + std::to_string(length), "CWebCDlg::LaunchGame", kModule, 464);
+  } else if (!dataDir.empty()) {
+    pid = os::SpawnProcess(executable, commandLine, workingDir);
+  }
+  if (pid <= 0) {
+    WebLogger::Instance().Log("game start failed");
+    LogInfo("LaunchGame Faild", "CWebCDlg::LaunchGame", kModule, 501);
+    return;
+  }
+  gamePid_ = pid;
+
+  WebLogger::Instance().Log("game start success");
+  LogInfo("LaunchGame Succ", "CWebCDlg::LaunchGame", kModule, 472);
+  CWebDlg* owner = owner_;
+  ui::InvokeOnUiThread([owner] {
+    if (owner && owner->View()) owner->View()->Hide();
+  });
+
+  if (CGameRemoteConfig::FirstInstall()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    os::MaximiseWindowOfProcess(pid);
+  }
+
+  os::WaitProcess(pid);
+  LogInfo("Exit Game", "CWebCDlg::LaunchGame", kModule, 494);
+
+  unsigned long nativeId = 0;
+  ui::InvokeOnUiThread([owner, &nativeId] {
+    if (owner && owner->View()) nativeId = owner->View()->NativeId();
+  });
+  CWindowMessageHandler::Instance().SendShowWindowMessage(nativeId);
+  if (owner) owner->Cancel();
+}

@@ -1,0 +1,94 @@
+// The main window's logic. The window operations arrive on the update worker's thread and run on
+// the UI thread while the worker waits; once the window is gone they return at once.
+#include "ui/CWebDlg.h"
+
+#include "log/LauncherLog.h"
+#include "platform/CWindowMessageHandler.h"
+#include "ui/UiThread.h"
+#include "update/CGameRemoteConfig.h"
+
+CWebDlg::CWebDlg() = default;
+CWebDlg::~CWebDlg() = default;
+
+void CWebDlg::CreateContent() {
+  if (!content_) content_ = std::make_unique<CWebCDlg>(this);
+}
+
+void CWebDlg::AttachView(IMainWindowView* view) {
+  view_ = view;
+}
+
+void CWebDlg::StartUpdateWorker() {
+  CGameRemoteConfig::StartWorker(this);
+}
+
+void CWebDlg::InitWebBrower() {
+  LogInfo("InitWebBrower", "CWebDlg::InitWebBrower", "CWebDlg", 73);
+  ui::InvokeOnUiThread([this] {
+    if (content_) content_->InitWebBrower();
+  });
+}
+
+void CWebDlg::SetProgress(const std::string& message, const std::string& progressText, int percent,
+                          int downloading) {
+  ui::InvokeOnUiThread([&] {
+    if (content_) content_->SetProgress(message, progressText, percent, downloading);
+  });
+}
+
+void CWebDlg::ShowProgressView() {
+  ui::InvokeOnUiThread([this] {
+    if (content_) content_->ShowProgressView();
+  });
+}
+
+void CWebDlg::ShowMessageView() {
+  ui::InvokeOnUiThread([this] {
+    if (content_) content_->ShowMessageView();
+  });
+}
+
+// Worker thread. The content window sets Ready and may start the game right here (when the login
+// came first); the page's view of Ready is refreshed afterwards.
+void CWebDlg::SetReady() {
+  LogInfo("SetReady", "CWebDlg::SetReady", "CWebDlg", 84);
+  if (!content_) return;
+  content_->SetReady();
+  ui::InvokeOnUiThread([this] {
+    if (content_ && content_->View()) content_->View()->OnReadyChanged(content_->IsReady());
+  });
+}
+
+std::string CWebDlg::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {
+  if (!content_) return {};
+  return content_->JavascriptToCPLUSPLUS(method, parameters);
+}
+
+// UI thread (the close button).
+void CWebDlg::Close() {
+  LogInfo("Laucher Stop", "CWebDlg::Close", "CWebDlg", 54);
+  SaveResumeState();
+  if (view_) view_->EndModal(1);
+  CWindowMessageHandler::Instance().SendShowWindowMessage(view_ ? view_->NativeId() : 0);
+}
+
+// Any thread (the game launch ends the run from whichever thread waited for the game).
+void CWebDlg::Cancel() {
+  LogInfo("Laucher Stop", "CWebDlg::Cancel", "CWebDlg", 62);
+  SaveResumeState();
+  ui::InvokeOnUiThread([this] {
+    if (view_) view_->EndModal(2);
+  });
+}
+
+// UI thread: the window manager's close ends the run like the quit message.
+void CWebDlg::OnSystemClose() {
+  if (view_) view_->EndModal(2);
+}
+
+// UI thread, after the run ended. The transfer is told to stop first so the saved offset is final.
+void CWebDlg::OnDestroy() {
+  CGameRemoteConfig::RequestCancel();
+  SaveResumeState();
+  LogInfo("wnd destory", "CWebApp::OnWndDestroy", "CWebApp", 63);
+}

@@ -1,0 +1,126 @@
+#include "ui/gtk/ContentView.h"
+
+#include "controls/gtk/SkinnedWidgets.h"
+#include "os/CodePage.h"
+#include "os/Process.h"
+#include "ui/gtk/Layout.h"
+
+namespace {
+
+void Place(GtkWidget* fixed, GtkWidget* w, const layout::Rect& r) {
+  gtk_widget_set_size_request(w, r.w, r.h);
+  gtk_fixed_put(GTK_FIXED(fixed), w, r.x, r.y);
+}
+
+}  // namespace
+
+ContentView::ContentView(const std::string& resourceDir, Actions actions) : actions_(std::move(actions)) {
+  fixed_ = gtk_fixed_new();
+  g_object_ref_sink(fixed_);
+
+  // The launcher's bar: one colour (so 255 bands), dark blue behind, no percentage text.
+  bar_.SetRange(0, 100);
+  bar_.SetPos(0);
+  bar_.SetStartColor(0xFF8400);
+  bar_.SetEndColor(0xFF8400);
+  bar_.SetBkColor(0x77382A);
+  bar_.ShowPercent(false);
+  for (CStaticEx* l : {&statusLabel_, &progressText_, &messageText_}) l->SetTextColor(0xFFFFFF);
+
+  browser_ = std::make_unique<WebViewHost>(actions_.external, actions_.openExternally);
+  browser_->SetMirror(false, LauncherPathForPage());
+  Place(fixed_, browser_->Widget(), layout::kBrowser);
+
+  barWidget_ = NewProgressWidget(&bar_);
+  Place(fixed_, barWidget_, layout::kProgressBar);
+  statusWidget_ = NewLabelWidget(&statusLabel_);
+  Place(fixed_, statusWidget_, layout::kStatusLabel);
+  progressTextWidget_ = NewLabelWidget(&progressText_);
+  Place(fixed_, progressTextWidget_, layout::kProgressText);
+  messageWidget_ = NewLabelWidget(&messageText_);
+  Place(fixed_, messageWidget_, layout::kMessageText);
+  for (GtkWidget* w : {barWidget_, statusWidget_, progressTextWidget_, messageWidget_}) {
+    gtk_widget_set_no_show_all(w, TRUE);  // the logic decides when they show
+  }
+
+  const std::string minimiseFace = resourceDir + "/btn-minimise.png";
+  const std::string closeFace = resourceDir + "/btn-close.png";
+  minimise_.LoadFaces(minimiseFace, minimiseFace, minimiseFace, minimiseFace);
+  close_.LoadFaces(closeFace, closeFace, closeFace, closeFace);
+  minimise_.clickAction = [this] {
+    if (actions_.minimise) actions_.minimise();
+  };
+  close_.clickAction = [this] {
+    if (actions_.close) actions_.close();
+  };
+  minimiseWidget_ = NewPngButtonWidget(&minimise_);
+  Place(fixed_, minimiseWidget_, layout::kMinimiseButton);
+  closeWidget_ = NewPngButtonWidget(&close_);
+  Place(fixed_, closeWidget_, layout::kCloseButton);
+}
+
+ContentView::~ContentView() {
+  if (GtkWidget* parent = gtk_widget_get_parent(fixed_)) gtk_container_remove(GTK_CONTAINER(parent), fixed_);
+  gtk_widget_destroy(fixed_);
+  g_object_unref(fixed_);
+  browser_.reset();
+}
+
+GtkWidget* ContentView::ControlWidget(int controlId) const {
+  switch (controlId) {
+    case kIdProgressBar: return barWidget_;
+    case kIdProgressText: return progressTextWidget_;
+    case kIdStatusLabel: return statusWidget_;
+    case kIdMessageText: return messageWidget_;
+    case kIdBrowser: return browser_->Widget();
+    case kIdMinimiseButton: return minimiseWidget_;
+    case kIdCloseButton: return closeWidget_;
+    default: return nullptr;
+  }
+}
+
+CStaticEx* ContentView::Label(int controlId) {
+  switch (controlId) {
+    case kIdProgressText: return &progressText_;
+    case kIdStatusLabel: return &statusLabel_;
+    case kIdMessageText: return &messageText_;
+    default: return nullptr;
+  }
+}
+
+std::string ContentView::ControlText(int controlId) const {
+  switch (controlId) {
+    case kIdProgressText: return progressText_.GetWindowText();
+    case kIdStatusLabel: return statusLabel_.GetWindowText();
+    case kIdMessageText: return messageText_.GetWindowText();
+    default: return {};
+  }
+}
+
+void ContentView::SetControlText(int controlId, const std::string& text) {
+  CStaticEx* label = Label(controlId);
+  if (!label) return;
+  label->SetWindowText(text);
+  if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_queue_draw(w);
+}
+
+void ContentView::SetControlVisible(int controlId, bool visible) {
+  if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_set_visible(w, visible);
+}
+
+void ContentView::SetProgressPos(int pos) {
+  bar_.SetPos(pos);
+  gtk_widget_queue_draw(barWidget_);
+}
+
+void ContentView::Navigate(const std::string& url) {
+  browser_->Navigate(url);
+}
+
+void ContentView::OnReadyChanged(bool ready) {
+  browser_->SetMirror(ready, LauncherPathForPage());
+}
+
+std::string ContentView::LauncherPathForPage() {
+  return os::TruncateUtf16(os::ExecutablePath(), 259);
+}

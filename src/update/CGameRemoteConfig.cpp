@@ -1,0 +1,217 @@
+#include "update/CGameRemoteConfig.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <curl/curl.h>
+#include <mutex>
+#include <thread>
+
+#include "Identity.h"
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "os/Process.h"
+#include "platform/CWindowMessageHandler.h"
+#include "update/UpdateLog.h"
+
+namespace {
+
+const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
+
+std::atomic<bool> g_cancel{false};
+
+// Replaces every occurrence of from, left to right, without overlaps.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  size_t pos = 0;
+  while ((pos = text.find(from, pos)) != std::string::npos) {
+    text.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+  return text;
+}
+
+// Configuration body sink (update worker, inside curl_easy_perform). The raw bytes are kept and
+// converted as a whole once the transfer is over, so a multi-byte character split across two
+// chunks survives. A chunk still ends at its first zero byte, as the text conversion always did.
+size_t ConfigWrite(char* data, size_t size, size_t count, void* userdata) {
+  auto* body = static_cast<std::string*>(userdata);
+  if (!body) return 0;
+  size_t bytes = size * count;
+  const void* zero = std::memchr(data, 0, bytes);
+  body->append(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : bytes);
+  return bytes;
+}
+
+}  // namespace
+
+CGameRemoteConfig& CGameRemoteConfig::Instance() {
+  static CGameRemoteConfig* instance = new CGameRemoteConfig();
+  return *instance;
+}
+
+void CGameRemoteConfig::SetDirectories(const std::string& installDir, const std::string& dataDir) {
+  UpdateState::Instance().SetDirectories(installDir, dataDir);
+}
+
+void CGameRemoteConfig::StartWorker(IWindowOperations* window) {
+  std::thread([window] { InitRemoteConfig(window); }).detach();
+}
+
+void CGameRemoteConfig::RequestCancel() { g_cancel.store(true); }
+bool CGameRemoteConfig::CancelRequested() { return g_cancel.load(); }
+void CGameRemoteConfig::ResetCancel() { g_cancel.store(false); }
+
+std::string CGameRemoteConfig::SourceParameter() {
+  return CWindowMessageHandler::Instance().GetOrvaneParamFromCommandLine("source");
+}
+
+std::string CGameRemoteConfig::FileParameter() {
+  CWindowMessageHandler& handler = CWindowMessageHandler::Instance();
+  // Reading the query string stores the file parameter as a side effect; the string itself is
+  // the window's business.
+  if (handler.FileParameter().empty()) handler.GetOrvaneUriFromCommandLine();
+  return handler.FileParameter();
+}
+
+CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlResult, long* httpStatus) {
+  static std::once_flag curlInit;
+  std::call_once(curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+  std::string url = ReplaceAll(UpdateState::Instance().RemoteConfigUrl(), "{ditch_name}", identity::ChannelName);
+  update_log::Info(url, kWorker, 140);
+
+  CURL* curl = curl_easy_init();
+  if (!curl) return FetchResult::NoHandle;
+
+  std::string body;
+  std::string ansiUrl = os::Utf8ToAnsi(url);
+  curl_easy_setopt(curl, CURLOPT_URL, ansiUrl.c_str());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ConfigWrite);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  // Progress on without a function of its own: libcurl's meter goes to standard error.
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+
+  CURLcode res = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (curlResult) *curlResult = static_cast<int>(res);
+  if (httpStatus) *httpStatus = status;
+  curl_easy_cleanup(curl);
+
+  if (res != CURLE_OK || status != 200) {
+    update_log::Error(update_log::Format(update_log::kShort, "res:%d, httpStatusCode:%d", static_cast<int>(res),
+                                         static_cast<int>(status)),
+                      kWorker, 200);
+    return FetchResult::TransferFailed;
+  }
+  RemoteConfigTable::Instance().Parse(os::AnsiToUtf8(body));
+  return FetchResult::Ok;
+}
+
+void CGameRemoteConfig::CStringToLocalClientVersion(ClientVersion& version, std::string text) {
+  update_log::Info(update_log::Format(update_log::kShort, "local_client_version:%s", text.c_str()),
+                   "CGameRemoteConfig::CStringToLocalClientVersion", 1101);
+  version = ParseVersionText(text);
+}
+
+unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
+  CGameRemoteConfig& self = Instance();
+  UpdateState& state = UpdateState::Instance();
+
+  // 1. The window is the worker's only way to the player.
+  if (!window) {
+    update_log::Error("lpParameter is NULL!", kWorker, 118);
+    return 0;
+  }
+
+  // 2. Resume counters of an earlier run.
+  // The version is taken along at once (and parsed again, logged, in step 7) so that a save
+  // from the UI thread in between keeps naming the version the package file holds.
+  state.UpdateCounters([](DownloadCounters& c) {
+    c.resumeOffset = ParseDecimalPrefix64(ReadResumeValue("offset"));
+    c.downloadedBytes = c.resumeOffset;
+    c.totalSize = ParseDecimalPrefix64(ReadResumeValue("totalSize"));
+    c.downloadVersion = ParseVersionText(ReadResumeValue("downloadVersion"));
+    c.loaded = true;
+  });
+
+  // 3. Game name from the launcher's file name.
+  std::string fileParameter = FileParameter();
+  state.SetGameName(fileParameter.empty() ? std::string(identity::GameShortName)
+                                          : std::string(identity::GameShortName) + "_" + fileParameter);
+
+  // 4. Remote configuration.
+  int res = 0;
+  long status = 0;
+  switch (self.FetchRemoteConfig(&res, &status)) {
+    case FetchResult::NoHandle:
+      window->SetProgress("更新失败,请检查网络:101", "", 0, 0);
+      window->ShowMessageView();
+      update_log::Error("curl is NULL!", kWorker, 147);
+      return 0;
+    case FetchResult::TransferFailed:
+      window->SetProgress("更新失败,请检查网络:102", "", 0, 0);
+      window->ShowMessageView();
+      return 0;
+    case FetchResult::Ok:
+      break;
+  }
+
+  // 5. The page can open now that the entry address is known.
+  window->InitWebBrower();
+
+  // 6. Installed version.
+  std::string recordPath = state.VersionRecordPath();
+  update_log::Info(recordPath, kWorker, 214);
+  if (FILE* record = std::fopen(recordPath.c_str(), "r")) {
+    char line[64] = {};
+    if (!std::fgets(line, sizeof line, record)) line[0] = 0;
+    std::fclose(record);
+    self.CStringToLocalClientVersion(state.localClientVersion, line);
+  } else {
+    state.SetFirstInstall(1);
+  }
+
+  // 7. Version of the partial download.
+  ClientVersion downloadVersion;
+  self.CStringToLocalClientVersion(downloadVersion, ReadResumeValue("downloadVersion"));
+  state.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = downloadVersion; });
+
+  // 8. Offered version.
+  const RemoteConfigTable& table = RemoteConfigTable::Instance();
+  if (auto clientVersion = table.Find("ClientVersion")) {
+    self.CStringToLocalClientVersion(state.remoteClientVersion, *clientVersion);
+  }
+
+  // 9. Decision.
+  bool upToDate = false;
+  if (auto mini = table.Find("ClientMiniUpdateVersion")) {
+    self.CStringToLocalClientVersion(state.miniUpdateVersion, *mini);
+    upToDate = CompareVersions(state.localClientVersion, state.miniUpdateVersion) >= 0;
+  }
+
+  if (upToDate) {
+    // 10. Register the current installation.
+    self.SetRegisties();
+    std::string workPath = os::TruncateUtf16(os::ExecutablePath(), 260);
+    std::string destPath = state.LauncherCopyPath();
+    update_log::Info(update_log::Format(update_log::kUncut, "work_path:%s", workPath.c_str()), kWorker, 271);
+    update_log::Info(update_log::Format(update_log::kUncut, "dest_path:%s", destPath.c_str()), kWorker, 274);
+    if (os::CopyFileOver(workPath, destPath) == 0) self.CreateShortcuts();
+    window->SetProgress("更新已完成", "", 0, 0);
+    window->ShowMessageView();
+    window->SetReady();
+    update_log::Info("update finish!", kWorker, 284);
+    return 0;
+  }
+
+  // 11. Download and extract.
+  if (self.OnDownLoad(window) == 0) {
+    window->SetProgress("更新失败,请检查网络:103", "", 0, 0);
+    window->ShowMessageView();
+    update_log::Error("download error", kWorker, 258);
+  }
+  return 0;
+}

@@ -1,0 +1,275 @@
+// The resumable package download (update worker thread, including the libcurl callbacks).
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Identity.h"
+#include "net/MachineInfo.h"
+#include "net/WebLogger.h"
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "update/CGameRemoteConfig.h"
+#include "update/UpdateLog.h"
+
+namespace {
+
+const char kFunc[] = "CGameRemoteConfig::OnDownLoad";
+
+std::atomic<long long> g_checkpointMs{1000};
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  size_t pos = 0;
+  while ((pos = text.find(from, pos)) != std::string::npos) {
+    text.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+  return text;
+}
+
+struct CurlCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { Close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// What the two callbacks share.
+struct TransferContext {
+  int fd = -1;
+  IWindowOperations* window = nullptr;
+  CURL* curl = nullptr;
+  int64_t resumeOffset = 0;
+  std::string shownText;  // the progress text last shown
+  std::chrono::steady_clock::time_point lastCheckpoint;
+};
+
+// Records the total once the server has announced it; an unknown size leaves the old value,
+// so that a save at that moment does not turn a partial package into a "complete" one.
+void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remaining) {
+  if (remaining > 0) c.totalSize = resumeOffset + remaining;
+}
+
+// Package sink. The bytes go straight to the file (no user-space buffer) and the counter moves
+// under the same lock, so a save on another thread always sees a count the file really holds.
+size_t PackageWrite(char* data, size_t size, size_t count, void* userdata) {
+  auto* ctx = static_cast<TransferContext*>(userdata);
+  if (!ctx || ctx->fd < 0) return 0;
+  const size_t bytes = size * count;
+  curl_off_t announced = -1;
+  curl_easy_getinfo(ctx->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  size_t written = 0;
+  UpdateState::Instance().UpdateCounters([&](DownloadCounters& c) {
+    while (written < bytes) {
+      ssize_t n = ::write(ctx->fd, data + written, bytes - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      written += static_cast<size_t>(n);
+    }
+    c.downloadedBytes += static_cast<int64_t>(written);
+    NoteAnnouncedSize(c, ctx->resumeOffset, announced);
+  });
+  auto now = std::chrono::steady_clock::now();
+  if (now - ctx->lastCheckpoint >= std::chrono::milliseconds(g_checkpointMs.load())) {
+    ctx->lastCheckpoint = now;
+    resume_detail::SaveCheckpoint();
+  }
+  return written;
+}
+
+// Progress tick: percent of the whole package; aborts the transfer once the launcher is closing.
+int PackageProgress(void* userdata, curl_off_t dltotal, curl_off_t /*dlnow*/, curl_off_t /*ultotal*/,
+                    curl_off_t /*ulnow*/) {
+  auto* ctx = static_cast<TransferContext*>(userdata);
+  if (CGameRemoteConfig::CancelRequested()) return 1;
+  if (!ctx) return 0;
+  DownloadCounters c;
+  UpdateState::Instance().UpdateCounters([&](DownloadCounters& counters) {
+    NoteAnnouncedSize(counters, ctx->resumeOffset, dltotal);
+    c = counters;
+  });
+  int percent = 0;
+  std::string text = "0%";
+  if (dltotal != 0 && c.totalSize > 0) {
+    int64_t p = c.downloadedBytes * 100 / c.totalSize;
+    percent = static_cast<int>(p > 100 ? 100 : p < 0 ? 0 : p);
+    text = std::to_string(percent) + "%";
+  }
+  // The window only changes when the text does; repeating the same values would only cost the
+  // transfer a round trip to the UI thread per chunk.
+  if (text != ctx->shownText && ctx->window) {
+    ctx->shownText = text;
+    ctx->window->SetProgress("", text, percent, 1);
+    ctx->window->ShowProgressView();
+  }
+  return 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+}  // namespace
+
+void CGameRemoteConfig::SetCheckpointInterval(std::chrono::milliseconds interval) {
+  g_checkpointMs.store(interval.count());
+}
+
+int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
+  UpdateState& state = UpdateState::Instance();
+  update_log::Info("OnDownLoad begin", kFunc, 498);
+  if (!window) {
+    update_log::Error("lpParameter is NULL!", kFunc, 502);
+    return 0;
+  }
+  const std::string packagePath = state.PackagePath();
+  update_log::Info(packagePath, kFunc, 510);
+
+  CurlPtr curl(curl_easy_init());
+  if (!curl) {
+    update_log::Error("curl is NULL!", kFunc, 517);
+    return 0;
+  }
+
+  const RemoteConfigTable& table = RemoteConfigTable::Instance();
+  const char* urlKey = MachineInfo::Is64BitWindows() ? "ClientDownloadUrl" : "Client32DownloadUrl";
+  auto urlValue = table.Find(urlKey);
+  if (!urlValue) {
+    update_log::Error("ClientDownloadUrl is NotFound!", kFunc, 525);
+    return 0;
+  }
+  auto versionText = table.Find("ClientVersion");
+  if (!versionText) {
+    update_log::Error("ClientVersion is NotFound!", kFunc, 533);
+    return 0;
+  }
+  std::string url = ReplaceAll(*urlValue, "{ditch_name}", identity::ChannelName);
+  url = ReplaceAll(url, "{version}", *versionText);
+  update_log::Info(url, kFunc, 540);
+
+  WebLogger::Instance().LogEvent(DownloadStart);
+  WebLogger::Instance().Log("game download start, download url:" + url);
+
+  // How to start: discard, reuse a complete package, or resume.
+  const DownloadCounters start = state.Counters();
+  bool restart = false;
+  if (CompareVersions(start.downloadVersion, state.miniUpdateVersion) < 0) {
+    update_log::Info("Download version is elder than mini update version. Restart downloading resources.", kFunc,
+                     580);
+    restart = true;
+  } else if (start.resumeOffset <= 0 || start.resumeOffset >= start.totalSize) {
+    update_log::Info("Try unzipping old resource...", kFunc, 602);
+    if (UnzipFile(packagePath, window)) {
+      update_log::Info("Unzip success!", kFunc, 609);
+      return 1;
+    }
+    update_log::Info("Unzip failed, and restart downloading game resource!", kFunc, 616);
+    restart = true;
+  } else {
+    update_log::Info("Try Resuming download from break point.", kFunc, 589);
+    if (!(start.downloadVersion == state.remoteClientVersion)) {
+      update_log::Info(
+          "Could not resume from break point because of the different version between local machine and remote "
+          "server...",
+          kFunc, 595);
+      restart = true;
+    }
+  }
+
+  int64_t resumeOffset = 0;
+  resume_detail::WithSavesHeld([&] {
+    if (restart) {
+      if (os::PathExists(packagePath)) os::RemoveFile(packagePath);
+    } else {
+      // The file is what counts: after a kill it may hold more than the last saved offset (cut it
+      // back, or the resumed bytes would follow a duplicate), or less when it was tampered with
+      // (resume from what is there).
+      resumeOffset = start.resumeOffset;
+      int64_t onDisk = FileSize(packagePath);
+      if (onDisk < resumeOffset) {
+        update_log::Info(update_log::Format(update_log::kShort, "package holds %lld of %lld bytes",
+                                            static_cast<long long>(onDisk), static_cast<long long>(resumeOffset)),
+                         kFunc, 597);
+        resumeOffset = onDisk;
+      } else if (onDisk > resumeOffset && ::truncate(packagePath.c_str(), resumeOffset) != 0) {
+        os::RemoveFile(packagePath);
+        resumeOffset = 0;
+      }
+    }
+    state.UpdateCounters([&](DownloadCounters& c) {
+      c.resumeOffset = resumeOffset;
+      c.downloadedBytes = resumeOffset;
+    });
+  });
+
+  int fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    update_log::Error("install_dir is NULL!", kFunc, 652);
+    return 0;
+  }
+  FileDescriptor package(fd);
+
+  // From now on a saved state names the version being downloaded.
+  state.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state.remoteClientVersion; });
+
+  TransferContext ctx;
+  ctx.fd = package.Get();
+  ctx.window = window;
+  ctx.curl = curl.get();
+  ctx.resumeOffset = resumeOffset;
+  ctx.lastCheckpoint = std::chrono::steady_clock::now();
+
+  std::string ansiUrl = os::Utf8ToAnsi(url);
+  curl_easy_setopt(curl.get(), CURLOPT_URL, ansiUrl.c_str());
+  curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, PackageWrite);
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &ctx);
+  curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, PackageProgress);
+  curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &ctx);
+  curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
+
+  CURLcode res = curl_easy_perform(curl.get());
+  long status = 0;
+  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+  resume_detail::SaveCheckpoint();  // whatever happened, record what the file now holds
+
+  // A resumed request must come back as partial content; a full body would be appended after the
+  // bytes already there.
+  bool ok = res == CURLE_OK && (status == 200 || status == 206) && (resumeOffset == 0 || status == 206);
+  if (ok) {
+    curl.reset();
+    package.Close();
+    WebLogger::Instance().LogEvent(UnzipStart);
+    WebLogger::Instance().Log("game download success");
+    update_log::Info("download is finish", kFunc, 685);
+    return UnzipFile(packagePath, window);
+  }
+
+  window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
+  window->ShowMessageView();
+  update_log::Info("download is error!", kFunc, 694);
+  WebLogger::Instance().Log("game download failed");
+  return 0;
+}

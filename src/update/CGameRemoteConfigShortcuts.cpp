@@ -1,0 +1,62 @@
+// Links to the launcher copy (update worker thread): always the uninstall link in the
+// installation directory; with the launch source "FC" also the start-menu and desktop links.
+#include <cerrno>
+
+#include "Identity.h"
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "os/ShellFolders.h"
+#include "update/CGameRemoteConfig.h"
+#include "update/UpdateLog.h"
+
+void CGameRemoteConfig::CreateShortcuts() {
+  const char kFunc[] = "CGameRemoteConfig::CreateShortcuts";
+  UpdateState& state = UpdateState::Instance();
+  const std::string uninstallName = std::string(identity::GameShortName) + "-uninstall";
+  const std::string target = state.LauncherCopyPath();
+
+  CreateShortcut(uninstallName, state.InstallDir(), target, "/uninstall");
+
+  const std::string source = SourceParameter();
+  if (!os::EqualsNoCase(source, "FC")) {
+    update_log::Info(update_log::Format(update_log::kLong, "Stop creating shortcuts: source=%s", source.c_str()), kFunc,
+                     790);
+    return;
+  }
+  update_log::Info("Begin CreateShortcuts", kFunc, 795);
+
+  const std::string startMenu = os::JoinPath(os::JoinPath(os::StartMenuDir(), "Apps"), identity::ChannelName);
+  CreateShortcut(identity::ProductName, startMenu, target, "");
+  CreateShortcut(uninstallName, startMenu, target, "/uninstall");
+  CreateShortcut(identity::ProductName, os::DesktopDir(), target, "");
+
+  update_log::Info("End CreateShortcuts", kFunc, 818);
+}
+
+void CGameRemoteConfig::CreateShortcut(const std::string& name, const std::string& folder, const std::string& target,
+                                       const std::string& arguments) {
+  const char kFunc[] = "CGameRemoteConfig::CreateShortcut";
+  update_log::Info("Begin CreateShortcut", kFunc, 823);
+  update_log::Info(update_log::Format(update_log::kShort, "%s", folder.c_str()), kFunc, 824);
+  update_log::Info(update_log::Format(update_log::kShort, "%s", arguments.c_str()), kFunc, 825);
+
+  if (!os::PathExists(folder)) os::MakeDirectory(folder);  // one level; a failure shows at the save
+  const std::string linkPath = os::JoinPath(folder, name + os::LinkExtension());
+  if (os::PathExists(linkPath)) os::RemoveFile(linkPath);
+  CreateLink(target, linkPath, arguments);
+
+  update_log::Info("End CreateShortcut", kFunc, 842);
+}
+
+void CGameRemoteConfig::CreateLink(const std::string& target, const std::string& linkPath,
+                                   const std::string& arguments) {
+  const char kFunc[] = "CGameRemoteConfig::CreateLink";
+  update_log::Info("Begin CreateLink", kFunc, 848);
+  // Writing the desktop entry is the only step that can fail here (the save).
+  int error = os::CreateLinkFile(target, linkPath, arguments);
+  if (error != 0) {
+    update_log::Error(update_log::Format(update_log::kShort, "CreateLink ret:%d hRes:%d", error, error), kFunc, 902);
+    return;
+  }
+  update_log::Info("End CreateLink", kFunc, 908);
+}

@@ -1,0 +1,113 @@
+#include "update/ResumeState.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "os/FileSystem.h"
+#include "update/UpdateState.h"
+
+namespace {
+
+// Serialises whole saves (snapshot and write), so a later save never lands before an earlier one.
+std::mutex& SaveMutex() {
+  static std::mutex* m = new std::mutex();
+  return *m;
+}
+
+// Temporary file and rename, without fsync: enough for a killed process, and it does not stall
+// the transfer while the disk catches up with the package.
+int WriteFileReplacing(const std::string& path, const std::string& content) {
+  std::string tmp = path + ".part-XXXXXX";
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return errno;
+  ::fchmod(fd, 0644);
+  const char* p = content.data();
+  size_t left = content.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : EIO;
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return err;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ReadResumeValue(const std::string& key) {
+  if (UpdateState::Instance().InstallDir().empty()) return std::string();
+  FILE* f = std::fopen(UpdateState::Instance().ResumeStatePath().c_str(), "r");
+  if (!f) return std::string();
+  std::string result;
+  char line[100];
+  while (std::fgets(line, sizeof line, f)) {
+    std::string text(line);
+    bool complete = !text.empty() && text.back() == '\n';
+    if (complete) text.pop_back();
+    size_t eq = text.find('=');
+    std::string name = eq == std::string::npos ? text : text.substr(0, eq);
+    if (name == key) {
+      result = eq == std::string::npos ? text : text.substr(eq + 1);
+      break;
+    }
+    // A line longer than the buffer ends the reading.
+    if (!complete && !std::feof(f)) break;
+  }
+  std::fclose(f);
+  return result;
+}
+
+std::string ResumeStateText() {
+  DownloadCounters c = UpdateState::Instance().Counters();
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "downloadVersion=%s\noffset=%lld\ntotalSize=%lld\n",
+                FormatVersion(c.downloadVersion).c_str(), static_cast<long long>(c.downloadedBytes),
+                static_cast<long long>(c.totalSize));
+  return buf;
+}
+
+void SaveResumeState() {
+  std::lock_guard<std::mutex> lock(SaveMutex());
+  if (UpdateState::Instance().InstallDir().empty()) return;
+  std::string path = UpdateState::Instance().ResumeStatePath();
+  // The counters move only after their bytes reached the file (the worker writes unbuffered,
+  // under the counter lock), so this snapshot never promises bytes the file lacks.
+  if (!UpdateState::Instance().Counters().loaded) return;
+  std::string text = ResumeStateText();
+  // Skip the write when nothing changed.
+  std::string old;
+  if (os::ReadFile(path, old) && old == text) return;
+  os::WriteFileAtomically(path, text);  // a failure is not reported
+}
+
+namespace resume_detail {
+
+void SaveCheckpoint() {
+  std::lock_guard<std::mutex> lock(SaveMutex());
+  if (!UpdateState::Instance().Counters().loaded) return;
+  WriteFileReplacing(UpdateState::Instance().ResumeStatePath(), ResumeStateText());
+}
+
+void WithSavesHeld(const std::function<void()>& change) {
+  std::lock_guard<std::mutex> lock(SaveMutex());
+  change();
+}
+
+}  // namespace resume_detail

@@ -1,0 +1,143 @@
+// Emulation values in the file-backed registry, and the page's key filter.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "browser/CWebBrowserHelper.h"
+#include "browser/KeyFilter.h"
+#include "log/LauncherLog.h"
+#include "os/FileSystem.h"
+#include "os/Registry.h"
+#include "support/Sandbox.h"
+
+namespace {
+
+const char kEmu32[] = "Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+const char kEmu64[] =
+    "Software\\Wow6432Node\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
+const char kVer32[] = "SOFTWARE\\Microsoft\\Internet Explorer";
+const char kVer64[] = "SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer";
+
+struct EmulationFixture : ::testing::Test {
+  void SetUp() override {
+    box.MakeDrives(true);
+    os::MakeDirectories(box.InstallDir());
+    LauncherLog::Instance().Reopen();
+  }
+  void TearDown() override { CWebBrowserHelper::is64BitWindows = [] { return true; }; }
+  void UseWow64(bool on) {
+    CWebBrowserHelper::is64BitWindows = [on] { return on; };
+  }
+  static void SetVersion(const char* key, const char* name, const char* text) {
+    ASSERT_EQ(os::RegCreateKey(os::RegRoot::LocalMachine, key), os::kRegSuccess);
+    ASSERT_EQ(os::RegSetString(os::RegRoot::LocalMachine, key, name, text), os::kRegSuccess);
+  }
+  static uint32_t Value(os::RegRoot root, const char* key, const std::string& name) {
+    uint32_t v = 0;
+    EXPECT_EQ(os::RegQueryDword(root, key, name, v), os::kRegSuccess) << key << " " << name;
+    return v;
+  }
+  static std::string Log() {
+    LauncherLog::Instance().Close();
+    return Sandbox::ReadFile(LauncherLog::LogPath());
+  }
+  Sandbox box;
+};
+
+TEST_F(EmulationFixture, WritesBothNamesUnderBothRootsOnTheChosenPath) {
+  struct Case {
+    bool wow64;
+    const char* versionKey;
+    const char* emulationKey;
+    const char* otherEmulationKey;
+  };
+  for (const Case& c : {Case{true, kVer64, kEmu64, kEmu32}, Case{false, kVer32, kEmu32, kEmu64}}) {
+    SCOPED_TRACE(c.wow64);
+    Sandbox fresh;  // a registry of its own per case
+    fresh.MakeDrives(true);
+    UseWow64(c.wow64);
+    // "svcVersion" absent, "Version" 9.0: 9 gives 9999.
+    SetVersion(c.versionKey, "Version", "9.0.8112.16421");
+    CWebBrowserHelper::FixBrowserVersion();
+    // The test program's name carries an underscore suffix; the value uses the full name.
+    for (os::RegRoot root : {os::RegRoot::LocalMachine, os::RegRoot::CurrentUser}) {
+      EXPECT_EQ(Value(root, c.emulationKey, "test_browser.exe"), 9999u);
+      EXPECT_EQ(Value(root, c.emulationKey, "WebBrowserTool.exe"), 9999u);
+      EXPECT_EQ(os::RegOpenKey(root, c.otherEmulationKey), os::kRegFileNotFound);
+    }
+  }
+}
+
+TEST_F(EmulationFixture, LargestVersionWinsAndNothingReadableGives7000) {
+  UseWow64(true);
+  EXPECT_EQ(CWebBrowserHelper::GetBrowserVersion(), 0);
+  CWebBrowserHelper::FixBrowserVersion();
+  EXPECT_EQ(Value(os::RegRoot::CurrentUser, kEmu64, "WebBrowserTool.exe"), 7000u);
+
+  SetVersion(kVer64, "svcVersion", "11.0.9600.17843");
+  SetVersion(kVer64, "Version", "9.11.9600.17843");
+  SetVersion(kVer64, "W2kVersion", ".12");  // a leading "." contributes 0
+  EXPECT_EQ(CWebBrowserHelper::GetBrowserVersion(), 11);
+  CWebBrowserHelper::FixBrowserVersion();
+  EXPECT_EQ(Value(os::RegRoot::LocalMachine, kEmu64, "test_browser.exe"), 11001u);
+
+  const std::string log = Log();
+  // The key was missing at first: each of the four names logged the open failure.
+  EXPECT_NE(log.find("[ERROR][CWebBrowserHelper::GetBrowserVersion::133] QueryRegistryKey lret:2 error:"),
+            std::string::npos)
+      << log;
+  // Later the key existed but "svcUpdateVersion" did not.
+  EXPECT_NE(log.find("[ERROR][CWebBrowserHelper::GetBrowserVersion::143] QueryRegistryKey lret:2 error:"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(EmulationFixture, RootNameMustMatchExactly) {
+  UseWow64(false);
+  CWebBrowserHelper::FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE ", "a.exe", 8888);
+  CWebBrowserHelper::FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", "b.exe", 10001);
+  uint32_t v = 0;
+  EXPECT_EQ(os::RegQueryDword(os::RegRoot::LocalMachine, kEmu32, "a.exe", v), os::kRegFileNotFound);
+  EXPECT_EQ(Value(os::RegRoot::CurrentUser, kEmu32, "a.exe"), 8888u);
+  EXPECT_EQ(Value(os::RegRoot::LocalMachine, kEmu32, "b.exe"), 10001u);
+}
+
+TEST(EmulationValues, TableAndVersionText) {
+  struct Case {
+    int v;
+    uint32_t value;
+  };
+  for (const Case& c : {Case{0, 7000}, Case{7, 7000}, Case{-3, 7000}, Case{8, 8888}, Case{9, 9999},
+                        Case{10, 10001}, Case{11, 11001}}) {
+    EXPECT_EQ(CWebBrowserHelper::EmulationValue(c.v), c.value) << c.v;
+  }
+  struct Text {
+    const char16_t* text;
+    int major;
+  };
+  for (const Text& t : {Text{u"11.0.9600", 11}, Text{u"9", 9}, Text{u".5", 0}, Text{u"", 0}, Text{u"  10.1", 10},
+                        Text{u"abc", 0}, Text{u"8b.1", 8}, Text{u"99999999999.1", 2147483647}}) {
+    EXPECT_EQ(CWebBrowserHelper::MajorVersionFromText(t.text), t.major);
+  }
+}
+
+TEST(KeyFilterTest, DecidedByTheKeysHeldDown) {
+  struct Case {
+    bool press;
+    HeldKeys held;
+    bool swallow;
+  };
+  const Case cases[] = {
+      {true, {.f5 = true}, true},                      // refresh
+      {true, {.f5 = true, .ctrl = true}, true},        // F5 held: any other key press goes too
+      {true, {.ctrl = true, .o = true}, true},         // open
+      {true, {.ctrl = true, .p = true}, true},         // print
+      {true, {.ctrl = true, .n = true}, true},         // new window
+      {true, {.n = true}, false},                      // plain typing
+      {true, {.ctrl = true}, false},                   // Ctrl+C, Ctrl+A, Ctrl+V
+      {false, {.f5 = true, .ctrl = true, .n = true}, false},  // releases always pass
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShouldSwallowKey(c.press, c.held), c.swallow);
+}
+
+}  // namespace

@@ -1,0 +1,372 @@
+"""End-to-end tests of the real launcher binary: the demo server on the compiled-in port, a virtual
+X display, and a fresh prefix, HOME and XDG directories for every test.
+
+Run one class with: python3 test_launcher.py <ClassName> (CTest does, with the paths in the
+environment; see CMakeLists.txt).
+"""
+
+import os
+import re
+import signal
+import sys
+import time
+import unittest
+
+import harness as h
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Sandbox, display and process bookkeeping shared by the tests."""
+
+    def setUp(self):
+        for what, path in (("launcher", h.LAUNCHER), ("demo server", h.SERVER), ("package", h.PACKAGE)):
+            if not path or not os.path.exists(path):
+                self.fail("the %s is missing (%r): build the project first" % (what, path))
+        self.box = h.Sandbox()
+        self._stoppables = []
+        self.display = self._keep(h.VirtualDisplay(self.box.root))
+
+    def tearDown(self):
+        for item in reversed(self._stoppables):
+            item.stop()
+        if os.environ.get("VELLMORA_E2E_KEEP"):
+            sys.stderr.write("kept %s\n" % self.box.root)
+        else:
+            self.box.remove()
+
+    def _keep(self, item):
+        self._stoppables.append(item)
+        return item
+
+    def start_server(self, *options):
+        return self._keep(h.DemoServer(self.box, *options))
+
+    def start_launcher(self, *args, display=True, game_exit_after="0", program=None):
+        env = self.box.env(self.display.display if display else None, game_exit_after)
+        name = "launcher%d" % len(self._stoppables)
+        return self._keep(h.Process([program or h.LAUNCHER, *args], env, self.box.root, name, self.box.root))
+
+    def context(self, launcher):
+        return "\n--- launcher stderr ---\n%s\n--- vellmora.log ---\n%s" % (launcher.stderr()[-4000:],
+                                                                          self.box.log_text()[-6000:])
+
+    def launcher_window(self, launcher):
+        """The launcher's visible top-level window: (id, x, y, width, height)."""
+        def find():
+            result = self.display.xdotool("search", "--onlyvisible", "--pid", str(launcher.pid))
+            best = None
+            for wid in result.stdout.split():
+                geo = self.display.xdotool("getwindowgeometry", "--shell", wid).stdout
+                values = dict(line.split("=", 1) for line in geo.split() if "=" in line)
+                if not values:
+                    continue
+                w = (wid, int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"]))
+                if w[3] >= 950 and (best is None or w[3] * w[4] > best[3] * best[4]):
+                    best = w
+            return best
+        return h.wait_until(find, h.START_TIMEOUT, "the launcher window", interval=0.3)
+
+    def click_close_button(self, launcher):
+        """Closes the launcher the way a player does: its close button (46 x 46 at 895, 95)."""
+        _, x, y, _, _ = self.launcher_window(launcher)
+        self.display.xdotool("mousemove", "--sync", str(x + 895 + 23), str(y + 95 + 23))
+        self.display.xdotool("click", "1")
+
+    def install(self, *server_options, args=("--token=ab", "--source=FC"), while_game_runs=None):
+        """A first installation through to the game's start; returns the server and the launcher.
+        while_game_runs(launcher) is called while the game shows its window (for 4 s)."""
+        server = self.start_server("--autologin", *server_options)
+        launcher = self.start_launcher(*args, game_exit_after="4" if while_game_runs else "0")
+        if while_game_runs:
+            h.wait_until(lambda: os.path.exists(self.box.game_record), h.INSTALL_TIMEOUT,
+                         "the game to start" + self.context(launcher))
+            while_game_runs(launcher)
+        rc = launcher.wait(h.INSTALL_TIMEOUT, "the first installation")
+        self.assertEqual(rc, 0, self.context(launcher))
+        self.assertTrue(os.path.exists(self.box.game_record), "the game did not start" + self.context(launcher))
+        return server, launcher
+
+    def assert_client_installed(self):
+        """The client directory holds the package's entries byte for byte, with their modes."""
+        for name, (data, mode) in h.package_entries().items():
+            path = os.path.join(self.box.data_dir, name)
+            if data is None:
+                self.assertTrue(os.path.isdir(path), name)
+                continue
+            with open(path, "rb") as f:
+                self.assertTrue(f.read() == data, "%s differs from the package" % name)
+            if mode & 0o111:
+                self.assertTrue(os.access(path, os.X_OK), "%s lost its execute bit" % name)
+        with open(os.path.join(self.box.data_dir, "game_client_version.txt"), "rb") as f:
+            self.assertEqual(f.read(), h.VERSION.encode())
+        self.assertFalse(os.path.exists(os.path.join(self.box.install_dir, "qvx.zip")))
+
+
+class FirstInstall(LauncherTestCase):
+    def test_first_installation_starts_the_game_and_exits(self):
+        def launcher_hidden(launcher):
+            # The launcher hides while the game runs.
+            h.wait_until(lambda: not self.display.xdotool(
+                "search", "--onlyvisible", "--pid", str(launcher.pid)).stdout.split(),
+                2.5, "the launcher window to hide while the game runs")
+        server, launcher = self.install(while_game_runs=launcher_hidden)
+        session = h.demo_session("demo")
+        login = "account=demo&session=" + session
+        expected_command = "%s --token=ab --source=FC --parameters=%s --plat_extra=%s" % (
+            h.LAUNCHER, login, h.CUSTOM_PARAMETERS)
+
+        # What the game received.
+        record = self.box.game_record_entries()
+        self.assertEqual(record["argv"], [h.LAUNCHER, "--token=ab", "--source=FC",
+                                          "--parameters=" + login, "--plat_extra=" + h.CUSTOM_PARAMETERS])
+        self.assertEqual(record["cwd"], os.path.join(self.box.data_dir, "qvx"))
+        self.assertEqual(record["env"].get("VELLMORA_PREFIX"), self.box.prefix)
+
+        # The typical run, in order: the worker's chain up to the ready mark, then the login and the
+        # game launch on the page's side (the page logs in only once it has seen the ready mark).
+        inst, data = self.box.install_dir, self.box.data_dir
+        entries = self.box.log_entries()
+        entry_url = h.SERVER_BASE + "/login/index.html?autologin=1&token=ab&source=FC"
+        package_url = "%s/packages/%s/%s/qvx.zip" % (h.SERVER_BASE, h.CHANNEL, h.VERSION)
+        worker = h.find_in_order(entries, [
+            ("CWebApp::InitApplication", 227, inst),
+            ("CWebApp::InitApplication", 228, data),
+            ("CWebApp::InitInstance", 130, "Laucher Start"),
+            ("CGameRemoteConfig::InitRemoteConfig", 140, h.SERVER_BASE + h.CONFIG_PATH),
+            ("CWebDlg::InitWebBrower", 73, "InitWebBrower"),
+            ("CWebCDlg::InitWebBrower", 161, entry_url),
+            ("CGameRemoteConfig::InitRemoteConfig", 214, os.path.join(data, "game_client_version.txt")),
+            ("CGameRemoteConfig::OnDownLoad", 498, "OnDownLoad begin"),
+            ("CGameRemoteConfig::OnDownLoad", 510, os.path.join(inst, "qvx.zip")),
+            ("CGameRemoteConfig::OnDownLoad", 540, package_url),
+            # No resume state: its version 0.0.0.0 is below ClientMiniUpdateVersion.
+            ("CGameRemoteConfig::OnDownLoad", 580,
+             "Download version is elder than mini update version. Restart downloading resources."),
+            ("CGameRemoteConfig::OnDownLoad", 685, "download is finish"),
+            ("CGameRemoteConfig::OnUnzipFile", 393, "unzip file:%s begin" % os.path.join(inst, "qvx.zip")),
+            ("CGameRemoteConfig::OnUnzipFile", 426, "qvx/"),
+            ("CGameRemoteConfig::OnUnzipFile", 489, "unzip is finish!"),
+            ("CGameRemoteConfig::UnzipFile", 718, None),
+            ("CWebDlg::SetReady", 84, "SetReady"),
+            ("CWebCDlg::SetReady", 168, "is ready"),
+        ])
+        page = h.find_in_order(entries, [
+            ("CWebCDlg::JavascriptToCPLUSPLUS", 185, "method:LoginResult,paramters:true|" + login),
+            ("CWebCDlg::OnLoginResult", 402, "is logic suc!"),
+            ("CWebCDlg::LaunchGame", 435, os.path.join(data, "qvx", "qvx")),
+            ("CWebCDlg::LaunchGame", 439, os.path.join(data, "qvx")),
+            ("CWebCDlg::LaunchGame", 462, expected_command),
+            ("CWebCDlg::LaunchGame", 463, "LaunchGame"),
+            ("CWebCDlg::LaunchGame", 472, "LaunchGame Succ"),
+            ("CWebCDlg::LaunchGame", 494, "Exit Game"),
+            ("CWebDlg::Cancel", 62, "Laucher Stop"),
+            ("CWebApp::OnWndDestroy", 63, "wnd destory"),
+        ])
+        self.assertLess(worker[-2], page[0], "the page logged in before the ready mark")
+
+        # Telemetry: events 1, 2, 3, 6 and 9 once each, and the matching messages.
+        def reports_in():
+            reports = server.telemetry()
+            events = [p.get("ac") for path, p in reports if path == "/api/laucher_info.php"]
+            return reports if len(events) >= 5 and "game start success" in str(reports) else None
+        try:
+            reports = h.wait_until(reports_in, 10, "the telemetry reports")
+        except AssertionError:
+            reports = server.telemetry()
+        events = sorted(str(p.get("ac")) for path, p in reports if path == "/api/laucher_info.php")
+        self.assertEqual(events, sorted(["create", "download_start", "unzip_start", "None", "game_start"]))
+        self.assertTrue(all(p.get("ditch_name") == h.CHANNEL and "client_uid" in p and "mac" in p
+                            and "os_version" in p for _, p in reports), reports)
+        messages = [p.get("error_msg") for path, p in reports if path == "/api/laucher_error.php"]
+        for message in ("launcher start", "game download start, download url:" + package_url,
+                        "game download success", "game unzip start", "game unzip success",
+                        "game start", "game start success"):
+            self.assertIn(message, messages)
+
+        # What stays on disk: the client, the version record, the resume state, the registration.
+        self.assert_client_installed()
+        size = str(os.path.getsize(h.PACKAGE))
+        self.assertEqual(self.box.resume_state(),
+                         {"downloadVersion": h.VERSION, "offset": size, "totalSize": size})
+        self.assertTrue(os.access(os.path.join(inst, "qvx"), os.X_OK), "no launcher copy")
+        registry = self.box.registry_text()
+        self.assertIn("Uninstall\\qvx]", registry)
+        self.assertIn('"InstallPath"="%s"' % inst.replace("\\", "\\\\"), registry)
+        self.assertTrue(os.path.exists(os.path.join(inst, "qvx-uninstall.desktop")))
+        self.assertTrue(os.path.exists(os.path.join(self.box.data_home, "applications", "Apps", h.CHANNEL,
+                                                    "Vellmora.desktop")))
+        self.assertTrue(os.path.exists(os.path.join(self.box.desktop, "Vellmora.desktop")))
+        # One full transfer of the package, from byte 0.
+        self.assertEqual([(r[2], r[3]) for r in server.package_requests()], [(None, 200)])
+
+
+class SecondRun(LauncherTestCase):
+    def test_current_client_downloads_nothing(self):
+        server, _ = self.install()
+        os.remove(self.box.game_record)
+        before = len(server.requests())
+
+        launcher = self.start_launcher("--token=ab", "--source=FC")
+        self.assertEqual(launcher.wait(h.INSTALL_TIMEOUT, "the second run"), 0, self.context(launcher))
+        self.assertTrue(os.path.exists(self.box.game_record), "the game did not start" + self.context(launcher))
+
+        later = server.requests()[before:]
+        self.assertEqual([r[1] for r in later if "/packages" in r[1]], [])
+        self.assertIn(h.CONFIG_PATH, [r[1] for r in later])
+        entries = self.box.log_entries()
+        h.find_in_order(entries, [
+            ("CGameRemoteConfig::InitRemoteConfig", 140, None),
+            ("CGameRemoteConfig::CStringToLocalClientVersion", 1101, "local_client_version:" + h.VERSION),
+            ("CGameRemoteConfig::InitRemoteConfig", 271, "work_path:" + h.LAUNCHER),
+            ("CGameRemoteConfig::InitRemoteConfig", 274, "dest_path:" + os.path.join(self.box.install_dir, "qvx")),
+            ("CWebDlg::SetReady", 84, "SetReady"),
+            ("CGameRemoteConfig::InitRemoteConfig", 284, "update finish!"),
+        ])
+        self.assertFalse(any(f == "CGameRemoteConfig::OnDownLoad" for _, f, _, _ in entries))
+        self.assert_client_installed()
+
+
+class ResumeDownload(LauncherTestCase):
+    """A run stopped in the middle of the download, then a run that completes the installation."""
+
+    def interrupted_run(self, stop):
+        package_size = os.path.getsize(h.PACKAGE)
+        server = self.start_server("--autologin", "--throttle", str(max(package_size // 16, 65536)))
+        launcher = self.start_launcher("--token=ab")
+        partial = os.path.join(self.box.install_dir, "qvx.zip")
+        h.wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= package_size // 4,
+                     h.INSTALL_TIMEOUT, "a quarter of the package")
+        stop(launcher)
+        self.assertIn(launcher.wait(h.EXIT_TIMEOUT, "the interrupted launcher"), (0, -signal.SIGKILL))
+        self.assertFalse(os.path.exists(self.box.game_record))
+        on_disk = os.path.getsize(partial)
+        self.assertLess(on_disk, package_size, "the download finished before the launcher was stopped")
+        server.stop()
+        return on_disk
+
+    def complete_run(self):
+        server = self.start_server("--autologin")
+        launcher = self.start_launcher("--token=ab")
+        self.assertEqual(launcher.wait(h.INSTALL_TIMEOUT, "the resuming run"), 0, self.context(launcher))
+        self.assertTrue(os.path.exists(self.box.game_record), "the game did not start" + self.context(launcher))
+        self.assert_client_installed()
+        return server
+
+    def test_closed_during_download_resumes_from_the_saved_offset(self):
+        package_size = os.path.getsize(h.PACKAGE)
+        on_disk = self.interrupted_run(self.click_close_button)
+        # The saved state promises exactly the bytes in the file, for the version being downloaded.
+        self.assertEqual(self.box.resume_state(),
+                         {"downloadVersion": h.VERSION, "offset": str(on_disk), "totalSize": str(package_size)})
+
+        server = self.complete_run()
+        self.assertEqual([(r[2], r[3]) for r in server.package_requests()], [("bytes=%d-" % on_disk, 206)])
+        h.find_in_order(self.box.log_entries(), [
+            ("CGameRemoteConfig::OnDownLoad", 589, "Try Resuming download from break point."),
+            ("CGameRemoteConfig::OnDownLoad", 685, "download is finish"),
+            ("CGameRemoteConfig::OnUnzipFile", 489, "unzip is finish!"),
+        ])
+
+    def test_killed_during_download_resumes(self):
+        # Killed: no exit path runs, yet the next run resumes within the bytes the file holds.
+        on_disk = self.interrupted_run(lambda launcher: launcher.signal(signal.SIGKILL))
+        state = self.box.resume_state()
+        self.assertEqual(state.get("downloadVersion"), h.VERSION)
+        self.assertLessEqual(int(state.get("offset", "0")), on_disk)
+        server = self.complete_run()
+        requests = server.package_requests()
+        self.assertEqual(len(requests), 1, requests)
+        self.assertEqual((requests[0][2], requests[0][3]), ("bytes=%s-" % state["offset"], 206))
+
+
+class ConfigurationServerDown(LauncherTestCase):
+    def test_no_configuration_means_no_page_and_no_files(self):
+        cases = [
+            ("unreachable", None, re.compile(r"res:[1-9]\d*, httpStatusCode:0")),
+            ("answers 404", "404", re.compile(r"res:0, httpStatusCode:404")),
+        ]
+        for name, status, logged in cases:
+            with self.subTest(name):
+                self.box.remove()
+                self.box = h.Sandbox()
+                server = self.start_server("--config-status", status) if status else None
+                launcher = self.start_launcher("--token=ab", "--source=FC")
+                # The log is buffered until exit: watch the window and the server instead.
+                self.launcher_window(launcher)
+                if server:
+                    h.wait_until(lambda: h.CONFIG_PATH in [r[1] for r in server.requests()],
+                                 h.START_TIMEOUT, "the configuration request")
+                time.sleep(2.0)  # room for anything the worker might wrongly do next
+                self.assertEqual(self.box.snapshot(self.box.install_dir), {"vellmora.log": os.path.getsize(
+                    os.path.join(self.box.install_dir, "vellmora.log")), "client": -1})
+                self.assertNotIn("Uninstall\\qvx]", self.box.registry_text())
+                self.assertEqual(os.listdir(self.box.desktop), [])
+                if server:
+                    self.assertEqual([r[1] for r in server.requests()
+                                      if not r[1].startswith("/api/laucher_")], [h.CONFIG_PATH])
+                self.display.screenshot(self.box.path("config-failure.png"))
+                self.assertTrue(launcher.running(), "the launcher closed after the failure")
+                self.click_close_button(launcher)
+                self.assertEqual(launcher.wait(h.EXIT_TIMEOUT), 0, self.context(launcher))
+                entries = self.box.log_entries()
+                h.find_in_order(entries, [("CGameRemoteConfig::InitRemoteConfig", 200, logged),
+                                          ("CWebDlg::Close", 54, "Laucher Stop")])
+                self.assertFalse(any(f.endswith("InitWebBrower") for _, f, _, _ in entries), "a page was opened")
+                launcher.stop()
+                if server:
+                    server.stop()
+
+
+class SecondLauncher(LauncherTestCase):
+    def test_second_launcher_is_refused(self):
+        self.start_server()
+        first = self.start_launcher("--token=ab")
+        self.launcher_window(first)
+
+        second = self.start_launcher("--token=cd", display=False)
+        self.assertEqual(second.wait(h.EXIT_TIMEOUT, "the second launcher"), 0)
+        self.assertIn("游戏已启动", second.stderr())
+        self.assertTrue(first.running(), "the first launcher ended")
+        self.assertFalse(os.path.exists(self.box.game_record))
+
+        self.click_close_button(first)
+        self.assertEqual(first.wait(h.EXIT_TIMEOUT), 0, self.context(first))
+
+
+class Uninstall(LauncherTestCase):
+    def registration(self):
+        """What uninstall removes, as present (True) or absent (False)."""
+        return {
+            "client": os.path.isdir(self.box.data_dir),
+            "install dir": os.path.isdir(self.box.install_dir),
+            "start menu": os.path.isdir(os.path.join(self.box.data_home, "applications", "Apps", h.CHANNEL)),
+            "desktop link": os.path.exists(os.path.join(self.box.desktop, "Vellmora.desktop")),
+            "uninstall entry": "Uninstall\\qvx]" in self.box.registry_text(),
+        }
+
+    def test_uninstall_removes_the_installation_once_confirmed(self):
+        self.install()
+        copy = os.path.join(self.box.install_dir, "qvx")  # what the uninstall entry starts
+        installed = {k: True for k in self.registration()}
+        self.assertEqual(self.registration(), installed)
+
+        # Without a display nobody can confirm: the answer is No and nothing is removed.
+        refused = self.start_launcher("/uninstall", display=False, program=copy)
+        self.assertEqual(refused.wait(h.EXIT_TIMEOUT, "the unconfirmed uninstall"), 0)
+        self.assertIn("确定要卸载吗?", refused.stderr())
+        self.assertEqual(self.registration(), installed)
+
+        # With a display the player answers Yes.
+        launcher = self.start_launcher("/uninstall", program=copy)
+        dialog = h.wait_until(
+            lambda: self.display.xdotool("search", "--onlyvisible", "--pid", str(launcher.pid)).stdout.split(),
+            h.START_TIMEOUT, "the confirmation dialog", interval=0.3)[0]
+        self.display.xdotool("windowfocus", "--sync", dialog)
+        self.display.xdotool("key", "--clearmodifiers", "alt+y")
+        self.assertEqual(launcher.wait(h.EXIT_TIMEOUT, "the uninstall"), 0, launcher.stderr())
+        h.wait_until(lambda: not os.path.exists(self.box.install_dir), 30, "the installation directory to go")
+        self.assertEqual(self.registration(), {k: False for k in installed})
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,215 @@
+// The page's external object and the login it reports, without a browser: the calls arrive as
+// the browser host hands them over (dispatch id, arguments reversed).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "log/LauncherLog.h"
+#include "os/FileSystem.h"
+#include "os/MessageBox.h"
+#include "os/Process.h"
+#include "support/Sandbox.h"
+#include "ui/CImpIDispatch.h"
+#include "ui/CWebCDlg.h"
+#include "ui/CWebDlg.h"
+
+namespace {
+
+using Value = CImpIDispatch::Value;
+
+struct Bridge : ::testing::Test {
+  void SetUp() override {
+    box.MakeDrives(true);
+    os::MakeDirectories(box.InstallDir());
+    LauncherLog::Instance().Reopen();
+    os::SetMessageBoxPresenter([this](const std::string& text, const std::string& caption, os::MsgIcon icon,
+                                      os::MsgButtons) {
+      boxes.push_back(text + "|" + caption + "|" + std::to_string(static_cast<int>(icon)));
+      return os::MsgAnswer::Ok;
+    });
+    dlg.CreateContent();
+    // Nothing is started here; the launch itself is covered by the launch tests.
+    dlg.Content()->SetLaunchActionForTesting([this] { ++launches; });
+  }
+  void TearDown() override { os::SetMessageBoxPresenter(nullptr); }
+
+  // Closing flushes the file; the next test reopens it.
+  static std::string Log() {
+    LauncherLog::Instance().Close();
+    return Sandbox::ReadFile(LauncherLog::LogPath());
+  }
+  CWebCDlg& content() { return *dlg.Content(); }
+
+  Sandbox box;
+  CWebDlg dlg;
+  CImpIDispatch bridge{[this] { return &dlg; }};
+  std::vector<std::string> boxes;
+  int launches = 0;
+};
+
+TEST_F(Bridge, MethodTableAndInterface) {
+  struct Case {
+    std::vector<std::string> names;
+    std::vector<long> ids;
+    long status;
+  } cases[] = {
+      {{"JavascriptToCsharp"}, {1}, CImpIDispatch::kOk},
+      {{"AppLogin"}, {2}, CImpIDispatch::kOk},
+      {{"IsDownLoadComplete"}, {3}, CImpIDispatch::kOk},
+      {{"applogin"}, {-1}, CImpIDispatch::kUnknownName},
+      {{"Missing"}, {-1}, CImpIDispatch::kUnknownName},
+      // Every slot looks up the member name.
+      {{"AppLogin", "parameters"}, {2, 2}, CImpIDispatch::kOk},
+  };
+  for (const Case& c : cases) {
+    const CImpIDispatch::IdsResult r = bridge.GetIDsOfNames(c.names);
+    EXPECT_EQ(r.ids, c.ids) << c.names[0];
+    EXPECT_EQ(r.status, c.status) << c.names[0];
+  }
+  EXPECT_EQ(static_cast<unsigned long>(CImpIDispatch::kUnknownName), 0x80020006ul);
+
+  CImpIDispatch* out = &bridge;
+  EXPECT_EQ(bridge.QueryInterface("{00000000-0000-0000-C000-000000000046}", &out), CImpIDispatch::kNoInterface);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(bridge.QueryInterface("{00020400-0000-0000-C000-000000000046}", &out), CImpIDispatch::kOk);
+  EXPECT_EQ(out, &bridge);
+  EXPECT_EQ(bridge.AddRef(), 2);
+  EXPECT_EQ(bridge.Release(), 1);
+  EXPECT_EQ(bridge.Release(), 0);
+  EXPECT_EQ(bridge.GetTypeInfoCount(), CImpIDispatch::kNotImplemented);
+}
+
+TEST_F(Bridge, IsDownLoadCompleteFollowsReady) {
+  EXPECT_EQ(bridge.Invoke(3, {}, true), Value(false));
+  EXPECT_EQ(bridge.Invoke(3, {}, false), Value());
+  content().SetReady();
+  EXPECT_EQ(bridge.Invoke(3, {}, true), Value(true));
+  EXPECT_EQ(launches, 0);
+}
+
+// Each case is a fresh window: the AppLogin arguments in order, then the expected state.
+TEST_F(Bridge, LoginResults) {
+  struct Case {
+    std::vector<std::string> reports;
+    bool loggedIn;
+    const char* parameters;
+    size_t messages;
+    const char* logLine;
+  } cases[] = {
+      {{"TRUE|p"}, true, "p", 0, "[INFO][CWebCDlg::OnLoginResult::402] is logic suc!\n"},
+      {{"true"}, false, "", 0, "[INFO][CWebCDlg::OnLoginResult::392] paramters is error!\n"},
+      {{""}, false, "", 0, "[INFO][CWebCDlg::OnLoginResult::385] paramters is error!\n"},
+      {{"false|p"}, false, "", 1, nullptr},
+      {{"false|p", "true|q"}, true, "q", 1, "is logic suc!"},
+      {{"true|a|b"}, true, "a", 0, "is logic suc!"},
+      {{"true|"}, true, "", 0, "is logic suc!"},
+      {{"|x"}, false, "", 1, nullptr},
+      {{"true|first", "true|second"}, true, "first", 0, "[INFO][CWebCDlg::OnLoginResult::377] already login\n"},
+  };
+  for (const Case& c : cases) {
+    CWebDlg window;
+    window.CreateContent();
+    int started = 0;
+    window.Content()->SetLaunchActionForTesting([&started] { ++started; });
+    CImpIDispatch external([&window] { return &window; });
+    boxes.clear();
+    LauncherLog::Instance().Reopen();
+    for (const std::string& report : c.reports) EXPECT_EQ(external.Invoke(2, {report}, true), Value(std::string()));
+    EXPECT_EQ(window.Content()->IsLoggedIn(), c.loggedIn) << c.reports[0];
+    EXPECT_EQ(window.Content()->LoginParameters(), c.parameters) << c.reports[0];
+    ASSERT_EQ(boxes.size(), c.messages) << c.reports[0];
+    if (c.messages) {
+      EXPECT_EQ(boxes[0], "登录验证未通过|" + os::ApplicationName() + "|1");
+    }
+    if (c.logLine) {
+      EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.reports[0];
+    }
+    EXPECT_EQ(started, 0) << "not ready: nothing starts";
+  }
+}
+
+TEST_F(Bridge, JavascriptToCsharpDispatchesOnTheExactMethod) {
+  // Arguments are reversed: {parameters, method}.
+  EXPECT_EQ(bridge.Invoke(1, {"x", "GetCommandLine"}, true), Value(os::ExecutablePath()));
+  EXPECT_EQ(bridge.Invoke(1, {"x", "getcommandline"}, true), Value(std::string()));
+  EXPECT_EQ(bridge.Invoke(1, {"x", "GetCommandLine"}, false), Value());
+  // A single argument (or none) does nothing at all.
+  EXPECT_EQ(bridge.Invoke(1, {"GetCommandLine"}, true), Value());
+  EXPECT_EQ(bridge.Invoke(1, {}, true), Value());
+  EXPECT_EQ(bridge.Invoke(2, {}, true), Value());
+  EXPECT_EQ(bridge.Invoke(9, {"a", "b"}, true), Value());
+
+  EXPECT_EQ(bridge.Invoke(1, {"true|p", "LoginResult"}, true), Value(std::string()));
+  EXPECT_TRUE(content().IsLoggedIn());
+  EXPECT_EQ(content().LoginParameters(), "p");
+
+  const std::string log = Log();
+  EXPECT_NE(log.find("[INFO][CWebCDlg::JavascriptToCPLUSPLUS::185] method:GetCommandLine,paramters:x\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("method:LoginResult,paramters:true|p\n"), std::string::npos) << log;
+  // Exactly two calls with "GetCommandLine" plus one lower-case and one login reached the window.
+  size_t calls = 0;
+  for (size_t at = log.find("method:"); at != std::string::npos; at = log.find("method:", at + 1)) ++calls;
+  EXPECT_EQ(calls, 4u) << log;
+}
+
+TEST_F(Bridge, LongParametersAreLoggedShortened) {
+  const std::string parameters(5000, 'a');
+  bridge.Invoke(1, {parameters, "Other"}, true);
+  const std::string log = Log();
+  const size_t at = log.find("method:Other,paramters:");
+  ASSERT_NE(at, std::string::npos);
+  const size_t end = log.find('\n', at);
+  EXPECT_EQ(end - at, 2047u);
+}
+
+TEST_F(Bridge, NoMainWindowAnswersEmpty) {
+  CImpIDispatch orphan([] { return static_cast<CWebDlg*>(nullptr); });
+  EXPECT_EQ(orphan.Invoke(1, {"x", "GetCommandLine"}, true), Value(std::string()));
+  EXPECT_EQ(orphan.Invoke(3, {}, true), Value(false));
+}
+
+// The ready mark (update worker) and the login (UI thread) race; whichever completes the pair
+// starts the game, and it starts exactly once.
+TEST(ReadyLoginRace, GameStartsExactlyOnce) {
+  Sandbox box;
+  box.MakeDrives(true);
+  os::MakeDirectories(box.InstallDir());
+  LauncherLog::Instance().Reopen();
+  for (int round = 0; round < 500; ++round) {
+    CWebDlg window;
+    window.CreateContent();
+    CWebCDlg& content = *window.Content();
+    std::atomic<int> starts{0};
+    std::atomic<bool> sawBoth{true};
+    content.SetLaunchActionForTesting([&] {
+      ++starts;
+      if (!content.IsReady() || !content.IsLoggedIn()) sawBoth = false;
+    });
+    std::atomic<int> waiting{2};
+    auto gate = [&waiting] {
+      --waiting;
+      while (waiting.load() > 0) {
+      }
+    };
+    std::thread worker([&] {
+      gate();
+      content.SetReady();
+    });
+    std::thread page([&] {
+      gate();
+      content.OnLoginResult("true|p");
+    });
+    worker.join();
+    page.join();
+    ASSERT_EQ(starts.load(), 1) << "round " << round;
+    ASSERT_TRUE(sawBoth.load());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,264 @@
+// The launcher window's logic without a display: a recording view stands in for GTK.
+#include <gtest/gtest.h>
+
+#include <glib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/LauncherLog.h"
+#include "os/FileSystem.h"
+#include "platform/CWindowMessageHandler.h"
+#include "support/Sandbox.h"
+#include "ui/CWebCDlg.h"
+#include "ui/CWebDlg.h"
+#include "ui/UiThread.h"
+#include "ui/gtk/Layout.h"
+#include "update/CGameRemoteConfig.h"
+#include "update/RemoteConfigTable.h"
+
+namespace {
+
+// Keeps the controls' state like the real view and records every call in order.
+class RecordingView : public IContentView, public IMainWindowView {
+ public:
+  void SetControlText(int id, const std::string& text) override {
+    Note("text " + std::to_string(id) + "=" + text);
+    texts[id] = text;
+  }
+  void SetControlVisible(int id, bool visible) override {
+    Note("visible " + std::to_string(id) + "=" + (visible ? "1" : "0"));
+    shown[id] = visible;
+  }
+  void SetProgressPos(int pos) override {
+    Note("pos " + std::to_string(pos));
+    this->pos = pos;
+  }
+  void Navigate(const std::string& url) override {
+    Note("navigate " + url);
+    navigated.push_back(url);
+  }
+  void OnReadyChanged(bool ready) override { Note(std::string("ready ") + (ready ? "1" : "0")); }
+  void Hide() override { Note("hide"); }
+  void Minimise() override { Note("minimise"); }
+  void EndModal(int result) override { Note("end " + std::to_string(result)); }
+  unsigned long NativeId() const override { return 0; }
+
+  void Note(const std::string& what) {
+    calls.push_back(what);
+    if (!ui::IsUiThread()) offUiThread = true;
+  }
+  bool Visible(int id) { return shown[id]; }
+
+  std::map<int, std::string> texts;
+  std::map<int, bool> shown;
+  int pos = -1;
+  std::vector<std::string> navigated;
+  std::vector<std::string> calls;
+  bool offUiThread = false;
+};
+
+struct WindowLogic : ::testing::Test {
+  void SetUp() override {
+    box.MakeDrives(true);
+    os::MakeDirectories(box.InstallDir());
+    LauncherLog::Instance().Reopen();
+    CGameRemoteConfig::SetDirectories(box.InstallDir(), box.InstallDir() + "/client");
+    ui::UiThreadInit();
+    dlg.CreateContent();
+    dlg.AttachView(&view);
+    dlg.Content()->AttachView(&view);
+  }
+  void TearDown() override {
+    ui::UiThreadShutdown();
+    RemoteConfigTable::Instance().Clear();
+  }
+  static std::string Log() {
+    LauncherLog::Instance().Close();
+    std::string log = Sandbox::ReadFile(LauncherLog::LogPath());
+    LauncherLog::Instance().Reopen();
+    return log;
+  }
+  Sandbox box;
+  RecordingView view;
+  CWebDlg dlg;
+};
+
+TEST_F(WindowLogic, AttachingHidesEveryProgressControlWithTheInitialTexts) {
+  for (int id : {kIdProgressBar, kIdMessageText, kIdStatusLabel, kIdProgressText}) {
+    EXPECT_TRUE(view.shown.count(id)) << id;
+    EXPECT_FALSE(view.Visible(id)) << id;
+  }
+  EXPECT_EQ(view.texts[kIdStatusLabel], "正在更新......");
+  EXPECT_EQ(view.texts[kIdMessageText], "正在更新.....");
+  EXPECT_EQ(view.texts[kIdProgressText], "0%");
+  EXPECT_EQ(view.pos, 0);
+}
+
+TEST_F(WindowLogic, ProgressAndMessageViewsShowTheirControls) {
+  dlg.ShowProgressView();
+  EXPECT_TRUE(view.Visible(kIdProgressBar));
+  EXPECT_TRUE(view.Visible(kIdStatusLabel));
+  EXPECT_TRUE(view.Visible(kIdProgressText));
+  EXPECT_FALSE(view.Visible(kIdMessageText));
+
+  // A message-only update: the message shows, the bar and both progress labels do not.
+  dlg.SetProgress("更新失败", "", 0, 0);
+  dlg.ShowMessageView();
+  EXPECT_TRUE(view.Visible(kIdMessageText));
+  EXPECT_EQ(view.texts[kIdMessageText], "更新失败");
+  EXPECT_FALSE(view.Visible(kIdProgressBar));
+  EXPECT_FALSE(view.Visible(kIdStatusLabel));
+  EXPECT_FALSE(view.Visible(kIdProgressText));
+}
+
+TEST_F(WindowLogic, ProgressTextChangesOnlyWithThePercentage) {
+  dlg.SetProgress("", "10%", 10, 1);
+  EXPECT_EQ(view.texts[kIdProgressText], "10%");
+  EXPECT_EQ(view.pos, 10);
+  EXPECT_FALSE(view.Visible(kIdProgressText));  // hidden by the update; the worker shows it again
+  dlg.ShowProgressView();
+
+  view.calls.clear();
+  dlg.SetProgress("", "10% (again)", 10, 1);
+  EXPECT_EQ(view.texts[kIdProgressText], "10%");
+  EXPECT_TRUE(view.Visible(kIdProgressText));
+  EXPECT_EQ(dlg.Content()->ProgressPos(), 10);
+
+  dlg.SetProgress("", "11%", 11, 1);
+  EXPECT_EQ(view.texts[kIdProgressText], "11%");
+  // Back at 0 from another phase: a change again.
+  dlg.SetProgress("", "0/7", 0, 0);
+  EXPECT_EQ(view.texts[kIdProgressText], "0/7");
+}
+
+TEST_F(WindowLogic, PhaseLabelIsWrittenOncePerPhaseAndNeverSwitchesBack) {
+  dlg.SetProgress("", "1%", 1, 1);
+  EXPECT_EQ(view.texts[kIdStatusLabel], "正在下载：");
+  dlg.SetProgress("", "1/9", 1, 0);
+  EXPECT_EQ(view.texts[kIdStatusLabel], "正在解压：");
+  dlg.ShowProgressView();
+  view.calls.clear();
+  dlg.SetProgress("", "50%", 50, 1);
+  EXPECT_EQ(view.texts[kIdStatusLabel], "正在解压：");
+  for (const std::string& c : view.calls) EXPECT_NE(c.rfind("text 1002=", 0), 0u) << c;
+  EXPECT_TRUE(view.Visible(kIdStatusLabel));
+}
+
+TEST_F(WindowLogic, PageAddressJoinsEntryAndPlatformQuery) {
+  struct Case {
+    const char* commandLine;
+    const char* entry;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"--winid=5 --token=abc", "http://h/login?x=1", "http://h/login?x=1&winid=5&token=abc"},
+      {"--winid=5 --token=abc", "http://h/login", "http://h/login?winid=5&token=abc"},
+      {"--winid=5", "", "?winid=5"},
+      {"", "http://h/login", "http://h/login"},  // no parameters: the entry address unchanged
+      {"", "http://h/login?x=1", "http://h/login?x=1"},
+  };
+  for (const Case& c : cases) {
+    CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::string(c.commandLine), std::string("vellmora"));
+    RemoteConfigTable::Instance().Clear();
+    RemoteConfigTable::Instance().Parse(std::string("EntryUrl=") + c.entry + "\n");
+    view.navigated.clear();
+    dlg.InitWebBrower();
+    ASSERT_EQ(view.navigated.size(), 1u);
+    EXPECT_EQ(view.navigated[0], c.expected) << c.commandLine << " | " << c.entry;
+  }
+  CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
+  const std::string log = Log();
+  EXPECT_NE(log.find("[INFO][CWebDlg::InitWebBrower::73] InitWebBrower"), std::string::npos) << log;
+  EXPECT_NE(log.find(std::string("[INFO][CWebCDlg::InitWebBrower::161] ") + cases[0].expected), std::string::npos)
+      << log;
+}
+
+TEST_F(WindowLogic, OperationsFromTheWorkerRunOnTheUiThread) {
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  std::thread worker([&] {
+    dlg.ShowProgressView();
+    for (int p = 0; p <= 100; p += 25) dlg.SetProgress("", std::to_string(p) + "%", p, 1);
+    dlg.ShowMessageView();
+    g_main_loop_quit(loop);
+  });
+  guint guard = g_timeout_add(10000, [](gpointer l) {
+    g_main_loop_quit(static_cast<GMainLoop*>(l));
+    return G_SOURCE_REMOVE;
+  }, loop);
+  g_main_loop_run(loop);
+  worker.join();
+  g_source_remove(guard);
+  g_main_loop_unref(loop);
+  EXPECT_FALSE(view.offUiThread);
+  EXPECT_EQ(view.pos, 100);
+  EXPECT_EQ(view.texts[kIdProgressText], "100%");
+  EXPECT_TRUE(view.Visible(kIdMessageText));
+}
+
+TEST_F(WindowLogic, WorkerNeverHangsOnceTheWindowIsGone) {
+  // The UI thread is not iterating: the worker waits until the window goes away, then returns
+  // without touching the controls.
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    dlg.SetProgress("late", "42%", 42, 1);
+    dlg.ShowProgressView();
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned.load());
+  ui::UiThreadShutdown();
+  for (int i = 0; i < 200 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(returned.load());
+  worker.join();
+  EXPECT_NE(view.pos, 42);
+  // A later run's loop does not replay the stale request.
+  ui::UiThreadInit();
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  EXPECT_NE(view.pos, 42);
+}
+
+TEST_F(WindowLogic, ReadyCloseAndDestroyLogAndEndTheRun) {
+  dlg.SetReady();
+  EXPECT_TRUE(dlg.Content()->IsReady());
+  EXPECT_NE(std::find(view.calls.begin(), view.calls.end(), "ready 1"), view.calls.end());
+
+  dlg.Close();
+  EXPECT_EQ(view.calls.back(), "end 1");
+  dlg.OnDestroy();
+  const std::string log = Log();
+  const size_t ready = log.find("[INFO][CWebDlg::SetReady::84] SetReady");
+  const size_t stop = log.find("[INFO][CWebDlg::Close::54] Laucher Stop");
+  const size_t destroy = log.find("[INFO][CWebApp::OnWndDestroy::63] wnd destory");
+  EXPECT_NE(ready, std::string::npos) << log;
+  EXPECT_NE(stop, std::string::npos) << log;
+  EXPECT_NE(destroy, std::string::npos) << log;
+  EXPECT_LT(ready, stop);
+  EXPECT_LT(stop, destroy);
+  CGameRemoteConfig::ResetCancel();
+}
+
+TEST(WindowLayout, ControlsFitTheWindowAndStayClearOfThePage) {
+  using namespace layout;
+  const Rect progress[] = {kProgressBar, kStatusLabel, kProgressText, kMessageText};
+  for (const Rect& r : progress) {
+    EXPECT_GE(r.x, 0);
+    EXPECT_LE(r.x + r.w, kWindowWidth);
+    EXPECT_LE(r.y + r.h, kWindowHeight);
+  }
+  // The bar runs under the page; the labels sit left of it.
+  EXPECT_GE(kProgressBar.y, kBrowser.y + kBrowser.h);
+  EXPECT_LE(kMessageText.x + kMessageText.w, kBrowser.x);
+  EXPECT_EQ(kProgressBar.x, 60);
+  EXPECT_EQ(kProgressBar.w, 752);
+  EXPECT_EQ(kProgressBar.y + kProgressBar.h, kWindowHeight);
+  EXPECT_LE(kCloseButton.x + kCloseButton.w, kWindowWidth);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// Remote configuration: the fetch against a loopback server, the document's parse, the lookups
+// and the version numbers.
+#include <thread>
+
+#include "UpdateTestSupport.h"
+#include "update/CGameRemoteConfig.h"
+
+namespace {
+
+const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
+
+class RemoteConfigTest : public UpdateTest {};
+
+TEST_F(RemoteConfigTest, CrlfDuplicateKeysAndEqualsInValuesAreKeptAsSent) {
+  TestServer server;
+  ServeConfig(server,
+              "EntryUrl=page?x=1\r\nClientVersion=1.0.3.7\r\nEntryUrl=second\r\nno equals here\r\n"
+              "CustomParameters=a=b");
+  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+
+  const auto& table = RemoteConfigTable::Instance();
+  EXPECT_EQ(GetEntryUrl(), "page?x=1\r");  // first occurrence wins, the CR stays
+  EXPECT_EQ(table.Find("ClientVersion").value_or("absent"), "1.0.3.7\r");
+  EXPECT_EQ(table.Find("").value_or("absent"), "no equals here\r");  // a line without "=" is the empty key
+  EXPECT_EQ(GetCustomParameters(), "a=b");                          // only the first "=" splits
+  EXPECT_FALSE(table.Find("ClientMiniUpdateVersion").has_value());
+  EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 140, server.Url("/config")));
+}
+
+TEST_F(RemoteConfigTest, EmptyDocumentHoldsOnlyTheEmptyKey) {
+  TestServer server;
+  ServeConfig(server, "");
+  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(RemoteConfigTable::Instance().Size(), 1u);
+  EXPECT_EQ(RemoteConfigTable::Instance().Find("").value_or("absent"), "");
+  EXPECT_EQ(GetEntryUrl(), "");
+  EXPECT_EQ(GetCustomParameters(), "");
+}
+
+TEST_F(RemoteConfigTest, DocumentEndingInLineFeedHasAFinalEmptyLine) {
+  RemoteConfigTable::Instance().Parse("A=1\nB=2\n");
+  EXPECT_EQ(RemoteConfigTable::Instance().Size(), 3u);
+  EXPECT_EQ(RemoteConfigTable::Instance().Find("").value_or("absent"), "");
+}
+
+TEST_F(RemoteConfigTest, RedirectIsFollowedAndChannelPlaceholderReplaced) {
+  TestServer server;
+  server.Raw().Get("/api/harlu7/config", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect(server.Url("/final"));
+  });
+  server.ServeText("/final", "EntryUrl=http://page/");
+  UpdateState::Instance().SetRemoteConfigUrl(server.Url("/api/{ditch_name}/config"));
+  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(GetEntryUrl(), "http://page/");
+  EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 140, server.Url("/api/harlu7/config")));
+}
+
+TEST_F(RemoteConfigTest, MultiByteCharacterSplitAcrossChunksSurvives) {
+  TestServer server;
+  const std::string document = "EntryUrl=\xE9\xA1\xB5\xE9\x9D\xA2";  // two CJK characters in UTF-8
+  server.Raw().Get("/config", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [&, sent = 0](size_t, httplib::DataSink& sink) mutable {
+      if (sent == 0) {
+        sink.write(document.data(), 11);  // ends inside the first character
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      } else if (sent == 1) {
+        sink.write(document.data() + 11, document.size() - 11);
+      } else {
+        sink.done();
+      }
+      ++sent;
+      return true;
+    });
+  });
+  UpdateState::Instance().SetRemoteConfigUrl(server.Url("/config"));
+  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(GetEntryUrl(), "\xE9\xA1\xB5\xE9\x9D\xA2");
+}
+
+TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
+  struct Case {
+    const char* name;
+    bool reachable;
+    int result;
+    long status;
+  };
+  for (const Case& c : {Case{"404", true, 0, 404}, Case{"unreachable", false, 7, 0}}) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    server.Raw().Get("/config", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 404;
+      res.set_content("ClientVersion=9.9.9.9", "text/plain");
+    });
+    std::string url = c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/c";
+    UpdateState::Instance().SetRemoteConfigUrl(url);
+    int result = -1;
+    long status = -1;
+    EXPECT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(&result, &status),
+              CGameRemoteConfig::FetchResult::TransferFailed);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(RemoteConfigTable::Instance().Size(), 0u);  // a failed body is never parsed
+    EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 200,
+                       "res:" + std::to_string(c.result) + ", httpStatusCode:" + std::to_string(c.status)));
+  }
+}
+
+TEST(ClientVersionTest, ParsesDecimalPrefixesOfDottedFields) {
+  struct Case {
+    const char* text;
+    ClientVersion expected;
+  };
+  const Case cases[] = {
+      {"1.2.3.4", {1, 2, 3, 4}},   {"1.2", {1, 2, 0, 0}},          {"1.2.3.4\n", {1, 2, 3, 4}},
+      {"", {0, 0, 0, 0}},          {"a1.2.3.4", {0, 2, 3, 4}},     {" -3.+4.5x.6.7", {-3, 4, 5, 6}},
+      {"1.0.3.7\r", {1, 0, 3, 7}}, {"99999999999.1", {2147483647, 1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseVersionText(c.text), c.expected);
+  }
+}
+
+TEST(ClientVersionTest, ComparesFieldsAsSignedNumbers) {
+  EXPECT_GT(CompareVersions({1, 10, 0, 0}, {1, 9, 0, 0}), 0);  // numbers, not text
+  EXPECT_LT(CompareVersions({1, 0, 0, 4}, {1, 0, 0, 5}), 0);
+  EXPECT_EQ(CompareVersions({1, 0, 0, 5}, {1, 0, 0, 5}), 0);
+  EXPECT_LT(CompareVersions({-1, 9, 9, 9}, {0, 0, 0, 0}), 0);
+  EXPECT_GT(CompareVersions({2, 0, 0, 0}, {1, 99, 99, 99}), 0);
+}
+
+TEST_F(RemoteConfigTest, VersionTextIsLoggedCutTo255Characters) {
+  ClientVersion v;
+  CGameRemoteConfig::Instance().CStringToLocalClientVersion(v, "1.2." + std::string(400, '7'));
+  std::string expected = ("local_client_version:1.2." + std::string(400, '7')).substr(0, 255);
+  EXPECT_TRUE(LogHas(TakeLog(), "INFO", "CGameRemoteConfig::CStringToLocalClientVersion", 1101, expected));
+}
+
+}  // namespace
