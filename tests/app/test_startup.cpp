@@ -6,6 +6,13 @@
 #include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+
+#include "Identity.h"
 
 #include "app/CWebApp.h"
 #include "os/FileSystem.h"
@@ -106,4 +113,34 @@ TEST(Launcher, RegistryValueIsUsedWithoutDrives) {
   RunLauncher(box);
   EXPECT_TRUE(os::IsDirectory(target + "/client"));
   EXPECT_FALSE(os::PathExists(box.DriveC()));
+}
+
+// A telemetry server that takes connections and never answers must neither delay start-up nor
+// keep the process alive for long after its window is gone (reports get at most 3 s at exit).
+TEST(Launcher, SilentTelemetryServerDelaysNeitherStartNorExit) {
+  Sandbox box;
+  box.MakeDrives(true);
+  os::MakeDirectories(box.InstallDir());
+  std::string base = identity::ServerBase;  // http://host:port
+  int port = std::atoi(base.substr(base.rfind(':') + 1).c_str());
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << "port " << port << " busy";
+  ASSERT_EQ(listen(listener, 64), 0);  // connections complete in the backlog; nothing is ever read
+
+  auto start = std::chrono::steady_clock::now();
+  RunResult r = RunLauncher(box);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  close(listener);
+
+  std::string log = Sandbox::ReadFile(box.InstallDir() + "/vellmora.log");
+  EXPECT_NE(log.find("[WebLogger::Log::71] "), std::string::npos) << log;
+  EXPECT_NE(log.find("Laucher Start"), std::string::npos) << log;
+  // Without a display the window closes at once; what remains is the bounded report shutdown.
+  EXPECT_LT(seconds, 8.0) << "a blocked report kept the launcher alive";
 }
