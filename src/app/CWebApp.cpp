@@ -96,10 +96,18 @@ bool CWebApp::InitInstance() {
 
   LogInfo("Laucher Start", "CWebApp::InitInstance", "CWebApp", 130);
 
-  CWebDlg dlg;
-  mainWindow_ = &dlg;
-  if (windowRunner_) windowRunner_(dlg);
+  auto dlg = std::make_unique<CWebDlg>();
+  mainWindow_ = dlg.get();
+  if (windowRunner_) windowRunner_(*dlg);
   mainWindow_ = nullptr;
+  // The update worker calls the window from its own thread and may still be inside a call (or
+  // finishing a game launch) when the window closes: stop its transfer and let it end before the
+  // window object goes. One that does not end in time keeps the object; the process exits anyway.
+  CGameRemoteConfig::RequestCancel();
+  if (!CGameRemoteConfig::WaitForWorker(3000)) {
+    LogError("update worker still running at exit", "CWebApp::InitInstance", "CWebApp", 131);
+    dlg.release();
+  }
   return false;
 }
 

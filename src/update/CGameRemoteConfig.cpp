@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <curl/curl.h>
+#include <condition_variable>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +21,11 @@ namespace {
 const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
 
 std::atomic<bool> g_cancel{false};
+
+// Whether a worker started by StartWorker still runs (it is never joined, only awaited).
+std::mutex g_workerMutex;
+std::condition_variable g_workerDone;
+bool g_workerRunning = false;
 
 // Replaces every occurrence of from, left to right, without overlaps.
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -55,7 +62,21 @@ void CGameRemoteConfig::SetDirectories(const std::string& installDir, const std:
 }
 
 void CGameRemoteConfig::StartWorker(IWindowOperations* window) {
-  std::thread([window] { InitRemoteConfig(window); }).detach();
+  {
+    std::lock_guard<std::mutex> lock(g_workerMutex);
+    g_workerRunning = true;
+  }
+  std::thread([window] {
+    InitRemoteConfig(window);
+    std::lock_guard<std::mutex> lock(g_workerMutex);
+    g_workerRunning = false;
+    g_workerDone.notify_all();
+  }).detach();
+}
+
+bool CGameRemoteConfig::WaitForWorker(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(g_workerMutex);
+  return g_workerDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return !g_workerRunning; });
 }
 
 void CGameRemoteConfig::RequestCancel() { g_cancel.store(true); }

@@ -26,6 +26,9 @@ class CGameRemoteConfig {
   static unsigned InitRemoteConfig(IWindowOperations* window);
   // Starts InitRemoteConfig on a detached thread (UI thread, once per run).
   static void StartWorker(IWindowOperations* window);
+  // Waits at most timeoutMs for a worker started by StartWorker to end; true when none runs.
+  // The window the worker calls must outlive it (UI thread, after the window has closed).
+  static bool WaitForWorker(int timeoutMs);
   // The launcher is closing: a running transfer aborts at its next progress tick. Any thread.
   static void RequestCancel();
   static bool CancelRequested();

@@ -82,6 +82,11 @@ class Sandbox:
         self.data_dir = os.path.join(self.install_dir, "client")
         self.game_record = os.path.join(self.root, "game-record.txt")
 
+    def leave_install_dir(self):
+        """The installation directory as an earlier start leaves it. The log lives there and is
+        never created by the log itself, so the very first start on a machine writes no log."""
+        os.makedirs(self.install_dir, exist_ok=True)
+
     def env(self, display=None, game_exit_after="0"):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS")

@@ -130,6 +130,9 @@ int MainWindowView::RunModal() {
 
 void MainWindowView::Hide() {
   gtk_widget_hide(window_);
+  // The caller may block this thread next (waiting for the game): send the unmap to the X server
+  // now instead of when the main loop would next flush.
+  gdk_display_sync(gtk_widget_get_display(window_));
 }
 
 void MainWindowView::Minimise() {
