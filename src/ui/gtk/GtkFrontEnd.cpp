@@ -1,5 +1,8 @@
 #include "ui/gtk/GtkFrontEnd.h"
 
+#include <csignal>
+#include <glib-unix.h>
+
 #include <gtk/gtk.h>
 
 #include "log/LauncherLog.h"
@@ -98,7 +101,21 @@ int RunLauncherWindowWith(CWebDlg& dlg, const LauncherWindowOptions& options) {
   } else {
     dlg.StartUpdateWorker();
   }
+  // A termination request (logout, kill, Ctrl+C in a terminal) closes like the window manager's
+  // close, so the resume state is saved on the way out.
+  guint signalSources[3] = {};
+  const int signals[3] = {SIGTERM, SIGINT, SIGHUP};
+  for (int i = 0; i < 3; ++i)
+    signalSources[i] = g_unix_signal_add(
+        signals[i],
+        [](gpointer data) -> gboolean {
+          static_cast<CWebDlg*>(data)->OnSystemClose();
+          return G_SOURCE_CONTINUE;
+        },
+        &dlg);
   const int result = main->RunModal();
+  for (guint id : signalSources)
+    if (id) g_source_remove(id);
 
   // Release any worker waiting on the window before anything that may wait on the worker.
   ui::UiThreadShutdown();
