@@ -40,7 +40,9 @@ void CGameRemoteConfig::CreateShortcut(const std::string& name, const std::strin
   update_log::Info(update_log::Format(update_log::kShort, "%s", folder.c_str()), kFunc, 824);
   update_log::Info(update_log::Format(update_log::kShort, "%s", arguments.c_str()), kFunc, 825);
 
-  if (!os::PathExists(folder)) os::MakeDirectory(folder);  // one level; a failure shows at the save
+  // Missing parents are created too: on a fresh account the start menu has no "Apps" folder yet, and
+  // creating one level only would never give the player start-menu links. A failure shows at the save.
+  if (!os::PathExists(folder)) os::MakeDirectories(folder);
   const std::string linkPath = os::JoinPath(folder, name + os::LinkExtension());
   if (os::PathExists(linkPath)) os::RemoveFile(linkPath);
   CreateLink(target, linkPath, arguments);
