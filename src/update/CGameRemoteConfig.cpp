@@ -14,6 +14,8 @@
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "platform/CWindowMessageHandler.h"
+#include "update/CurlEasy.h"
+#include "update/Placeholders.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -26,17 +28,6 @@ std::atomic<bool> g_cancel{false};
 std::mutex g_workerMutex;
 std::condition_variable g_workerDone;
 bool g_workerRunning = false;
-
-// Replaces every occurrence of from, left to right, without overlaps.
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  if (from.empty()) return text;
-  size_t pos = 0;
-  while ((pos = text.find(from, pos)) != std::string::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-  return text;
-}
 
 // Configuration body sink (update worker, inside curl_easy_perform). The raw bytes are kept and
 // converted as a whole once the transfer is over, so a multi-byte character split across two
@@ -96,14 +87,12 @@ std::string CGameRemoteConfig::FileParameter() {
 }
 
 CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlResult, long* httpStatus) {
-  static std::once_flag curlInit;
-  std::call_once(curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
   std::string url = ReplaceAll(UpdateState::Instance().RemoteConfigUrl(), "{ditch_name}", identity::ChannelName);
   update_log::Info(url, kWorker, 140);
 
-  CURL* curl = curl_easy_init();
-  if (!curl) return FetchResult::NoHandle;
+  CurlPtr handle = NewCurlHandle();
+  if (!handle) return FetchResult::NoHandle;
+  CURL* curl = handle.get();
 
   std::string body;
   std::string ansiUrl = os::Utf8ToAnsi(url);
@@ -119,7 +108,7 @@ CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlRes
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   if (curlResult) *curlResult = static_cast<int>(res);
   if (httpStatus) *httpStatus = status;
-  curl_easy_cleanup(curl);
+  handle.reset();
 
   if (res != CURLE_OK || status != 200) {
     update_log::Error(update_log::Format(update_log::kShort, "res:%d, httpStatusCode:%d", static_cast<int>(res),

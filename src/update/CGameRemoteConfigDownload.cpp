@@ -15,6 +15,8 @@
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "update/CGameRemoteConfig.h"
+#include "update/CurlEasy.h"
+#include "update/Placeholders.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -22,20 +24,6 @@ namespace {
 const char kFunc[] = "CGameRemoteConfig::OnDownLoad";
 
 std::atomic<long long> g_checkpointMs{1000};
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  size_t pos = 0;
-  while ((pos = text.find(from, pos)) != std::string::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-  return text;
-}
-
-struct CurlCleanup {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
 
 class FileDescriptor {
  public:
@@ -145,7 +133,7 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   const std::string packagePath = state.PackagePath();
   update_log::Info(packagePath, kFunc, 510);
 
-  CurlPtr curl(curl_easy_init());
+  CurlPtr curl = NewCurlHandle();
   if (!curl) {
     update_log::Error("curl is NULL!", kFunc, 517);
     return 0;
