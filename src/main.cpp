@@ -1,7 +1,14 @@
-// vellmora: the game launcher. The main thread is the user-interface thread.
+// vellmora: the game launcher. The main thread is the user-interface thread; it builds the one
+// launcher context that everything else is handed.
 #include <gtk/gtk.h>
 
+#include <memory>
+
+#include "Identity.h"
 #include "app/CWebApp.h"
+#include "core/LauncherContext.h"
+#include "net/MachineInfo.h"
+#include "net/WebLogger.h"
 #include "os/Process.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
@@ -14,9 +21,26 @@ int main(int argc, char** argv) {
   if (display) InstallGtkMessageBoxPresenter();
   ui::UiThreadInit();
 
-  CWebApp app;
-  app.SetWindowRunner([&app](CWebDlg& dlg) { RunLauncherWindow(dlg, app.ScriptBridge()); });
-  if (!app.InitApplication()) return 1;
-  app.InitInstance();
-  return app.ExitInstance();
+  // The reporter's notifications and timers run on this (the UI) thread's context.
+  MachineInfo machine = MachineInfo::Collect(MachineInfo::Sources{});
+  auto telemetry = std::make_unique<WebLogger>(machine, identity::InfoReportUrl, identity::ErrorReportUrl);
+  auto context = std::make_unique<LauncherContext>(*telemetry, std::move(machine), os::ArgumentString(),
+                                                   os::ApplicationName());
+  auto app = std::make_unique<CWebApp>(*context);
+  app->SetWindowRunner([](CWebDlg& dlg, CImpIDispatch* bridge) { RunLauncherWindow(dlg, bridge); });
+
+  int code = 1;
+  if (app->InitApplication()) {
+    app->InitInstance();
+    code = app->ProcessEnded() ? 0 : app->ExitInstance();
+  }
+  if (!app->WorkerFinished()) {
+    // The update worker still runs and uses the window, the context and the reporter: they stay
+    // alive until the process ends. Reports in flight still get their bounded wait.
+    telemetry->Shutdown();
+    (void)app.release();
+    (void)context.release();
+    (void)telemetry.release();
+  }
+  return code;
 }

@@ -1,11 +1,8 @@
 #include "app/CWebApp.h"
 
-#include <cstdlib>
-
 #include "Identity.h"
 #include "browser/CWebBrowserHelper.h"
 #include "log/LauncherLog.h"
-#include "net/WebLogger.h"
 #include "os/CodePage.h"
 #include "os/CrashHandler.h"
 #include "os/FileSystem.h"
@@ -16,72 +13,54 @@
 #include "ui/CWebDlg.h"
 #include "update/CGameRemoteConfig.h"
 
-namespace {
-CWebApp* g_app = nullptr;
-}
+CWebApp::CWebApp(LauncherContext& context) : ctx_(context) {}
 
-CWebApp::CWebApp() : exitProcess([](int code) { std::exit(code); }) { g_app = this; }
-
-CWebApp::~CWebApp() {
-  if (g_app == this) g_app = nullptr;
-}
-
-CWebApp* CWebApp::Get() { return g_app; }
-
-std::string CWebApp::GameExecutablePath() const {
-  return os::JoinPath(os::JoinPath(dataDir_, identity::GameShortName), identity::GameShortName);
-}
-
-std::string CWebApp::SettleInstallDir(const std::string& registryValue, const std::string& launcherDir) {
-  const std::string folder = std::string("qvx-") + identity::ChannelName;
-  // On an ordinary machine the installation always lives on drive C:, whatever came before.
-  if (os::DriveExists('C')) return os::JoinPath(os::DriveRoot('C'), folder);
-  if (os::DriveExists('D')) return os::JoinPath(os::DriveRoot('D'), folder);
-  if (!registryValue.empty()) return registryValue;
-  return launcherDir + folder;
-}
+CWebApp::~CWebApp() = default;
 
 bool CWebApp::InitApplication() {
   // The prefix holds the drives and the registry store: settle it before anything writes there.
   os::EnsurePrefix();
+  // The log's directory is the install folder on drive C:; on a first run it does not exist yet
+  // and the log stays silent for the whole run.
+  LauncherLog::Instance().Open(InstallLayout::LogPathFor(ctx_.layout.appName));
 
-  CWebBrowserHelper::FixBrowserVersion();
+  CWebBrowserHelper(ctx_.machine.Is64BitWindows(), ctx_.layout.appName).FixBrowserVersion();
 
-  WebLogger::Instance().LogEvent(Create);
-  WebLogger::Instance().Log("launcher start");
+  ctx_.telemetry.LogEvent(Create);
+  ctx_.telemetry.Log("launcher start");
 
-  installDir_ = SettleInstallDir(CGameRemoteConfig::Instance().QueryRegistryKey(), os::ExecutableDir());
-  dataDir_ = installDir_ + "/client";
+  const std::string installDir =
+      InstallLayout::SettleInstallDir(CGameRemoteConfig(ctx_).QueryRegistryKey(), os::ExecutableDir());
+  ctx_.layout = InstallLayout::Build(installDir, ctx_.layout.appName);
+  const InstallLayout& layout = ctx_.layout;
 
-  if (!os::IsDirectory(dataDir_)) {
+  if (!os::IsDirectory(layout.dataDir)) {
     int error = 0;
-    if (!os::IsDirectory(installDir_)) error = os::MakeDirectory(installDir_);
-    if (error == 0) error = os::MakeDirectory(dataDir_);
+    if (!os::IsDirectory(layout.installDir)) error = os::MakeDirectory(layout.installDir);
+    if (error == 0) error = os::MakeDirectory(layout.dataDir);
     if (error != 0) {
       char text[128];
       std::snprintf(text, sizeof text, "创建数据目录失败,错误id:%d", error);
-      WebLogger::Instance().Log(text);
-      os::ShowMessageBox(text, os::ApplicationName(), os::MsgIcon::Warning, os::MsgButtons::Ok);
+      ctx_.telemetry.Log(text);
+      os::ShowMessageBox(text, layout.appName, os::MsgIcon::Warning, os::MsgButtons::Ok);
       return false;
     }
   }
-  CGameRemoteConfig::SetDirectories(installDir_, dataDir_);
 
-  dumpBasePath_ = installDir_ + "/" + os::ApplicationName();
-  if (!os::CrashHandlerInstalled()) os::InstallCrashHandler(dumpBasePath_);
+  if (!os::CrashHandlerInstalled()) os::InstallCrashHandler(layout.dumpBasePath);
 
-  LogInfo(installDir_, "CWebApp::InitApplication", "CWebApp", 227);
-  LogInfo(dataDir_, "CWebApp::InitApplication", "CWebApp", 228);
+  LogInfo(layout.installDir, "CWebApp::InitApplication", "CWebApp", 227);
+  LogInfo(layout.dataDir, "CWebApp::InitApplication", "CWebApp", 228);
   return true;
 }
 
 bool CWebApp::InitInstance() {
-  scriptBridge_ = std::make_unique<CImpIDispatch>([] { return g_app ? g_app->MainWindow() : nullptr; });
+  scriptBridge_ = std::make_unique<CImpIDispatch>([this] { return MainWindow(); });
 
   if (os::EqualsNoCase(os::ArgumentString(), "/uninstall")) {
     UnInstall();
     instanceMutex_.Release();
-    exitProcess(0);
+    processEnded_ = true;
     return false;
   }
 
@@ -90,23 +69,24 @@ bool CWebApp::InitInstance() {
                  IsGameRunning();
   if (refused) {
     os::ShowMessageBox("游戏已启动", identity::GameShortName, os::MsgIcon::Information, os::MsgButtons::Ok);
-    exitProcess(0);
+    processEnded_ = true;
     return false;
   }
 
   LogInfo("Laucher Start", "CWebApp::InitInstance", "CWebApp", 130);
 
-  auto dlg = std::make_unique<CWebDlg>();
+  auto dlg = std::make_unique<CWebDlg>(ctx_);
   mainWindow_ = dlg.get();
-  if (windowRunner_) windowRunner_(*dlg);
+  if (windowRunner_) windowRunner_(*dlg, scriptBridge_.get());
   mainWindow_ = nullptr;
-  // The update worker calls the window from its own thread and may still be inside a call (or
-  // finishing a game launch) when the window closes: stop its transfer and let it end before the
-  // window object goes. One that does not end in time keeps the object; the process exits anyway.
-  CGameRemoteConfig::RequestCancel();
-  if (!CGameRemoteConfig::WaitForWorker(3000)) {
+  // The update worker calls the window from its own thread and may still be inside a call when
+  // the window closes: stop its transfer and let it end before the window object goes. One that
+  // does not end in time keeps the object (and main keeps the context); the process exits anyway.
+  ctx_.updateState.RequestCancel();
+  if (!dlg->WaitForUpdateWorker(3000)) {
     LogError("update worker still running at exit", "CWebApp::InitInstance", "CWebApp", 131);
-    dlg.release();
+    workerFinished_ = false;
+    (void)dlg.release();
   }
   return false;
 }

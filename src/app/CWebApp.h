@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/LauncherContext.h"
 #include "os/InstanceLock.h"
 
 class CWebDlg;
@@ -14,53 +15,46 @@ class CImpIDispatch;
 class CWebApp {
  public:
   // Runs the launcher window modally until it closes (the GTK front end supplies it).
-  using WindowRunner = std::function<void(CWebDlg&)>;
+  using WindowRunner = std::function<void(CWebDlg&, CImpIDispatch*)>;
 
-  CWebApp();
+  explicit CWebApp(LauncherContext& context);
   ~CWebApp();
   CWebApp(const CWebApp&) = delete;
   CWebApp& operator=(const CWebApp&) = delete;
 
-  // The one application object of the process (set by the constructor).
-  static CWebApp* Get();
-
   void SetWindowRunner(WindowRunner runner) { windowRunner_ = std::move(runner); }
 
-  // Settles InstallDir and DataDir, creates them, installs the crash handler. False: end the
-  // process with a failure code, no window.
+  // Settles the install layout, creates InstallDir and DataDir, installs the crash handler.
+  // False: end the process with a failure code, no window.
   bool InitApplication();
-  // Uninstall mode, the refusals, or the window's modal run. Returns false once the window has
-  // closed; on the uninstall and refusal paths the process ends with exit code 0 (exitProcess).
+  // Uninstall mode, the refusals, or the window's modal run. Always false. On the uninstall and
+  // refusal paths the process is to end at once with exit code 0 (ProcessEnded()).
   bool InitInstance();
   int ExitInstance();
+  // True after InitInstance took the uninstall or a refusal path: the process ends with code 0,
+  // without ExitInstance.
+  bool ProcessEnded() const { return processEnded_; }
+  // False when the update worker was still running after the window closed: the window and the
+  // context it uses must then stay alive until the process ends.
+  bool WorkerFinished() const { return workerFinished_; }
 
   // Uninstall (/uninstall) and the helpers it shares with start-up.
   void UnInstall();
   bool IsGameRunning();
   bool DeleteNotNullDir(const std::string& path);
 
-  const std::string& InstallDir() const { return installDir_; }
-  const std::string& DataDir() const { return dataDir_; }
-  const std::string& DumpBasePath() const { return dumpBasePath_; }
+  const std::string& InstallDir() const { return ctx_.layout.installDir; }
+  const std::string& DataDir() const { return ctx_.layout.dataDir; }
+  const std::string& DumpBasePath() const { return ctx_.layout.dumpBasePath; }
   CImpIDispatch* ScriptBridge() const { return scriptBridge_.get(); }
   CWebDlg* MainWindow() const { return mainWindow_; }
 
-  // The install-directory rule: drive C:, then D:, then the registry's "InstallPath", then the
-  // launcher directory (which ends in '/') followed by "qvx-<channel>".
-  static std::string SettleInstallDir(const std::string& registryValue, const std::string& launcherDir);
-
-  // The game executable: <DataDir>/qvx/qvx.
-  std::string GameExecutablePath() const;
-
-  // Ends the process (exit code); tests replace it to observe the paths that end the process.
-  std::function<void(int)> exitProcess;
-
  private:
-  std::string installDir_;
-  std::string dataDir_;
-  std::string dumpBasePath_;
+  LauncherContext& ctx_;
   std::unique_ptr<CImpIDispatch> scriptBridge_;
   os::InstanceLock instanceMutex_;
   CWebDlg* mainWindow_ = nullptr;
   WindowRunner windowRunner_;
+  bool processEnded_ = false;
+  bool workerFinished_ = true;
 };

@@ -19,7 +19,6 @@
 #include "Identity.h"
 #include "app/CWebApp.h"
 #include "log/LauncherLog.h"
-#include "net/WebLogger.h"
 #include "os/FileSystem.h"
 #include "os/MessageBox.h"
 #include "os/Prefix.h"
@@ -116,25 +115,26 @@ void CWebApp::UnInstall() {
     os::ShowMessageBox(kRunningMessage, identity::GameShortName, os::MsgIcon::Information);
     return;
   }
-  if (os::ShowMessageBox(kConfirmMessage, os::ApplicationName(), os::MsgIcon::Question, os::MsgButtons::YesNo) !=
+  if (os::ShowMessageBox(kConfirmMessage, ctx_.layout.appName, os::MsgIcon::Question, os::MsgButtons::YesNo) !=
       os::MsgAnswer::Yes) {
     return;
   }
-  WebLogger::Instance().Log("game uninstall start");
+  ctx_.telemetry.Log("game uninstall start");
   LogInfo("Begin uninstall", "CWebApp::UnInstall", kModule, 269);
-  LogInfo(dataDir_, "CWebApp::UnInstall", kModule, 272);
+  const InstallLayout& layout = ctx_.layout;
+  LogInfo(layout.dataDir, "CWebApp::UnInstall", kModule, 272);
 
-  if (os::PathExists(dataDir_)) {
+  if (os::PathExists(layout.dataDir)) {
     // A client directory outside the prefix (a tampered install path) is not removed: treated
     // like one that could not be deleted.
-    if (!MayRemoveTree(dataDir_) || !DeleteNotNullDir(dataDir_)) {
+    if (!MayRemoveTree(layout.dataDir) || !DeleteNotNullDir(layout.dataDir)) {
       LogError("unistall error", "CWebApp::UnInstall", kModule, 277);
       os::ShowMessageBox(kFailedMessage, identity::GameShortName, os::MsgIcon::Information);
       return;
     }
   }
 
-  const std::string startMenu = os::JoinPath(os::JoinPath(os::StartMenuDir(), "Apps"), identity::ChannelName);
+  const std::string& startMenu = layout.startMenuFolder;
   LogInfo(startMenu, "CWebApp::UnInstall", kModule, 289);
   if (os::PathExists(startMenu) && !DeleteNotNullDir(startMenu)) {
     LogError("unistall error", "CWebApp::UnInstall", kModule, 295);
@@ -143,27 +143,27 @@ void CWebApp::UnInstall() {
   }
 
   const std::string desktopLink =
-      os::JoinPath(os::DesktopDir(), std::string(identity::ProductName) + os::LinkExtension());
+      os::JoinPath(layout.desktopDir, std::string(identity::ProductName) + os::LinkExtension());
   LogInfo(desktopLink, "CWebApp::UnInstall", kModule, 305);
   if (os::PathExists(desktopLink) && os::RemoveFile(desktopLink) != 0) {
     LogError("unistall error", "CWebApp::UnInstall", kModule, 311);
     os::ShowMessageBox(kFailedMessage, identity::GameShortName, os::MsgIcon::Information);
   }
 
-  CGameRemoteConfig::Instance().RemoveRegisties();
+  CGameRemoteConfig(ctx_).RemoveRegisties();
   LogError("unistall succ", "CWebApp::UnInstall", kModule, 317);
   // The log file lies in the installation directory; nothing is written after this.
   LauncherLog::Instance().Close();
 
-  StartDelayedRemoval({installDir_, os::JoinPath(os::DriveRoot('C'), std::string("qvx-") + identity::ChannelName)});
-  WebLogger::Instance().Log("game unintall success");
+  StartDelayedRemoval({layout.installDir, layout.driveCFolder});
+  ctx_.telemetry.Log("game unintall success");
 }
 
 // The game runs when a process's executable is the game executable itself (the launcher copy
 // shares its file name, so the name alone would refuse every start from a shortcut).
 bool CWebApp::IsGameRunning() {
   bool error = false;
-  const bool running = os::IsExecutableRunning(os::JoinPath(dataDir_, "qvx/qvx"), &error);
+  const bool running = os::IsExecutableRunning(ctx_.layout.gameExecutable, &error);
   if (error) {
     LogError("get snapshot error", "CWebApp::IsGameRunning", kModule, 375);
     return true;

@@ -6,12 +6,8 @@
 #include <cwctype>
 
 #include "log/LauncherLog.h"
-#include "net/MachineInfo.h"
 #include "os/CodePage.h"
-#include "os/Process.h"
 #include "os/Registry.h"
-
-std::function<bool()> CWebBrowserHelper::is64BitWindows = [] { return MachineInfo::Is64BitWindows(); };
 
 namespace {
 
@@ -23,19 +19,17 @@ std::string Format(const char* fmt, long status, int error) {
 
 }  // namespace
 
-const std::string& CWebBrowserHelper::NarrowApplicationName() {
-  static const std::string name = os::Utf8ToAnsi(os::ApplicationName());
-  return name;
-}
+CWebBrowserHelper::CWebBrowserHelper(bool is64BitWindows, const std::string& appName)
+    : is64BitWindows_(is64BitWindows), narrowAppName_(os::Utf8ToAnsi(appName)) {}
 
-std::string CWebBrowserHelper::EmulationKey() {
-  return is64BitWindows()
+std::string CWebBrowserHelper::EmulationKey() const {
+  return is64BitWindows_
              ? "Software\\Wow6432Node\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION"
              : "Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION";
 }
 
-std::string CWebBrowserHelper::VersionKey() {
-  return is64BitWindows() ? "SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer"
+std::string CWebBrowserHelper::VersionKey() const {
+  return is64BitWindows_ ? "SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer"
                           : "SOFTWARE\\Microsoft\\Internet Explorer";
 }
 
@@ -66,7 +60,7 @@ int CWebBrowserHelper::MajorVersionFromText(const std::u16string& text) {
   return static_cast<int>(n);
 }
 
-int CWebBrowserHelper::GetBrowserVersion() {
+int CWebBrowserHelper::GetBrowserVersion() const {
   static const char* const kNames[] = {"svcVersion", "svcUpdateVersion", "Version", "W2kVersion"};
   const std::string key = VersionKey();
   int maximum = 0;
@@ -102,7 +96,7 @@ int CWebBrowserHelper::GetBrowserVersion() {
 }
 
 void CWebBrowserHelper::FixBrowserVersion_Internal(const std::string& rootName, const std::string& valueName,
-                                                   uint32_t value) {
+                                                   uint32_t value) const {
   const os::RegRoot root =
       rootName == "HKEY_LOCAL_MACHINE" ? os::RegRoot::LocalMachine : os::RegRoot::CurrentUser;
   const std::string key = EmulationKey();
@@ -119,8 +113,8 @@ void CWebBrowserHelper::FixBrowserVersion_Internal(const std::string& rootName, 
   }
 }
 
-void CWebBrowserHelper::FixBrowserVersion() {
-  const std::string& app = NarrowApplicationName();
+void CWebBrowserHelper::FixBrowserVersion() const {
+  const std::string& app = narrowAppName_;
   uint32_t value = EmulationValue(GetBrowserVersion());
   FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", app + ".exe", value);
   FixBrowserVersion_Internal("HKEY_CURRENT_USER", app + ".exe", value);

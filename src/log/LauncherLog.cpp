@@ -3,14 +3,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "Identity.h"
-#include "os/FileSystem.h"
-#include "os/Prefix.h"
-#include "os/Process.h"
-
 LauncherLog& LauncherLog::Instance() {
-  // Never destroyed: the update worker may still write while the process exits; the file is
-  // closed by an exit handler instead.
+  // Never destroyed (see the header); the file is closed by an exit handler instead.
   static LauncherLog* log = [] {
     auto* l = new LauncherLog();
     std::atexit([] { LauncherLog::Instance().Close(); });
@@ -19,19 +13,13 @@ LauncherLog& LauncherLog::Instance() {
   return *log;
 }
 
-std::string LauncherLog::LogPath() {
-  std::string dir = os::JoinPath(os::DriveRoot('C'),
-                                 std::string(identity::GameShortName) + "-" + identity::ChannelName);
-  return os::JoinPath(dir, os::ApplicationName() + ".log");
-}
-
-LauncherLog::LauncherLog() {
-  // "w+": each run starts a fresh file. The directory is never created here; when it does not
-  // exist yet (the very first run) the log stays silent for the whole run.
-  file_ = std::fopen(LogPath().c_str(), "w+");
-}
-
 LauncherLog::~LauncherLog() { Close(); }
+
+void LauncherLog::Open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) std::fclose(file_);
+  file_ = std::fopen(path.c_str(), "w+");
+}
 
 void LauncherLog::Write(const std::string& message, const char* function, const char* /*sourceFile*/, int line,
                         const char* level) {
@@ -55,10 +43,4 @@ void LauncherLog::Close() {
     std::fclose(file_);
     file_ = nullptr;
   }
-}
-
-void LauncherLog::Reopen() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) std::fclose(file_);
-  file_ = std::fopen(LogPath().c_str(), "w+");
 }

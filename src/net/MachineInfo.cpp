@@ -137,11 +137,16 @@ std::string Md5Hex(const std::string& utf8) {
 
 MachineInfo MachineInfo::Collect(const Sources& sources) {
   std::string release = sources.kernelRelease;
-  if (release.empty()) {
+  std::string machine = sources.machine;
+  if (release.empty() || machine.empty()) {
     struct utsname u {};
-    if (uname(&u) == 0) release = u.release;
+    if (uname(&u) == 0) {
+      if (release.empty()) release = u.release;
+      if (machine.empty()) machine = u.machine;
+    }
   }
   MachineInfo info;
+  info.is64Bit = machine.find("64") != std::string::npos || machine == "s390x";
   info.cpuName = CpuName(sources.root);
   info.macAddress = MacAddress(sources.root);
   std::string version = VersionText(release);
@@ -151,16 +156,4 @@ MachineInfo MachineInfo::Collect(const Sources& sources) {
   return info;
 }
 
-const MachineInfo& MachineInfo::Instance() {
-  // Never destroyed: threads that are never joined may still report while the process exits.
-  static const MachineInfo* instance = new MachineInfo(Collect(Sources{}));
-  return *instance;
-}
-
-bool MachineInfo::Is64BitWindows() {
-  Instance();
-  struct utsname u {};
-  if (uname(&u) != 0) return false;
-  std::string machine = u.machine;
-  return machine.find("64") != std::string::npos || machine == "s390x";
-}
+bool MachineInfo::Is64BitWindows() const { return is64Bit; }

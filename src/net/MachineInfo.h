@@ -1,6 +1,6 @@
-// Process-wide, read-only record of machine facts and the client identity sent with every
-// telemetry report. Collected once, on the thread of the first Instance() call; concurrent first
-// callers wait. Afterwards the record never changes and may be read from any thread.
+// Read-only record of machine facts and the client identity sent with every telemetry report.
+// Start-up collects it once and keeps it in the launcher context; afterwards it never changes and
+// may be read from any thread.
 #pragma once
 
 #include <string>
@@ -12,24 +12,21 @@ class MachineInfo {
   struct Sources {
     std::string root;           // prefix put before /proc, /sys and /etc paths ("" = the live system)
     std::string kernelRelease;  // e.g. "6.1.0-18-amd64"
+    std::string machine;        // e.g. "x86_64"
   };
 
-  static const MachineInfo& Instance();
-
-  // True on a 64-bit machine (uname). Triggers the collection first, like every other use. Any thread.
-  static bool Is64BitWindows();
-
-  // Builds a record from the given sources (the collection Instance() performs with the defaults).
+  // Builds a record from the given sources (Sources{} reads the live system).
   static MachineInfo Collect(const Sources& sources);
+
+  // True on a 64-bit machine (the machine name from uname).
+  bool Is64BitWindows() const;
 
   std::string cpuName;     // "model name" of the first processor, as stored; empty when absent
   std::string macAddress;  // "%02X-%02X-..." of the default-route interface; "unkown" otherwise
   std::string osText;      // version text + cpuName + memoryText, run together
   std::string memoryText;  // "physical memory:%ld MB virtual memory:%ld MB"
   std::string clientUid;   // Md5Hex(board serial + BIOS serial + system serial); "unkown" when none readable
-
- private:
-  MachineInfo() = default;
+  bool is64Bit = false;
 };
 
 // Lower-case hexadecimal MD5 digest (32 digits) of the UTF-8 bytes of the text; empty on failure.

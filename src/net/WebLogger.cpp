@@ -1,29 +1,15 @@
 #include "net/WebLogger.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "Identity.h"
 #include "log/LauncherLog.h"
-#include "net/MachineInfo.h"
 
-WebLogger& WebLogger::Instance() {
-  // Created on first use (its owner context is the one current then, normally the UI thread's).
-  // It is shut down at exit, within the 3,000 ms bound, but its memory stays valid: the update
-  // worker is never joined and may still report while the process ends.
-  static WebLogger* instance = [] {
-    auto* logger = new WebLogger(identity::InfoReportUrl, identity::ErrorReportUrl);
-    std::atexit(&WebLogger::ShutdownAtExit);
-    return logger;
-  }();
-  return *instance;
-}
-
-void WebLogger::ShutdownAtExit() { Instance().Shutdown(); }
-
-WebLogger::WebLogger(std::string infoReportUrl, std::string errorReportUrl)
-    : infoReportUrl_(std::move(infoReportUrl)), errorReportUrl_(std::move(errorReportUrl)) {}
+WebLogger::WebLogger(MachineInfo machine, std::string infoReportUrl, std::string errorReportUrl)
+    : machine_(std::move(machine)),
+      infoReportUrl_(std::move(infoReportUrl)),
+      errorReportUrl_(std::move(errorReportUrl)) {}
 
 WebLogger::~WebLogger() = default;
 
@@ -54,7 +40,7 @@ std::string WebLogger::CommonPart(const std::string& endpoint, const MachineInfo
 }
 
 std::string WebLogger::BuildEventUrl(int event) const {
-  std::string url = CommonPart(infoReportUrl_, MachineInfo::Instance());
+  std::string url = CommonPart(infoReportUrl_, machine_);
   switch (event) {
     case Create:
       url += "&ac=create";
@@ -75,7 +61,7 @@ std::string WebLogger::BuildEventUrl(int event) const {
 }
 
 std::string WebLogger::BuildMessageUrl(const std::string& message) const {
-  return CommonPart(errorReportUrl_, MachineInfo::Instance()) + "&error_msg=" + EscapeSegment(message);
+  return CommonPart(errorReportUrl_, machine_) + "&error_msg=" + EscapeSegment(message);
 }
 
 // Any thread: builds the URL here, logs it, hands the request over; never waits for the network.

@@ -1,31 +1,32 @@
-// Process-wide telemetry reporter: each report is one fire-and-forget GET request carrying the
-// machine identity, the channel and the report. LogEvent and Log are safe from any thread and never
-// block on the network; the owner context (notifications, timers) is the one current on the thread
-// of the first Instance() call. At destruction reports in flight get at most 3,000 ms.
+// The telemetry reporter: each report is one fire-and-forget GET request carrying the machine
+// identity, the channel and the report. LogEvent and Log are safe from any thread and never block
+// on the network; the owner context (notifications, timers) is the one current on the constructing
+// thread (start-up: the UI thread). At destruction, or at Shutdown, reports in flight get at most
+// 3,000 ms.
 #pragma once
 
 #include <string>
 
 #include "net/FCHttpRequestManager.h"
+#include "net/ITelemetry.h"
+#include "net/MachineInfo.h"
 
-class MachineInfo;
-
-enum LauncherEvent { Create = 1, DownloadStart = 2, UnzipStart = 3, UnzipFinished = 6, GameStart = 9 };
-
-class WebLogger : public FCHttpRequestManager {
+class WebLogger : public FCHttpRequestManager, public ITelemetry {
  public:
-  static WebLogger& Instance();
-
-  // A reporter with other endpoints (tests, demo); Instance() uses the compiled-in ones.
-  WebLogger(std::string infoReportUrl, std::string errorReportUrl);
+  // machine identifies the reports; the endpoints are the compiled-in ones at start-up.
+  WebLogger(MachineInfo machine, std::string infoReportUrl, std::string errorReportUrl);
   ~WebLogger() override;
 
   // Event report (1 create, 2 download_start, 3 unzip_start, 9 game_start; other codes carry no "ac").
-  void LogEvent(int event);
+  void LogEvent(int event) override;
   // Message report; message is UTF-8.
-  void Log(const std::string& message);
+  void Log(const std::string& message) override;
 
-  // The URLs the two calls send (built from MachineInfo::Instance()).
+  // The bounded shutdown of the destructor, for an exit that leaves the reporter alive (threads
+  // that were never joined may still call it; their reports are no longer sent). Owner's thread.
+  using FCHttpRequestManager::Shutdown;
+
+  // The URLs the two calls send.
   std::string BuildEventUrl(int event) const;
   std::string BuildMessageUrl(const std::string& message) const;
 
@@ -35,8 +36,7 @@ class WebLogger : public FCHttpRequestManager {
   static std::string EscapeSegment(const std::string& utf8);
 
  private:
-  static void ShutdownAtExit();  // registered by Instance(): the bounded shutdown at process exit
-
+  const MachineInfo machine_;
   std::string infoReportUrl_;
   std::string errorReportUrl_;
 };

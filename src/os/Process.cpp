@@ -40,6 +40,8 @@ std::string ExecutableDir() {
   return DirName(ExecutablePath()) + "/";
 }
 
+const char* ExecutableSuffix() { return ""; }
+
 std::string ApplicationName() {
   std::string name = BaseName(ExecutablePath());
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);

@@ -19,6 +19,9 @@ std::string ExecutableDir();
 // The application name: the executable's file name without directory (and without ".exe").
 std::string ApplicationName();
 
+// The platform's executable suffix ("" here, ".exe" on Windows).
+const char* ExecutableSuffix();
+
 // The argument string after the program name, rebuilt from argv with the inverse of the
 // Windows quoting rules (so SplitCommandLine of it gives argv[1..] back).
 std::string ArgumentString();

@@ -15,32 +15,8 @@ constexpr char kModule[] = "CWindowMessageHandlers";
 
 }  // namespace
 
-CWindowMessageHandler& CWindowMessageHandler::Instance() {
-  static CWindowMessageHandler instance;
-  return instance;
-}
-
-std::string CWindowMessageHandler::CommandLine() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return commandLineOverride_ ? *commandLineOverride_ : os::ArgumentString();
-}
-
-std::string CWindowMessageHandler::AppName() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return appNameOverride_ ? *appNameOverride_ : os::ApplicationName();
-}
-
-void CWindowMessageHandler::SetProcessInfoForTesting(std::optional<std::string> commandLine,
-                                                     std::optional<std::string> appName) {
-  std::lock_guard<std::mutex> hold(lock_);
-  commandLineOverride_ = std::move(commandLine);
-  appNameOverride_ = std::move(appName);
-  parsed_ = false;
-  windowId_.clear();
-  token_.clear();
-  source_.clear();
-  fileParameter_.clear();
-}
+CWindowMessageHandler::CWindowMessageHandler(std::string commandLine, std::string appName)
+    : commandLine_(std::move(commandLine)), appName_(std::move(appName)) {}
 
 // The tokens are taken from the command line in the locale's character set, and keys and values
 // are converted back, so text the charset cannot hold arrives as '?'.
@@ -66,11 +42,11 @@ std::vector<std::pair<std::string, std::string>> CWindowMessageHandler::ParsePar
 }
 
 std::string CWindowMessageHandler::GetOrvaneUriFromCommandLine() {
-  const std::string commandLine = CommandLine();
+  const std::string& commandLine = commandLine_;
   LogInfo(commandLine, "CWindowMessageHandler::GetOrvaneUriFromCommandLine", kModule, 91);
 
   std::string result;
-  const std::string appName = AppName();
+  const std::string& appName = appName_;
   LogInfo(appName, "CWindowMessageHandler::GetOrvaneUriFromCommandLine", kModule, 100);
   const std::string ansiName = os::Utf8ToAnsi(appName);
   const size_t underscore = ansiName.rfind('_');
@@ -93,7 +69,7 @@ std::string CWindowMessageHandler::GetOrvaneUriFromCommandLine() {
 }
 
 std::string CWindowMessageHandler::GetOrvaneParamFromCommandLine(const std::string& key) {
-  const std::string commandLine = CommandLine();
+  const std::string& commandLine = commandLine_;
   LogInfo(commandLine, "CWindowMessageHandler::GetOrvaneParamFromCommandLine", kModule, 156);
   // Keys compare as the charset's bytes, exactly.
   const std::string ansiKey = os::AnsiToUtf8(os::Utf8ToAnsi(key));
@@ -104,7 +80,7 @@ std::string CWindowMessageHandler::GetOrvaneParamFromCommandLine(const std::stri
 }
 
 void CWindowMessageHandler::GetOrvaneTokenFromCommandLine() {
-  LogInfo(CommandLine(), "CWindowMessageHandler::GetOrvaneTokenFromCommandLine", kModule, 80);
+  LogInfo(commandLine_, "CWindowMessageHandler::GetOrvaneTokenFromCommandLine", kModule, 80);
   std::string windowId = GetOrvaneParamFromCommandLine("winid");
   std::string token = GetOrvaneParamFromCommandLine("token");
   std::string source = GetOrvaneParamFromCommandLine("source");
@@ -157,7 +133,7 @@ void CWindowMessageHandler::SendShowWindowMessage(unsigned long senderWindow) {
   const long handle = ParseWindowId(windowId);
   // A negative id is no window; the message goes nowhere and the result is 0.
   const unsigned long target = handle > 0 ? static_cast<unsigned long>(handle) : 0;
-  const long lret = os::SendCopyDataMessage(target, senderWindow, showKind_, BuildShowWindowPayload(showKind_));
+  const long lret = os::SendCopyDataMessage(target, senderWindow, kShowKind, BuildShowWindowPayload(kShowKind));
   char text[64];
   std::snprintf(text, sizeof text, "SendShowWindowMessage lret:%ld", lret);
   LogInfo(text, "CWindowMessageHandler::SendShowWindowMessage", kModule, 45);

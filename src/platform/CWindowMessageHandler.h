@@ -2,26 +2,26 @@
 // file parameter carried after the last "_" of the launcher's file name, and the show-window
 // message back to the platform's window once the launcher is done.
 //
-// One process-wide instance; every member is safe from any thread (the UI thread and the update
-// worker both read the query string). The string fields are guarded by one lock; the tokenising
-// state is local to each call.
+// One instance per run, in the launcher context; every member is safe from any thread (the UI
+// thread and the update worker both read the query string). The string fields are guarded by one
+// lock; the tokenising state is local to each call.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 class CWindowMessageHandler {
  public:
-  static CWindowMessageHandler& Instance();
+  // commandLine: the launcher's argument string (after the program); appName: its application
+  // name, whose text after the last "_" is the file parameter.
+  CWindowMessageHandler(std::string commandLine, std::string appName);
 
   // Size of the show-window payload and the kind it carries.
   static constexpr size_t kPayloadSize = 2056;
   static constexpr uint32_t kShowKind = 1;
-  static constexpr uint32_t kSecondKind = 2;
 
   // The query string for the login page: "fileparam=<suffix>" (when the application name holds an
   // "_") followed by every parameter as "key=value", joined with "&". Stores the file parameter.
@@ -55,27 +55,17 @@ class CWindowMessageHandler {
   // The 2,056-byte little-endian payload: the kind, the text "1" as 1,024 UTF-16 units, then 1.
   static std::vector<uint8_t> BuildShowWindowPayload(uint32_t kind);
 
-  // Tests: replace the command line (text after the program) and the application name, and
-  // forget what was read. Without an override both come from the running process.
-  void SetProcessInfoForTesting(std::optional<std::string> commandLine, std::optional<std::string> appName);
-
   CWindowMessageHandler(const CWindowMessageHandler&) = delete;
   CWindowMessageHandler& operator=(const CWindowMessageHandler&) = delete;
 
  private:
-  CWindowMessageHandler() = default;
-
-  std::string CommandLine() const;
-  std::string AppName() const;
+  const std::string commandLine_;
+  const std::string appName_;
 
   mutable std::mutex lock_;
-  const uint32_t showKind_ = kShowKind;
-  const uint32_t secondKind_ = kSecondKind;
   bool parsed_ = false;
   std::string windowId_;
   std::string token_;
   std::string source_;
   std::string fileParameter_;
-  std::optional<std::string> commandLineOverride_;
-  std::optional<std::string> appNameOverride_;
 };

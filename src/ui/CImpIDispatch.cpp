@@ -20,25 +20,6 @@ constexpr MethodEntry kMethods[] = {
 
 CImpIDispatch::CImpIDispatch(std::function<CWebDlg*()> mainWindow) : mainWindow_(std::move(mainWindow)) {}
 
-long CImpIDispatch::QueryInterface(const std::string& interfaceId, CImpIDispatch** out) {
-  if (!out) return kNoInterface;
-  if (interfaceId != kDispatchInterfaceId) {
-    *out = nullptr;
-    return kNoInterface;
-  }
-  *out = this;
-  AddRef();
-  return kOk;
-}
-
-long CImpIDispatch::AddRef() {
-  return ++refCount_;
-}
-
-long CImpIDispatch::Release() {
-  return --refCount_;
-}
-
 CImpIDispatch::IdsResult CImpIDispatch::GetIDsOfNames(const std::vector<std::string>& names) const {
   IdsResult result;
   result.ids.assign(names.size(), kDispUnknown);

@@ -22,12 +22,7 @@ class CImpIDispatch {
 
   // Status codes, as the automation interface reports them.
   static constexpr long kOk = 0;
-  static constexpr long kNotImplemented = static_cast<long>(0x80004001u);
-  static constexpr long kNoInterface = static_cast<long>(0x80004002u);
   static constexpr long kUnknownName = static_cast<long>(0x80020006u);
-
-  // The one interface id that is answered.
-  static constexpr char kDispatchInterfaceId[] = "{00020400-0000-0000-C000-000000000046}";
 
   // What a call hands back to the script: nothing, a string or a boolean.
   using Value = std::variant<std::monostate, std::string, bool>;
@@ -42,14 +37,6 @@ class CImpIDispatch {
   CImpIDispatch(const CImpIDispatch&) = delete;
   CImpIDispatch& operator=(const CImpIDispatch&) = delete;
 
-  // Only the automation interface is answered: *out is this object (count up) or null.
-  long QueryInterface(const std::string& interfaceId, CImpIDispatch** out);
-  // The count never frees the object; its owner does.
-  long AddRef();
-  long Release();
-  long GetTypeInfoCount() const { return kNotImplemented; }
-  long GetTypeInfo() const { return kNotImplemented; }
-
   // One id per slot of names; each slot looks up the request's first name (the member name).
   IdsResult GetIDsOfNames(const std::vector<std::string>& names) const;
 
@@ -59,5 +46,4 @@ class CImpIDispatch {
 
  private:
   std::function<CWebDlg*()> mainWindow_;
-  int refCount_ = 0;
 };

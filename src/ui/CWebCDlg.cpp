@@ -3,10 +3,8 @@
 #include "ui/CWebCDlg.h"
 
 #include "log/LauncherLog.h"
-#include "platform/CWindowMessageHandler.h"
-#include "update/CGameRemoteConfig.h"
 
-CWebCDlg::CWebCDlg(CWebDlg* owner) : owner_(owner) {}
+CWebCDlg::CWebCDlg(CWebDlg* owner, LauncherContext& context) : owner_(owner), ctx_(context) {}
 
 // Initialisation of the controls once the view exists: the bar at 0 and every progress control
 // hidden until the update worker shows a view.
@@ -27,8 +25,8 @@ void CWebCDlg::AttachView(IContentView* view) {
 }
 
 void CWebCDlg::InitWebBrower() {
-  const std::string query = CWindowMessageHandler::Instance().GetOrvaneUriFromCommandLine();
-  const std::string entry = GetEntryUrl();
+  const std::string query = ctx_.launchParameters.GetOrvaneUriFromCommandLine();
+  const std::string entry = ctx_.remoteConfig.GetEntryUrl();
   const char* separator = (!entry.empty() && entry.find('?') != std::string::npos) ? "&" : "?";
   std::string url = entry;
   if (!query.empty()) url = entry + separator + query;

@@ -3,18 +3,23 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 
+#include "core/LauncherContext.h"
 #include "ui/IContentView.h"
 
 class CWebDlg;
 
 class CWebCDlg {
  public:
-  explicit CWebCDlg(CWebDlg* owner);
+  CWebCDlg(CWebDlg* owner, LauncherContext& context);
+  // Waits for the game watch to end, or leaves it behind when the game still runs (the launcher
+  // is closing under it); a watch left behind never touches this window again.
+  ~CWebCDlg();
   CWebCDlg(const CWebCDlg&) = delete;
   CWebCDlg& operator=(const CWebCDlg&) = delete;
 
@@ -39,18 +44,20 @@ class CWebCDlg {
   std::string JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters);
   void OnLoginResult(const std::string& parameters);
 
-  // Starts the game and waits for it (blocks the calling thread), then closes the launcher.
+  // Starts the game on the calling thread and hands the wait to a thread of its own, so neither
+  // the UI thread nor the update worker blocks while the game plays; when the game ends, that
+  // thread signals the platform and closes the launcher.
   void LaunchGame();
-
-  // Tests: replaces what starting the game does (LaunchGame when empty), so that the ready/login
-  // race can count the starts. Set before the race begins.
-  void SetLaunchActionForTesting(std::function<void()> action) { launchAction_ = std::move(action); }
 
   // The position last given to the progress bar (read by SetProgress; written from any thread).
   int ProgressPos() const { return progressPos_.load(); }
 
  private:
+  // After the game ended: "Exit Game", the show-window message, the launcher's close.
+  void OnGameExited();
+
   CWebDlg* owner_;
+  LauncherContext& ctx_;
   IContentView* view_ = nullptr;
 
   bool downloadLabelSet_ = false;
@@ -63,8 +70,12 @@ class CWebCDlg {
   bool loggedIn_ = false;
   std::string loginParameters_;
 
-  std::function<void()> launchAction_;
-
-  // The started game.
+  // The started game and the thread that waits for it.
   pid_t gamePid_ = 0;
+  struct GameWatch {
+    std::atomic<bool> gameRunning{true};
+    std::atomic<bool> windowAlive{true};
+  };
+  std::shared_ptr<GameWatch> gameWatch_;
+  std::thread gameWaiter_;
 };

@@ -1,6 +1,7 @@
 // The content window's login side: the Ready/LoggedIn pair, the script bridge's targets and the
 // game launch. Setting one flag and testing the other is one step under flagLock_, so the game
-// starts exactly once, on whichever thread completes the pair.
+// starts exactly once, on whichever thread completes the pair; the wait for the game runs on a
+// thread of its own.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -8,19 +9,14 @@
 #include <thread>
 
 #include "log/LauncherLog.h"
-#include "net/WebLogger.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/MessageBox.h"
 #include "os/Process.h"
 #include "os/WindowMessage.h"
-#include "platform/CWindowMessageHandler.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
-#include "update/CGameRemoteConfig.h"
-#include "update/RemoteConfigTable.h"
-#include "update/UpdateState.h"
 
 namespace {
 
@@ -62,13 +58,7 @@ void CWebCDlg::SetReady() {
     LogInfo("is ready", "CWebCDlg::SetReady", kModule, 168);
     start = loggedIn_;
   }
-  if (start) {
-    if (launchAction_) {
-      launchAction_();
-    } else {
-      LaunchGame();
-    }
-  }
+  if (start) LaunchGame();
 }
 
 bool CWebCDlg::IsReady() const {
@@ -135,30 +125,34 @@ void CWebCDlg::OnLoginResult(const std::string& parameters) {
     loginParameters_ = loginParameters;
     start = ready_;
   }
-  if (start) {
-    if (launchAction_) {
-      launchAction_();
-    } else {
-      LaunchGame();
-    }
+  if (start) LaunchGame();
+}
+
+CWebCDlg::~CWebCDlg() {
+  if (!gameWaiter_.joinable()) return;
+  // The watch checks windowAlive after the game ended, this reads gameRunning after clearing
+  // windowAlive: either the watch is past the game (join, it finishes at once since the UI is
+  // gone) or it will see the window gone and leave it alone.
+  gameWatch_->windowAlive.store(false);
+  if (gameWatch_->gameRunning.load()) {
+    gameWaiter_.detach();
+  } else {
+    gameWaiter_.join();
   }
 }
 
-// The thread that completed the ready/login pair; blocks it until the game ends. The window
-// operations (hide, the window id, the modal end) hop to the UI thread.
+// The thread that completed the ready/login pair. The window operations (hide, the window id, the
+// modal end) hop to the UI thread.
 void CWebCDlg::LaunchGame() {
-  WebLogger::Instance().LogEvent(GameStart);
-  WebLogger::Instance().Log("game start");
+  ctx_.telemetry.LogEvent(GameStart);
+  ctx_.telemetry.Log("game start");
 
-  // The directories start-up settled (handed to the update state before any window exists).
-  const std::string dataDir = UpdateState::Instance().DataDir();
-  const std::string executable = os::JoinPath(dataDir, "qvx/qvx");
-  LogInfo(executable, "CWebCDlg::LaunchGame", kModule, 435);
-  const std::string workingDir = os::JoinPath(dataDir, "qvx");
-  LogInfo(workingDir, "CWebCDlg::LaunchGame", kModule, 439);
+  const InstallLayout& layout = ctx_.layout;
+  LogInfo(layout.gameExecutable, "CWebCDlg::LaunchGame", kModule, 435);
+  LogInfo(layout.gameDir, "CWebCDlg::LaunchGame", kModule, 439);
 
   std::string commandLine = os::FullCommandLine() + " --parameters=" + LoginParameters() +
-                            " --plat_extra=" + GetCustomParameters();
+                            " --plat_extra=" + ctx_.remoteConfig.GetCustomParameters();
   if (std::optional<std::string> luaPath = ReadLuaPath()) commandLine += " --luapath=" + *luaPath;
 
   LogInfo(commandLine, "CWebCDlg::LaunchGame", kModule, 462);
@@ -170,35 +164,45 @@ void CWebCDlg::LaunchGame() {
   if (length > kMaxCommandLine) {
     // A cut command line would hand the game a truncated argument; the start is refused instead.
     LogError("command line too long:" + std::to_string(length), "CWebCDlg::LaunchGame", kModule, 464);
-  } else if (!dataDir.empty()) {
-    pid = os::SpawnProcess(executable, commandLine, workingDir);
+  } else if (!layout.dataDir.empty()) {
+    pid = os::SpawnProcess(layout.gameExecutable, commandLine, layout.gameDir);
   }
   if (pid <= 0) {
-    WebLogger::Instance().Log("game start failed");
+    ctx_.telemetry.Log("game start failed");
     LogInfo("LaunchGame Faild", "CWebCDlg::LaunchGame", kModule, 501);
     return;
   }
   gamePid_ = pid;
 
-  WebLogger::Instance().Log("game start success");
+  ctx_.telemetry.Log("game start success");
   LogInfo("LaunchGame Succ", "CWebCDlg::LaunchGame", kModule, 472);
   CWebDlg* owner = owner_;
   ui::InvokeOnUiThread([owner] {
     if (owner && owner->View()) owner->View()->Hide();
   });
 
-  if (CGameRemoteConfig::FirstInstall()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    os::MaximiseWindowOfProcess(pid);
-  }
+  // The game is started once per run, so there is never an earlier watch here.
+  gameWatch_ = std::make_shared<GameWatch>();
+  const bool firstInstall = ctx_.updateState.FirstInstall() != 0;
+  gameWaiter_ = std::thread([this, watch = gameWatch_, pid, firstInstall] {
+    if (firstInstall) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      os::MaximiseWindowOfProcess(pid);
+    }
+    os::WaitProcess(pid);
+    watch->gameRunning.store(false);
+    if (watch->windowAlive.load()) OnGameExited();
+  });
+}
 
-  os::WaitProcess(pid);
+// Game watch thread, once the game has ended.
+void CWebCDlg::OnGameExited() {
   LogInfo("Exit Game", "CWebCDlg::LaunchGame", kModule, 494);
-
+  CWebDlg* owner = owner_;
   unsigned long nativeId = 0;
   ui::InvokeOnUiThread([owner, &nativeId] {
     if (owner && owner->View()) nativeId = owner->View()->NativeId();
   });
-  CWindowMessageHandler::Instance().SendShowWindowMessage(nativeId);
+  ctx_.launchParameters.SendShowWindowMessage(nativeId);
   if (owner) owner->Cancel();
 }

@@ -3,15 +3,14 @@
 #include "ui/CWebDlg.h"
 
 #include "log/LauncherLog.h"
-#include "platform/CWindowMessageHandler.h"
 #include "ui/UiThread.h"
-#include "update/CGameRemoteConfig.h"
+#include "update/ResumeState.h"
 
-CWebDlg::CWebDlg() = default;
+CWebDlg::CWebDlg(LauncherContext& context) : ctx_(context) {}
 CWebDlg::~CWebDlg() = default;
 
 void CWebDlg::CreateContent() {
-  if (!content_) content_ = std::make_unique<CWebCDlg>(this);
+  if (!content_) content_ = std::make_unique<CWebCDlg>(this, ctx_);
 }
 
 void CWebDlg::AttachView(IMainWindowView* view) {
@@ -19,7 +18,7 @@ void CWebDlg::AttachView(IMainWindowView* view) {
 }
 
 void CWebDlg::StartUpdateWorker() {
-  CGameRemoteConfig::StartWorker(this);
+  worker_.Start(ctx_, this);
 }
 
 void CWebDlg::InitWebBrower() {
@@ -67,15 +66,15 @@ std::string CWebDlg::JavascriptToCPLUSPLUS(const std::string& method, const std:
 // UI thread (the close button).
 void CWebDlg::Close() {
   LogInfo("Laucher Stop", "CWebDlg::Close", "CWebDlg", 54);
-  SaveResumeState();
+  SaveResumeState(ctx_.updateState, ctx_.layout);
   if (view_) view_->EndModal(1);
-  CWindowMessageHandler::Instance().SendShowWindowMessage(view_ ? view_->NativeId() : 0);
+  ctx_.launchParameters.SendShowWindowMessage(view_ ? view_->NativeId() : 0);
 }
 
 // Any thread (the game launch ends the run from whichever thread waited for the game).
 void CWebDlg::Cancel() {
   LogInfo("Laucher Stop", "CWebDlg::Cancel", "CWebDlg", 62);
-  SaveResumeState();
+  SaveResumeState(ctx_.updateState, ctx_.layout);
   ui::InvokeOnUiThread([this] {
     if (view_) view_->EndModal(2);
   });
@@ -88,7 +87,7 @@ void CWebDlg::OnSystemClose() {
 
 // UI thread, after the run ended. The transfer is told to stop first so the saved offset is final.
 void CWebDlg::OnDestroy() {
-  CGameRemoteConfig::RequestCancel();
-  SaveResumeState();
+  ctx_.updateState.RequestCancel();
+  SaveResumeState(ctx_.updateState, ctx_.layout);
   LogInfo("wnd destory", "CWebApp::OnWndDestroy", "CWebApp", 63);
 }

@@ -6,13 +6,15 @@
 #include <memory>
 #include <string>
 
+#include "core/LauncherContext.h"
 #include "ui/CWebCDlg.h"
 #include "ui/IContentView.h"
 #include "update/IWindowOperations.h"
+#include "update/UpdateWorker.h"
 
 class CWebDlg : public IWindowOperations {
  public:
-  CWebDlg();
+  explicit CWebDlg(LauncherContext& context);
   ~CWebDlg() override;
   CWebDlg(const CWebDlg&) = delete;
   CWebDlg& operator=(const CWebDlg&) = delete;
@@ -23,8 +25,12 @@ class CWebDlg : public IWindowOperations {
   void AttachView(IMainWindowView* view);
   IMainWindowView* View() const { return view_; }
 
-  // UI thread, once the views exist: starts the update worker (WM_INITDIALOG step 6).
+  // UI thread, once the views exist: starts the update worker.
   void StartUpdateWorker();
+  // UI thread, after the window has closed: waits at most timeoutMs for the update worker; true
+  // when none runs. The worker calls this window, which must outlive it.
+  bool WaitForUpdateWorker(int timeoutMs) { return worker_.WaitFor(timeoutMs); }
+  LauncherContext& Context() const { return ctx_; }
 
   // IWindowOperations: called on the update worker's thread.
   void InitWebBrower() override;
@@ -41,12 +47,15 @@ class CWebDlg : public IWindowOperations {
   void Close();
   // After the game ended: "Laucher Stop", save the resume state, end the modal run (cancel).
   void Cancel();
-  // The window manager's close (WM_COMMAND 2): ends the run.
+  // The window manager's close (and a termination signal): ends the run.
   void OnSystemClose();
-  // WM_DESTROY: save the resume state, log "wnd destory". UI thread.
+  // The window is being destroyed: stop the transfer, save the resume state, log "wnd destory".
+  // UI thread.
   void OnDestroy();
 
  private:
+  LauncherContext& ctx_;
+  UpdateWorker worker_;
   std::unique_ptr<CWebCDlg> content_;
   IMainWindowView* view_ = nullptr;
 };

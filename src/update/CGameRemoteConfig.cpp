@@ -1,13 +1,8 @@
 #include "update/CGameRemoteConfig.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <curl/curl.h>
-#include <condition_variable>
-#include <chrono>
-#include <mutex>
-#include <thread>
 
 #include "Identity.h"
 #include "os/CodePage.h"
@@ -21,13 +16,6 @@
 namespace {
 
 const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
-
-std::atomic<bool> g_cancel{false};
-
-// Whether a worker started by StartWorker still runs (it is never joined, only awaited).
-std::mutex g_workerMutex;
-std::condition_variable g_workerDone;
-bool g_workerRunning = false;
 
 // Configuration body sink (update worker, inside curl_easy_perform). The raw bytes are kept and
 // converted as a whole once the transfer is over, so a multi-byte character split across two
@@ -43,43 +31,12 @@ size_t ConfigWrite(char* data, size_t size, size_t count, void* userdata) {
 
 }  // namespace
 
-CGameRemoteConfig& CGameRemoteConfig::Instance() {
-  static CGameRemoteConfig* instance = new CGameRemoteConfig();
-  return *instance;
-}
-
-void CGameRemoteConfig::SetDirectories(const std::string& installDir, const std::string& dataDir) {
-  UpdateState::Instance().SetDirectories(installDir, dataDir);
-}
-
-void CGameRemoteConfig::StartWorker(IWindowOperations* window) {
-  {
-    std::lock_guard<std::mutex> lock(g_workerMutex);
-    g_workerRunning = true;
-  }
-  std::thread([window] {
-    InitRemoteConfig(window);
-    std::lock_guard<std::mutex> lock(g_workerMutex);
-    g_workerRunning = false;
-    g_workerDone.notify_all();
-  }).detach();
-}
-
-bool CGameRemoteConfig::WaitForWorker(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(g_workerMutex);
-  return g_workerDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return !g_workerRunning; });
-}
-
-void CGameRemoteConfig::RequestCancel() { g_cancel.store(true); }
-bool CGameRemoteConfig::CancelRequested() { return g_cancel.load(); }
-void CGameRemoteConfig::ResetCancel() { g_cancel.store(false); }
-
 std::string CGameRemoteConfig::SourceParameter() {
-  return CWindowMessageHandler::Instance().GetOrvaneParamFromCommandLine("source");
+  return ctx_.launchParameters.GetOrvaneParamFromCommandLine("source");
 }
 
 std::string CGameRemoteConfig::FileParameter() {
-  CWindowMessageHandler& handler = CWindowMessageHandler::Instance();
+  CWindowMessageHandler& handler = ctx_.launchParameters;
   // Reading the query string stores the file parameter as a side effect; the string itself is
   // the window's business.
   if (handler.FileParameter().empty()) handler.GetOrvaneUriFromCommandLine();
@@ -87,7 +44,7 @@ std::string CGameRemoteConfig::FileParameter() {
 }
 
 CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlResult, long* httpStatus) {
-  std::string url = ReplaceAll(UpdateState::Instance().RemoteConfigUrl(), "{ditch_name}", identity::ChannelName);
+  std::string url = ReplaceAll(ctx_.remoteConfigUrl, "{ditch_name}", identity::ChannelName);
   update_log::Info(url, kWorker, 140);
 
   CurlPtr handle = NewCurlHandle();
@@ -116,7 +73,7 @@ CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlRes
                       kWorker, 200);
     return FetchResult::TransferFailed;
   }
-  RemoteConfigTable::Instance().Parse(os::AnsiToUtf8(body));
+  ctx_.remoteConfig.Parse(os::AnsiToUtf8(body));
   return FetchResult::Ok;
 }
 
@@ -127,8 +84,7 @@ void CGameRemoteConfig::CStringToLocalClientVersion(ClientVersion& version, std:
 }
 
 unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
-  CGameRemoteConfig& self = Instance();
-  UpdateState& state = UpdateState::Instance();
+  UpdateState& state = ctx_.updateState;
 
   // 1. The window is the worker's only way to the player.
   if (!window) {
@@ -139,11 +95,11 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
   // 2. Resume counters of an earlier run.
   // The version is taken along at once (and parsed again, logged, in step 7) so that a save
   // from the UI thread in between keeps naming the version the package file holds.
-  state.UpdateCounters([](DownloadCounters& c) {
-    c.resumeOffset = ParseDecimalPrefix64(ReadResumeValue("offset"));
+  state.UpdateCounters([this](DownloadCounters& c) {
+    c.resumeOffset = ParseDecimalPrefix64(ReadResumeValue(ctx_.layout, "offset"));
     c.downloadedBytes = c.resumeOffset;
-    c.totalSize = ParseDecimalPrefix64(ReadResumeValue("totalSize"));
-    c.downloadVersion = ParseVersionText(ReadResumeValue("downloadVersion"));
+    c.totalSize = ParseDecimalPrefix64(ReadResumeValue(ctx_.layout, "totalSize"));
+    c.downloadVersion = ParseVersionText(ReadResumeValue(ctx_.layout, "downloadVersion"));
     c.loaded = true;
   });
 
@@ -155,7 +111,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
   // 4. Remote configuration.
   int res = 0;
   long status = 0;
-  switch (self.FetchRemoteConfig(&res, &status)) {
+  switch (FetchRemoteConfig(&res, &status)) {
     case FetchResult::NoHandle:
       window->SetProgress("更新失败,请检查网络:101", "", 0, 0);
       window->ShowMessageView();
@@ -173,43 +129,43 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
   window->InitWebBrower();
 
   // 6. Installed version.
-  std::string recordPath = state.VersionRecordPath();
+  const std::string& recordPath = ctx_.layout.versionRecordPath;
   update_log::Info(recordPath, kWorker, 214);
   if (FILE* record = std::fopen(recordPath.c_str(), "r")) {
     char line[64] = {};
     if (!std::fgets(line, sizeof line, record)) line[0] = 0;
     std::fclose(record);
-    self.CStringToLocalClientVersion(state.localClientVersion, line);
+    CStringToLocalClientVersion(state.localClientVersion, line);
   } else {
     state.SetFirstInstall(1);
   }
 
   // 7. Version of the partial download.
   ClientVersion downloadVersion;
-  self.CStringToLocalClientVersion(downloadVersion, ReadResumeValue("downloadVersion"));
+  CStringToLocalClientVersion(downloadVersion, ReadResumeValue(ctx_.layout, "downloadVersion"));
   state.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = downloadVersion; });
 
   // 8. Offered version.
-  const RemoteConfigTable& table = RemoteConfigTable::Instance();
+  const RemoteConfigTable& table = ctx_.remoteConfig;
   if (auto clientVersion = table.Find("ClientVersion")) {
-    self.CStringToLocalClientVersion(state.remoteClientVersion, *clientVersion);
+    CStringToLocalClientVersion(state.remoteClientVersion, *clientVersion);
   }
 
   // 9. Decision.
   bool upToDate = false;
   if (auto mini = table.Find("ClientMiniUpdateVersion")) {
-    self.CStringToLocalClientVersion(state.miniUpdateVersion, *mini);
+    CStringToLocalClientVersion(state.miniUpdateVersion, *mini);
     upToDate = CompareVersions(state.localClientVersion, state.miniUpdateVersion) >= 0;
   }
 
   if (upToDate) {
     // 10. Register the current installation.
-    self.SetRegisties();
+    SetRegisties();
     std::string workPath = os::TruncateUtf16(os::ExecutablePath(), 260);
-    std::string destPath = state.LauncherCopyPath();
+    std::string destPath = ctx_.layout.LauncherCopyPath(state.GameName());
     update_log::Info(update_log::Format(update_log::kUncut, "work_path:%s", workPath.c_str()), kWorker, 271);
     update_log::Info(update_log::Format(update_log::kUncut, "dest_path:%s", destPath.c_str()), kWorker, 274);
-    if (os::CopyFileOver(workPath, destPath) == 0) self.CreateShortcuts();
+    if (os::CopyFileOver(workPath, destPath) == 0) CreateShortcuts();
     window->SetProgress("更新已完成", "", 0, 0);
     window->ShowMessageView();
     window->SetReady();
@@ -218,7 +174,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
   }
 
   // 11. Download and extract.
-  if (self.OnDownLoad(window) == 0) {
+  if (OnDownLoad(window) == 0) {
     window->SetProgress("更新失败,请检查网络:103", "", 0, 0);
     window->ShowMessageView();
     update_log::Error("download error", kWorker, 258);

@@ -1,37 +1,24 @@
 // The game update pipeline: the update worker (configuration, version decision, download,
 // extraction, registration) and the registry and shortcut operations it shares with start-up and
-// uninstall. One process-wide instance without data of its own; the state lives in UpdateState.
+// uninstall. It holds no data of its own: the state lives in the launcher context it is given.
 //
 // Threads: InitRemoteConfig and everything it calls run on the update worker; RemoveRegisties
 // and QueryRegistryKey on the UI thread; SaveResumeState (ResumeState.h) on any thread.
 #pragma once
 
-#include <chrono>
 #include <string>
 
-#include "update/ClientVersion.h"
+#include "core/ClientVersion.h"
+#include "core/LauncherContext.h"
 #include "update/IWindowOperations.h"
-#include "update/RemoteConfigTable.h"
 #include "update/ResumeState.h"
-#include "update/UpdateState.h"
 
 class CGameRemoteConfig {
  public:
-  static CGameRemoteConfig& Instance();
-
-  // Start-up hands over the installation and client directories before the worker starts.
-  static void SetDirectories(const std::string& installDir, const std::string& dataDir);
+  explicit CGameRemoteConfig(LauncherContext& context) : ctx_(context) {}
 
   // The worker body (update worker thread): returns 0 on every path.
-  static unsigned InitRemoteConfig(IWindowOperations* window);
-  // Starts InitRemoteConfig on a detached thread (UI thread, once per run).
-  static void StartWorker(IWindowOperations* window);
-  // Waits at most timeoutMs for a worker started by StartWorker to end; true when none runs.
-  // The window the worker calls must outlive it (UI thread, after the window has closed).
-  static bool WaitForWorker(int timeoutMs);
-  // The launcher is closing: a running transfer aborts at its next progress tick. Any thread.
-  static void RequestCancel();
-  static bool CancelRequested();
+  unsigned InitRemoteConfig(IWindowOperations* window);
 
   // Fetch and parse of the remote configuration (worker). See FetchResult.
   enum class FetchResult { Ok, NoHandle, TransferFailed };
@@ -61,24 +48,14 @@ class CGameRemoteConfig {
                       const std::string& arguments);
   void CreateLink(const std::string& target, const std::string& linkPath, const std::string& arguments);
 
-  // Process-wide state the launcher reads.
-  static std::string GameName() { return UpdateState::Instance().GameName(); }
-  static int FirstInstall() { return UpdateState::Instance().FirstInstall(); }
-
-  // How often a running transfer records its resume state (so that a killed launcher resumes).
-  static void SetCheckpointInterval(std::chrono::milliseconds interval);
-
-  // Clears the cancel request (tests run many worker passes in one process).
-  static void ResetCancel();
-
   CGameRemoteConfig(const CGameRemoteConfig&) = delete;
   CGameRemoteConfig& operator=(const CGameRemoteConfig&) = delete;
 
  private:
-  CGameRemoteConfig() = default;
   // The "source" launch parameter.
-  static std::string SourceParameter();
+  std::string SourceParameter();
   // The file parameter (the text after the last "_" of the launcher's name), empty when none.
-  // Any thread.
-  static std::string FileParameter();
+  std::string FileParameter();
+
+  LauncherContext& ctx_;
 };

@@ -1,5 +1,4 @@
 // The resumable package download (update worker thread, including the libcurl callbacks).
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -10,8 +9,6 @@
 #include <unistd.h>
 
 #include "Identity.h"
-#include "net/MachineInfo.h"
-#include "net/WebLogger.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "update/CGameRemoteConfig.h"
@@ -22,8 +19,6 @@
 namespace {
 
 const char kFunc[] = "CGameRemoteConfig::OnDownLoad";
-
-std::atomic<long long> g_checkpointMs{1000};
 
 class FileDescriptor {
  public:
@@ -43,6 +38,8 @@ class FileDescriptor {
 
 // What the two callbacks share.
 struct TransferContext {
+  UpdateState* state = nullptr;
+  const InstallLayout* layout = nullptr;
   int fd = -1;
   IWindowOperations* window = nullptr;
   CURL* curl = nullptr;
@@ -66,7 +63,7 @@ size_t PackageWrite(char* data, size_t size, size_t count, void* userdata) {
   curl_off_t announced = -1;
   curl_easy_getinfo(ctx->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   size_t written = 0;
-  UpdateState::Instance().UpdateCounters([&](DownloadCounters& c) {
+  ctx->state->UpdateCounters([&](DownloadCounters& c) {
     while (written < bytes) {
       ssize_t n = ::write(ctx->fd, data + written, bytes - written);
       if (n < 0 && errno == EINTR) continue;
@@ -77,9 +74,9 @@ size_t PackageWrite(char* data, size_t size, size_t count, void* userdata) {
     NoteAnnouncedSize(c, ctx->resumeOffset, announced);
   });
   auto now = std::chrono::steady_clock::now();
-  if (now - ctx->lastCheckpoint >= std::chrono::milliseconds(g_checkpointMs.load())) {
+  if (now - ctx->lastCheckpoint >= ctx->state->checkpointInterval) {
     ctx->lastCheckpoint = now;
-    resume_detail::SaveCheckpoint();
+    resume_detail::SaveCheckpoint(*ctx->state, *ctx->layout);
   }
   return written;
 }
@@ -88,10 +85,10 @@ size_t PackageWrite(char* data, size_t size, size_t count, void* userdata) {
 int PackageProgress(void* userdata, curl_off_t dltotal, curl_off_t /*dlnow*/, curl_off_t /*ultotal*/,
                     curl_off_t /*ulnow*/) {
   auto* ctx = static_cast<TransferContext*>(userdata);
-  if (CGameRemoteConfig::CancelRequested()) return 1;
   if (!ctx) return 0;
+  if (ctx->state->CancelRequested()) return 1;
   DownloadCounters c;
-  UpdateState::Instance().UpdateCounters([&](DownloadCounters& counters) {
+  ctx->state->UpdateCounters([&](DownloadCounters& counters) {
     NoteAnnouncedSize(counters, ctx->resumeOffset, dltotal);
     c = counters;
   });
@@ -119,18 +116,14 @@ int64_t FileSize(const std::string& path) {
 
 }  // namespace
 
-void CGameRemoteConfig::SetCheckpointInterval(std::chrono::milliseconds interval) {
-  g_checkpointMs.store(interval.count());
-}
-
 int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
-  UpdateState& state = UpdateState::Instance();
+  UpdateState& state = ctx_.updateState;
   update_log::Info("OnDownLoad begin", kFunc, 498);
   if (!window) {
     update_log::Error("lpParameter is NULL!", kFunc, 502);
     return 0;
   }
-  const std::string packagePath = state.PackagePath();
+  const std::string& packagePath = ctx_.layout.packagePath;
   update_log::Info(packagePath, kFunc, 510);
 
   CurlPtr curl = NewCurlHandle();
@@ -139,8 +132,8 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
     return 0;
   }
 
-  const RemoteConfigTable& table = RemoteConfigTable::Instance();
-  const char* urlKey = MachineInfo::Is64BitWindows() ? "ClientDownloadUrl" : "Client32DownloadUrl";
+  const RemoteConfigTable& table = ctx_.remoteConfig;
+  const char* urlKey = ctx_.machine.Is64BitWindows() ? "ClientDownloadUrl" : "Client32DownloadUrl";
   auto urlValue = table.Find(urlKey);
   if (!urlValue) {
     update_log::Error("ClientDownloadUrl is NotFound!", kFunc, 525);
@@ -155,8 +148,8 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   url = ReplaceAll(url, "{version}", *versionText);
   update_log::Info(url, kFunc, 540);
 
-  WebLogger::Instance().LogEvent(DownloadStart);
-  WebLogger::Instance().Log("game download start, download url:" + url);
+  ctx_.telemetry.LogEvent(DownloadStart);
+  ctx_.telemetry.Log("game download start, download url:" + url);
 
   // How to start: discard, reuse a complete package, or resume.
   const DownloadCounters start = state.Counters();
@@ -185,7 +178,7 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   }
 
   int64_t resumeOffset = 0;
-  resume_detail::WithSavesHeld([&] {
+  resume_detail::WithSavesHeld(state, [&] {
     if (restart) {
       if (os::PathExists(packagePath)) os::RemoveFile(packagePath);
     } else {
@@ -222,6 +215,8 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   state.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state.remoteClientVersion; });
 
   TransferContext ctx;
+  ctx.state = &state;
+  ctx.layout = &ctx_.layout;
   ctx.fd = package.Get();
   ctx.window = window;
   ctx.curl = curl.get();
@@ -241,7 +236,7 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   CURLcode res = curl_easy_perform(curl.get());
   long status = 0;
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-  resume_detail::SaveCheckpoint();  // whatever happened, record what the file now holds
+  resume_detail::SaveCheckpoint(state, ctx_.layout);  // whatever happened, record what the file now holds
 
   // A resumed request must come back as partial content; a full body would be appended after the
   // bytes already there.
@@ -249,8 +244,8 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   if (ok) {
     curl.reset();
     package.Close();
-    WebLogger::Instance().LogEvent(UnzipStart);
-    WebLogger::Instance().Log("game download success");
+    ctx_.telemetry.LogEvent(UnzipStart);
+    ctx_.telemetry.Log("game download success");
     update_log::Info("download is finish", kFunc, 685);
     return UnzipFile(packagePath, window);
   }
@@ -258,6 +253,6 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
   window->ShowMessageView();
   update_log::Info("download is error!", kFunc, 694);
-  WebLogger::Instance().Log("game download failed");
+  ctx_.telemetry.Log("game download failed");
   return 0;
 }

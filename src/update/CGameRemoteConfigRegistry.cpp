@@ -12,7 +12,9 @@
 
 namespace {
 
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvx";
+// The uninstall entry is named after the game.
+const std::string kUninstallKey = std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
+                                  identity::GameShortName;
 
 const char kWidth[] = "Screenmanager Resolution Width_h182942802";
 const char kHeight[] = "Screenmanager Resolution Height_h2627697771";
@@ -70,9 +72,8 @@ void CGameRemoteConfig::SetRegisties() {
     return;
   }
 
-  UpdateState& state = UpdateState::Instance();
-  const std::string installDir = state.InstallDir();
-  const std::string launcherCopy = state.LauncherCopyPath();
+  const std::string& installDir = ctx_.layout.installDir;
+  const std::string launcherCopy = ctx_.layout.LauncherCopyPath(ctx_.updateState.GameName());
   struct Entry {
     const char* name;
     std::string value;
@@ -101,7 +102,7 @@ void CGameRemoteConfig::RemoveRegisties() {
   long status = os::RegDeleteKey(os::RegRoot::CurrentUser, kUninstallKey);
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 67);
   status = os::RegDeleteKey(os::RegRoot::ClassesRoot,
-                            std::string(identity::GameShortName) + "-" + identity::ChannelName);
+                            InstallLayout::FolderName());
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 72);
 }
 

@@ -11,11 +11,11 @@
 
 void CGameRemoteConfig::CreateShortcuts() {
   const char kFunc[] = "CGameRemoteConfig::CreateShortcuts";
-  UpdateState& state = UpdateState::Instance();
+  const InstallLayout& layout = ctx_.layout;
   const std::string uninstallName = std::string(identity::GameShortName) + "-uninstall";
-  const std::string target = state.LauncherCopyPath();
+  const std::string target = layout.LauncherCopyPath(ctx_.updateState.GameName());
 
-  CreateShortcut(uninstallName, state.InstallDir(), target, "/uninstall");
+  CreateShortcut(uninstallName, layout.installDir, target, "/uninstall");
 
   const std::string source = SourceParameter();
   if (!os::EqualsNoCase(source, "FC")) {
@@ -25,10 +25,9 @@ void CGameRemoteConfig::CreateShortcuts() {
   }
   update_log::Info("Begin CreateShortcuts", kFunc, 795);
 
-  const std::string startMenu = os::JoinPath(os::JoinPath(os::StartMenuDir(), "Apps"), identity::ChannelName);
-  CreateShortcut(identity::ProductName, startMenu, target, "");
-  CreateShortcut(uninstallName, startMenu, target, "/uninstall");
-  CreateShortcut(identity::ProductName, os::DesktopDir(), target, "");
+  CreateShortcut(identity::ProductName, layout.startMenuFolder, target, "");
+  CreateShortcut(uninstallName, layout.startMenuFolder, target, "/uninstall");
+  CreateShortcut(identity::ProductName, layout.desktopDir, target, "");
 
   update_log::Info("End CreateShortcuts", kFunc, 818);
 }

@@ -4,7 +4,6 @@
 #include <minizip/unzip.h>
 #include <sys/stat.h>
 
-#include "net/WebLogger.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
@@ -91,9 +90,9 @@ bool ExtractCurrentEntry(unzFile zip, const std::string& target, mode_t mode) {
 }  // namespace
 
 int CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {
-  const std::string dataDir = UpdateState::Instance().DataDir();
+  const std::string& dataDir = ctx_.layout.dataDir;
   update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", packagePath.c_str()), kOnUnzip, 393);
-  WebLogger::Instance().Log("game unzip start");
+  ctx_.telemetry.Log("game unzip start");
 
   Archive archive(os::Utf8ToAnsi(packagePath));
   if (!archive.Get()) {
@@ -137,20 +136,19 @@ int CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperat
   }
 
   update_log::Info("unzip is finish!", kOnUnzip, 489);
-  WebLogger::Instance().LogEvent(UnzipFinished);
-  WebLogger::Instance().Log("game unzip success");
+  ctx_.telemetry.LogEvent(UnzipFinished);
+  ctx_.telemetry.Log("game unzip success");
   return 1;
 }
 
 int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperations* window) {
-  UpdateState& state = UpdateState::Instance();
   if (!OnUnzipFile(packagePath, window)) {
     if (window) {
       window->SetProgress("解压失败", "", 0, 0);
       window->ShowMessageView();
     }
     update_log::Info("unzip is error!", kUnzip, 755);
-    WebLogger::Instance().Log("game unzip failed");
+    ctx_.telemetry.Log("game unzip failed");
     return 0;
   }
 
@@ -159,15 +157,15 @@ int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperatio
 
   std::string launcherPath = os::TruncateUtf16(os::ExecutablePath(), 260);
   update_log::Info(launcherPath, kUnzip, 718);
-  int copyError = os::CopyFileOver(launcherPath, state.LauncherCopyPath());
+  int copyError = os::CopyFileOver(launcherPath, ctx_.layout.LauncherCopyPath(ctx_.updateState.GameName()));
   if (copyError == 0) {
     CreateShortcuts();
   } else {
     update_log::Error(update_log::Format(update_log::kShort, "CopyFile ret:%d", copyError), kUnzip, 728);
   }
 
-  if (FILE* record = std::fopen(state.VersionRecordPath().c_str(), "we")) {
-    if (auto version = RemoteConfigTable::Instance().Find("ClientVersion")) {
+  if (FILE* record = std::fopen(ctx_.layout.versionRecordPath.c_str(), "we")) {
+    if (auto version = ctx_.remoteConfig.Find("ClientVersion")) {
       std::string text = os::Utf8ToAnsi(*version);
       std::fwrite(text.data(), 1, text.size(), record);
     }

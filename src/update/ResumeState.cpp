@@ -9,15 +9,8 @@
 #include <unistd.h>
 
 #include "os/FileSystem.h"
-#include "update/UpdateState.h"
 
 namespace {
-
-// Serialises whole saves (snapshot and write), so a later save never lands before an earlier one.
-std::mutex& SaveMutex() {
-  static std::mutex* m = new std::mutex();
-  return *m;
-}
 
 // Temporary file and rename, without fsync: enough for a killed process, and it does not stall
 // the transfer while the disk catches up with the package.
@@ -51,9 +44,9 @@ int WriteFileReplacing(const std::string& path, const std::string& content) {
 
 }  // namespace
 
-std::string ReadResumeValue(const std::string& key) {
-  if (UpdateState::Instance().InstallDir().empty()) return std::string();
-  FILE* f = std::fopen(UpdateState::Instance().ResumeStatePath().c_str(), "r");
+std::string ReadResumeValue(const InstallLayout& layout, const std::string& key) {
+  if (layout.installDir.empty()) return std::string();
+  FILE* f = std::fopen(layout.resumeStatePath.c_str(), "r");
   if (!f) return std::string();
   std::string result;
   char line[100];
@@ -74,8 +67,8 @@ std::string ReadResumeValue(const std::string& key) {
   return result;
 }
 
-std::string ResumeStateText() {
-  DownloadCounters c = UpdateState::Instance().Counters();
+std::string ResumeStateText(const UpdateState& state) {
+  DownloadCounters c = state.Counters();
   char buf[256];
   std::snprintf(buf, sizeof buf, "downloadVersion=%s\noffset=%lld\ntotalSize=%lld\n",
                 FormatVersion(c.downloadVersion).c_str(), static_cast<long long>(c.downloadedBytes),
@@ -83,14 +76,14 @@ std::string ResumeStateText() {
   return buf;
 }
 
-void SaveResumeState() {
-  std::lock_guard<std::mutex> lock(SaveMutex());
-  if (UpdateState::Instance().InstallDir().empty()) return;
-  std::string path = UpdateState::Instance().ResumeStatePath();
+void SaveResumeState(UpdateState& state, const InstallLayout& layout) {
+  std::lock_guard<std::mutex> lock(state.saveMutex);
+  if (layout.installDir.empty()) return;
+  const std::string& path = layout.resumeStatePath;
   // The counters move only after their bytes reached the file (the worker writes unbuffered,
   // under the counter lock), so this snapshot never promises bytes the file lacks.
-  if (!UpdateState::Instance().Counters().loaded) return;
-  std::string text = ResumeStateText();
+  if (!state.Counters().loaded) return;
+  std::string text = ResumeStateText(state);
   // Skip the write when nothing changed.
   std::string old;
   if (os::ReadFile(path, old) && old == text) return;
@@ -99,14 +92,14 @@ void SaveResumeState() {
 
 namespace resume_detail {
 
-void SaveCheckpoint() {
-  std::lock_guard<std::mutex> lock(SaveMutex());
-  if (!UpdateState::Instance().Counters().loaded) return;
-  WriteFileReplacing(UpdateState::Instance().ResumeStatePath(), ResumeStateText());
+void SaveCheckpoint(UpdateState& state, const InstallLayout& layout) {
+  std::lock_guard<std::mutex> lock(state.saveMutex);
+  if (!state.Counters().loaded) return;
+  WriteFileReplacing(layout.resumeStatePath, ResumeStateText(state));
 }
 
-void WithSavesHeld(const std::function<void()>& change) {
-  std::lock_guard<std::mutex> lock(SaveMutex());
+void WithSavesHeld(UpdateState& state, const std::function<void()>& change) {
+  std::lock_guard<std::mutex> lock(state.saveMutex);
   change();
 }
 

@@ -5,25 +5,29 @@
 #include <functional>
 #include <string>
 
-// Value of key in the resume state file; empty when the file or the key is missing. Any thread.
-std::string ReadResumeValue(const std::string& key);
+#include "core/InstallLayout.h"
+#include "core/UpdateState.h"
 
-// Writes the resume state from the process-wide counters, atomically and durably. Any thread
-// (the UI thread calls it on every way out, possibly while the worker is inside a transfer): the
-// offset written is always the number of bytes really in the package file at that moment.
-void SaveResumeState();
+// Value of key in the layout's resume state file; empty when the file or the key is missing.
+// Any thread.
+std::string ReadResumeValue(const InstallLayout& layout, const std::string& key);
+
+// Writes the resume state from the run's counters, atomically and durably. Any thread (the UI
+// thread calls it on every way out, possibly while the worker is inside a transfer): the offset
+// written is always the number of bytes really in the package file at that moment.
+void SaveResumeState(UpdateState& state, const InstallLayout& layout);
 
 // The resume state text for the current counters (the file's exact content).
-std::string ResumeStateText();
+std::string ResumeStateText(const UpdateState& state);
 
 namespace resume_detail {
 
 // A cheaper save for periodic checkpoints during a transfer (update worker): atomic against a
 // crash or a kill of the process, without waiting for the disk.
-void SaveCheckpoint();
+void SaveCheckpoint(UpdateState& state, const InstallLayout& layout);
 
 // Runs change while no save can be in progress, so that no save started before it lands after
 // it (the worker discards or truncates the package under this).
-void WithSavesHeld(const std::function<void()>& change);
+void WithSavesHeld(UpdateState& state, const std::function<void()>& change);
 
 }  // namespace resume_detail

@@ -15,6 +15,7 @@
 #include "Identity.h"
 
 #include "app/CWebApp.h"
+#include "core/InstallLayout.h"
 #include "os/FileSystem.h"
 #include "os/InstanceLock.h"
 #include "os/Registry.h"
@@ -59,7 +60,7 @@ TEST(InstallDir, DriveCThenDriveDThenRegistryThenLauncherDirectory) {
     Sandbox box;
     box.MakeDrives(c.c, c.d);
     std::string expect = c.expect[0] == '/' ? c.expect : box.Prefix() + "/" + c.expect;
-    EXPECT_EQ(CWebApp::SettleInstallDir(c.registry, "/opt/launcher/"), expect)
+    EXPECT_EQ(InstallLayout::SettleInstallDir(c.registry, "/opt/launcher/"), expect)
         << "C:" << c.c << " D:" << c.d << " registry:" << c.registry;
   }
 }

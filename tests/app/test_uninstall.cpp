@@ -23,6 +23,7 @@
 #include "os/Registry.h"
 #include "os/ShellFolders.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
 
 namespace {
 
@@ -37,10 +38,10 @@ struct Uninstall : ::testing::Test {
     ASSERT_EQ(os::RegCreateKey(os::RegRoot::CurrentUser, kUninstallKey), os::kRegSuccess);
     os::RegSetString(os::RegRoot::CurrentUser, kUninstallKey, "InstallPath", registryInstallPath);
     ASSERT_EQ(os::RegCreateKey(os::RegRoot::ClassesRoot, kClassKey), os::kRegSuccess);
-    app = std::make_unique<CWebApp>();
-    app->exitProcess = [](int) {};
+    context = std::make_unique<TestContext>();
+    app = std::make_unique<CWebApp>(context->Get());
     ASSERT_TRUE(app->InitApplication());
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(context->Get().layout.logPath);  // the directory exists now
 
     const std::string data = app->DataDir();
     os::MakeDirectories(data + "/qvx/data/deep");
@@ -82,7 +83,7 @@ struct Uninstall : ::testing::Test {
       const pid_t uninstaller = fork();
       if (uninstaller == 0) {
         app->UnInstall();
-        Sandbox::WriteFile(box.Root() + "/log-at-exit.txt", Sandbox::ReadFile(LauncherLog::LogPath()));
+        Sandbox::WriteFile(box.Root() + "/log-at-exit.txt", Sandbox::ReadFile(LogPath()));
         Sandbox::WriteFile(box.Root() + "/installdir-at-exit.txt", os::PathExists(app->InstallDir()) ? "1" : "0");
         std::string shown;
         for (const std::string& b : boxes) shown += b + "\n";
@@ -97,9 +98,10 @@ struct Uninstall : ::testing::Test {
     ASSERT_EQ(waitpid(harness, &status, 0), harness);
     ASSERT_TRUE(WIFEXITED(status)) << "the remover did not finish";
   }
+  static std::string LogPath() { return InstallLayout::LogPathFor(os::ApplicationName()); }
   static std::string Log() {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(LogPath());
   }
   void ExpectNothingRemoved() {
     EXPECT_TRUE(os::PathExists(app->DataDir() + "/qvx/qvx"));
@@ -110,6 +112,7 @@ struct Uninstall : ::testing::Test {
   }
 
   Sandbox box;
+  std::unique_ptr<TestContext> context;
   std::unique_ptr<CWebApp> app;
   std::string startMenu, desktopLink;
   std::vector<std::string> boxes;
@@ -233,8 +236,9 @@ TEST(DeleteNotNullDir, RemovesTheTreeButNeverFollowsLinks) {
   Sandbox box;
   box.MakeDrives(true);
   os::MakeDirectories(box.InstallDir());
-  LauncherLog::Instance().Reopen();
-  CWebApp app;
+  TestContext context;
+  context.SettleIn(box.InstallDir());
+  CWebApp app(context.Get());
   const std::string tree = box.Root() + "/tree";
   const std::string target = box.Root() + "/target";
   os::MakeDirectories(tree + "/a/b/c");
@@ -251,7 +255,7 @@ TEST(DeleteNotNullDir, RemovesTheTreeButNeverFollowsLinks) {
   EXPECT_EQ(Sandbox::ReadFile(target + "/t"), "keep");
   EXPECT_FALSE(app.DeleteNotNullDir(box.Root() + "/missing"));
   LauncherLog::Instance().Close();
-  const std::string log = Sandbox::ReadFile(LauncherLog::LogPath());
+  const std::string log = Sandbox::ReadFile(context.Get().layout.logPath);
   EXPECT_NE(log.find("[INFO][CWebApp::DeleteNotNullDir::333] " + tree + "\n"), std::string::npos) << log;
   EXPECT_NE(log.find("[INFO][CWebApp::DeleteNotNullDir::333] " + tree + "/a/b/c\n"), std::string::npos) << log;
 }

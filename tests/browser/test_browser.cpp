@@ -6,6 +6,7 @@
 #include "browser/CWebBrowserHelper.h"
 #include "browser/KeyFilter.h"
 #include "log/LauncherLog.h"
+#include "os/Process.h"
 #include "os/FileSystem.h"
 #include "os/Registry.h"
 #include "support/Sandbox.h"
@@ -22,12 +23,9 @@ struct EmulationFixture : ::testing::Test {
   void SetUp() override {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(box.LogPath());
   }
-  void TearDown() override { CWebBrowserHelper::is64BitWindows = [] { return true; }; }
-  void UseWow64(bool on) {
-    CWebBrowserHelper::is64BitWindows = [on] { return on; };
-  }
+  static CWebBrowserHelper Helper(bool wow64) { return CWebBrowserHelper(wow64, os::ApplicationName()); }
   static void SetVersion(const char* key, const char* name, const char* text) {
     ASSERT_EQ(os::RegCreateKey(os::RegRoot::LocalMachine, key), os::kRegSuccess);
     ASSERT_EQ(os::RegSetString(os::RegRoot::LocalMachine, key, name, text), os::kRegSuccess);
@@ -37,9 +35,9 @@ struct EmulationFixture : ::testing::Test {
     EXPECT_EQ(os::RegQueryDword(root, key, name, v), os::kRegSuccess) << key << " " << name;
     return v;
   }
-  static std::string Log() {
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(box.LogPath());
   }
   Sandbox box;
 };
@@ -55,10 +53,9 @@ TEST_F(EmulationFixture, WritesBothNamesUnderBothRootsOnTheChosenPath) {
     SCOPED_TRACE(c.wow64);
     Sandbox fresh;  // a registry of its own per case
     fresh.MakeDrives(true);
-    UseWow64(c.wow64);
     // "svcVersion" absent, "Version" 9.0: 9 gives 9999.
     SetVersion(c.versionKey, "Version", "9.0.8112.16421");
-    CWebBrowserHelper::FixBrowserVersion();
+    Helper(c.wow64).FixBrowserVersion();
     // The test program's name carries an underscore suffix; the value uses the full name.
     for (os::RegRoot root : {os::RegRoot::LocalMachine, os::RegRoot::CurrentUser}) {
       EXPECT_EQ(Value(root, c.emulationKey, "test_browser.exe"), 9999u);
@@ -69,16 +66,16 @@ TEST_F(EmulationFixture, WritesBothNamesUnderBothRootsOnTheChosenPath) {
 }
 
 TEST_F(EmulationFixture, LargestVersionWinsAndNothingReadableGives7000) {
-  UseWow64(true);
-  EXPECT_EQ(CWebBrowserHelper::GetBrowserVersion(), 0);
-  CWebBrowserHelper::FixBrowserVersion();
+  const CWebBrowserHelper helper = Helper(true);
+  EXPECT_EQ(helper.GetBrowserVersion(), 0);
+  helper.FixBrowserVersion();
   EXPECT_EQ(Value(os::RegRoot::CurrentUser, kEmu64, "WebBrowserTool.exe"), 7000u);
 
   SetVersion(kVer64, "svcVersion", "11.0.9600.17843");
   SetVersion(kVer64, "Version", "9.11.9600.17843");
   SetVersion(kVer64, "W2kVersion", ".12");  // a leading "." contributes 0
-  EXPECT_EQ(CWebBrowserHelper::GetBrowserVersion(), 11);
-  CWebBrowserHelper::FixBrowserVersion();
+  EXPECT_EQ(helper.GetBrowserVersion(), 11);
+  helper.FixBrowserVersion();
   EXPECT_EQ(Value(os::RegRoot::LocalMachine, kEmu64, "test_browser.exe"), 11001u);
 
   const std::string log = Log();
@@ -93,9 +90,9 @@ TEST_F(EmulationFixture, LargestVersionWinsAndNothingReadableGives7000) {
 }
 
 TEST_F(EmulationFixture, RootNameMustMatchExactly) {
-  UseWow64(false);
-  CWebBrowserHelper::FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE ", "a.exe", 8888);
-  CWebBrowserHelper::FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", "b.exe", 10001);
+  const CWebBrowserHelper helper = Helper(false);
+  helper.FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE ", "a.exe", 8888);
+  helper.FixBrowserVersion_Internal("HKEY_LOCAL_MACHINE", "b.exe", 10001);
   uint32_t v = 0;
   EXPECT_EQ(os::RegQueryDword(os::RegRoot::LocalMachine, kEmu32, "a.exe", v), os::kRegFileNotFound);
   EXPECT_EQ(Value(os::RegRoot::CurrentUser, kEmu32, "a.exe"), 8888u);

@@ -18,33 +18,33 @@ TEST(LauncherLog, LinesHaveTheFixedFormatOnDriveC) {
   Sandbox box;
   box.MakeDrives(true);
   os::MakeDirectory(LogDir(box));
-  LauncherLog::Instance().Reopen();
-  EXPECT_EQ(LauncherLog::LogPath(), LogDir(box) + "/" + os::ApplicationName() + ".log");
+  LauncherLog::Instance().Open(box.LogPath());
+  EXPECT_EQ(box.LogPath(), LogDir(box) + "/" + os::ApplicationName() + ".log");
   LogInfo("Laucher Start", "CWebApp::InitInstance", "CWebApp", 130);
   LogError("QueryRegistryKey lret:2 error:2", "CGameRemoteConfig::QueryRegistryKey", "CGameRemoteConfig", 1076);
   LogInfo("更新已完成", "X::Y", "X", 1);
   LauncherLog::Instance().Close();
-  std::string text = Sandbox::ReadFile(LauncherLog::LogPath());
+  std::string text = Sandbox::ReadFile(box.LogPath());
   std::regex line(R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitInstance::130\] Laucher Start\n)"
                   R"(\[[^\]]{24}\]\[ERROR\]\[CGameRemoteConfig::QueryRegistryKey::1076\] QueryRegistryKey lret:2 error:2\n)"
                   R"(\[[^\]]{24}\]\[INFO\]\[X::Y::1\] 更新已完成\n)");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
   LogInfo("after close", "X::Y", "X", 2);
-  EXPECT_EQ(Sandbox::ReadFile(LauncherLog::LogPath()), text) << "writes after Close are silent";
+  EXPECT_EQ(Sandbox::ReadFile(box.LogPath()), text) << "writes after Close are silent";
 }
 
 TEST(LauncherLog, EachOpenStartsAFreshFileAndAMissingDirectoryIsSilent) {
   Sandbox box;
   box.MakeDrives(true);
-  LauncherLog::Instance().Reopen();  // directory missing: silent
+  LauncherLog::Instance().Open(box.LogPath());  // directory missing: silent
   LogInfo("lost", "X::Y", "X", 1);
   EXPECT_FALSE(os::PathExists(LogDir(box)));
   os::MakeDirectory(LogDir(box));
-  Sandbox::WriteFile(LauncherLog::LogPath(), "previous run\n");
-  LauncherLog::Instance().Reopen();
+  Sandbox::WriteFile(box.LogPath(), "previous run\n");
+  LauncherLog::Instance().Open(box.LogPath());
   LogInfo("second run", "X::Y", "X", 1);
   LauncherLog::Instance().Close();
-  std::string text = Sandbox::ReadFile(LauncherLog::LogPath());
+  std::string text = Sandbox::ReadFile(box.LogPath());
   EXPECT_EQ(text.find("previous run"), std::string::npos);
   EXPECT_NE(text.find("second run"), std::string::npos);
 }
@@ -53,7 +53,7 @@ TEST(LauncherLog, ThreadsNeverInterleaveLines) {
   Sandbox box;
   box.MakeDrives(true);
   os::MakeDirectory(LogDir(box));
-  LauncherLog::Instance().Reopen();
+  LauncherLog::Instance().Open(box.LogPath());
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
@@ -61,7 +61,7 @@ TEST(LauncherLog, ThreadsNeverInterleaveLines) {
     });
   for (auto& th : threads) th.join();
   LauncherLog::Instance().Close();
-  std::string text = Sandbox::ReadFile(LauncherLog::LogPath());
+  std::string text = Sandbox::ReadFile(box.LogPath());
   std::regex line(R"(\[[^\]]{24}\]\[INFO\]\[T::Run::(\d)\] ([a-d])\2{99})");
   size_t count = 0, pos = 0;
   while (pos < text.size()) {

@@ -51,7 +51,7 @@ TEST(MachineInfo, CollectsEveryFieldFromItsSource) {
   Put(root, "sys/class/dmi/id/product_serial", "BIOS-2\n");
   Put(root, "etc/machine-id", "0123456789abcdef0123456789abcdef\n");
 
-  MachineInfo info = MachineInfo::Collect({root, "6.1.0-18-amd64"});
+  MachineInfo info = MachineInfo::Collect({root, "6.1.0-18-amd64", "x86_64"});
   EXPECT_EQ(info.cpuName, "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz ");
   EXPECT_EQ(info.macAddress, "A4-5E-60-0B-1C-FF");
   EXPECT_EQ(info.memoryText, "physical memory:1024 MB virtual memory:3073 MB");
@@ -95,7 +95,7 @@ TEST(MachineInfo, FallbacksWhenSourcesFail) {
     std::string root = box.Root() + "/case" + std::to_string(n++);
     std::filesystem::create_directories(root);
     c.setup(root);
-    MachineInfo info = MachineInfo::Collect({root, c.release});
+    MachineInfo info = MachineInfo::Collect({root, c.release, "x86_64"});
     EXPECT_EQ(info.cpuName, c.cpu) << c.name;
     EXPECT_EQ(info.macAddress, c.mac) << c.name;
     EXPECT_EQ(info.clientUid, c.uid) << c.name;
@@ -104,9 +104,8 @@ TEST(MachineInfo, FallbacksWhenSourcesFail) {
   }
 }
 
-TEST(MachineInfo, LiveInstanceIsCompleteAndStable) {
-  const MachineInfo& info = MachineInfo::Instance();
-  EXPECT_EQ(&info, &MachineInfo::Instance());
+TEST(MachineInfo, LiveRecordIsCompleteAndStable) {
+  const MachineInfo info = MachineInfo::Collect({});
   EXPECT_TRUE(std::regex_match(info.clientUid, std::regex("[0-9a-f]{32}|unkown"))) << info.clientUid;
   EXPECT_TRUE(std::regex_match(info.macAddress, std::regex("([0-9A-F]{2}-){5}[0-9A-F]{2}|unkown"))) << info.macAddress;
   EXPECT_TRUE(std::regex_match(info.memoryText, std::regex("physical memory:[1-9]\\d* MB virtual memory:\\d+ MB")))
@@ -116,5 +115,7 @@ TEST(MachineInfo, LiveInstanceIsCompleteAndStable) {
 
   struct utsname u {};
   ASSERT_EQ(uname(&u), 0);
-  EXPECT_EQ(MachineInfo::Is64BitWindows(), std::string(u.machine).find("64") != std::string::npos);
+  EXPECT_EQ(info.Is64BitWindows(), std::string(u.machine).find("64") != std::string::npos);
+  EXPECT_TRUE(MachineInfo::Collect({"", "", "x86_64"}).Is64BitWindows());
+  EXPECT_FALSE(MachineInfo::Collect({"", "", "i686"}).Is64BitWindows());
 }

@@ -6,6 +6,7 @@
 #include "Identity.h"
 #include "NetTestSupport.h"
 #include "log/LauncherLog.h"
+#include "os/Process.h"
 #include "net/MachineInfo.h"
 #include "net/WebLogger.h"
 #include "support/Sandbox.h"
@@ -16,12 +17,17 @@ namespace {
 
 // A machine on which no source can be read: every fallback value.
 const MachineInfo& UnknownMachine() {
-  static const MachineInfo info = MachineInfo::Collect({"/nonexistent-root", "6.1.0"});
+  static const MachineInfo info = MachineInfo::Collect({"/nonexistent-root", "6.1.0", "x86_64"});
+  return info;
+}
+
+const MachineInfo& LiveMachine() {
+  static const MachineInfo info = MachineInfo::Collect({});
   return info;
 }
 
 std::string LiveCommonPart(const std::string& endpoint) {
-  const MachineInfo& m = MachineInfo::Instance();
+  const MachineInfo& m = LiveMachine();
   return endpoint + "?client_uid=" + m.clientUid + "&ditch_name=" + identity::ChannelName + "&mac=" + m.macAddress +
          "&os_version=" + WebLogger::EscapeSegment(m.osText);
 }
@@ -50,7 +56,7 @@ TEST(WebLogger, CommonPartWithFallbackIdentity) {
 }
 
 TEST(WebLogger, ExactReportUrls) {
-  WebLogger logger(identity::InfoReportUrl, identity::ErrorReportUrl);
+  WebLogger logger(LiveMachine(), identity::InfoReportUrl, identity::ErrorReportUrl);
   const std::string info = std::string(identity::ServerBase) + "/api/laucher_info.php";
   const std::string error = std::string(identity::ServerBase) + "/api/laucher_error.php";
   EXPECT_EQ(logger.BuildEventUrl(Create), LiveCommonPart(info) + "&ac=create");
@@ -60,21 +66,19 @@ TEST(WebLogger, ExactReportUrls) {
   EXPECT_EQ(logger.BuildEventUrl(GameStart), LiveCommonPart(info) + "&ac=game_start");
   EXPECT_EQ(logger.BuildEventUrl(42), LiveCommonPart(info));
   EXPECT_EQ(logger.BuildMessageUrl("launcher start"), LiveCommonPart(error) + "&error_msg=launcher%20start");
-  EXPECT_EQ(&WebLogger::Instance(), &WebLogger::Instance());
-  EXPECT_EQ(WebLogger::Instance().BuildEventUrl(Create), LiveCommonPart(info) + "&ac=create");
 }
 
 TEST(WebLogger, ReportsReachTheServerFromAnyThreadAndAreLoggedFirst) {
   Sandbox box;
   box.MakeDrives(true);
   std::filesystem::create_directories(box.InstallDir());
-  LauncherLog::Instance().Reopen();
+  LauncherLog::Instance().Open(box.LogPath());
 
   RecordingServer server;
   OwnerLoop loop;  // never iterated: reports still go out
   std::string eventUrl, messageUrl;
   {
-    WebLogger logger(server.Url("/api/laucher_info.php"), server.Url("/api/laucher_error.php"));
+    WebLogger logger(LiveMachine(), server.Url("/api/laucher_info.php"), server.Url("/api/laucher_error.php"));
     eventUrl = logger.BuildEventUrl(Create);
     messageUrl = logger.BuildMessageUrl("launcher start");
     logger.LogEvent(Create);
@@ -84,7 +88,7 @@ TEST(WebLogger, ReportsReachTheServerFromAnyThreadAndAreLoggedFirst) {
   }
   LauncherLog::Instance().Close();
 
-  const MachineInfo& m = MachineInfo::Instance();
+  const MachineInfo& m = LiveMachine();
   int events = 0, messages = 0;
   for (const Received& r : server.Requests()) {
     EXPECT_EQ(r.method, "GET");
@@ -108,7 +112,7 @@ TEST(WebLogger, ReportsReachTheServerFromAnyThreadAndAreLoggedFirst) {
   EXPECT_EQ(events, 2);
   EXPECT_EQ(messages, 1);
 
-  std::string log = Sandbox::ReadFile(LauncherLog::LogPath());
+  std::string log = Sandbox::ReadFile(box.LogPath());
   EXPECT_NE(log.find("[INFO][WebLogger::LogEvent::49] " + eventUrl + "\n"), std::string::npos) << log;
   EXPECT_NE(log.find("[INFO][WebLogger::Log::71] " + messageUrl + "\n"), std::string::npos) << log;
 }
@@ -116,9 +120,8 @@ TEST(WebLogger, ReportsReachTheServerFromAnyThreadAndAreLoggedFirst) {
 TEST(WebLogger, UnreachableServerNeverDelaysTheCaller) {
   SilentServer silent;
   OwnerLoop loop;
-  MachineInfo::Instance();  // collected beforehand, as at start-up
   for (const std::string& base : {silent.Url(""), "http://127.0.0.1:" + std::to_string(ClosedPort())}) {
-    auto logger = std::make_unique<WebLogger>(base + "/api/laucher_info.php", base + "/api/laucher_error.php");
+    auto logger = std::make_unique<WebLogger>(LiveMachine(), base + "/api/laucher_info.php", base + "/api/laucher_error.php");
     auto start = Clock::now();
     for (int i = 0; i < 10; ++i) {
       logger->LogEvent(Create);

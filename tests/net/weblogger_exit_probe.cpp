@@ -10,9 +10,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <info url> <error url>\n", argv[0]);
     return 2;
   }
-  static WebLogger reporter(argv[1], argv[2]);  // destroyed at exit, like a process-wide object
+  static WebLogger reporter(MachineInfo::Collect({}), argv[1], argv[2]);  // destroyed at exit
   for (int i = 0; i < 8; ++i) reporter.LogEvent(Create);
   reporter.Log("launcher start");
-  WebLogger::Instance().LogEvent(Create);  // the process-wide instance, shut down by its exit handler
+  // The launcher's own: owned by main, destroyed when main returns.
+  WebLogger launcher(MachineInfo::Collect({}), argv[1], argv[2]);
+  launcher.LogEvent(Create);
   return 0;
 }

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "log/LauncherLog.h"
+#include "os/Process.h"
 #include "os/FileSystem.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
@@ -17,20 +19,20 @@ struct Handler : ::testing::Test {
   void SetUp() override {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(box.LogPath());
   }
-  void TearDown() override { CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt); }
-  static CWindowMessageHandler& Use(const std::string& commandLine, const std::string& appName) {
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(commandLine, appName);
-    return CWindowMessageHandler::Instance();
+  CWindowMessageHandler& Use(const std::string& commandLine, const std::string& appName) {
+    handler = std::make_unique<CWindowMessageHandler>(commandLine, appName);
+    return *handler;
   }
   // Closing flushes the file; the next test reopens it.
-  static std::string Log() {
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(box.LogPath());
   }
 
   Sandbox box;
+  std::unique_ptr<CWindowMessageHandler> handler;
 };
 
 TEST_F(Handler, QueryStringFollowsTheGrammar) {
@@ -64,12 +66,12 @@ TEST_F(Handler, QueryStringFollowsTheGrammar) {
   }
 }
 
-TEST_F(Handler, FileParameterIsKeptWhenTheNameHasNoUnderscore) {
-  Use("", "vellmora_abc").GetOrvaneUriFromCommandLine();
-  // A later name without "_" leaves the stored value alone (the reset only comes from the test hook).
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting("", "vellmora_abc");
-  CWindowMessageHandler::Instance().GetOrvaneUriFromCommandLine();
-  EXPECT_EQ(CWindowMessageHandler::Instance().FileParameter(), "abc");
+TEST_F(Handler, FileParameterIsStoredByTheQueryString) {
+  CWindowMessageHandler& h = Use("", "vellmora_abc");
+  EXPECT_EQ(h.FileParameter(), "") << "nothing is read before the query string is built";
+  h.GetOrvaneUriFromCommandLine();
+  h.GetOrvaneUriFromCommandLine();
+  EXPECT_EQ(h.FileParameter(), "abc");
 }
 
 TEST_F(Handler, LookupReturnsTheFirstExactMatch) {

@@ -12,6 +12,7 @@
 
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
+#include "os/Process.h"
 #include "os/WindowMessage.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
@@ -24,13 +25,12 @@ struct X11 : ::testing::Test {
     if (!xvfb.Available()) GTEST_SKIP() << "Xvfb is not available";
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(box.LogPath());
     display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
   }
   void TearDown() override {
     if (display) XCloseDisplay(display);
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
   }
   Window MakeWindow() {
     Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 50, 50, 0, 0, 0);
@@ -50,9 +50,9 @@ struct X11 : ::testing::Test {
     return false;
   }
   // Closing flushes the file; the next test reopens it.
-  static std::string Log() {
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(box.LogPath());
   }
 
   XvfbServer xvfb;
@@ -63,9 +63,8 @@ struct X11 : ::testing::Test {
 TEST_F(X11, PlatformWindowReceivesTheShowWindowPayload) {
   const Window platform = MakeWindow();
   // Digits followed by letters address the window the digits name.
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting(
-      "--winid=" + std::to_string(platform) + "xyz --token=ab --source=FC", "vellmora");
-  CWindowMessageHandler::Instance().SendShowWindowMessage(4242);
+  CWindowMessageHandler handler("--winid=" + std::to_string(platform) + "xyz --token=ab --source=FC", "vellmora");
+  handler.SendShowWindowMessage(4242);
 
   XEvent event;
   ASSERT_TRUE(NextClientMessage(event));
@@ -102,8 +101,8 @@ TEST_F(X11, WindowThatIsGoneGetsNothingAndLogsZero) {
   XDestroyWindow(display, gone);
   XSync(display, False);
   EXPECT_EQ(os::SendCopyDataMessage(gone, 0, 1, CWindowMessageHandler::BuildShowWindowPayload(1)), 0);
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting("--winid=" + std::to_string(gone), "vellmora");
-  CWindowMessageHandler::Instance().SendShowWindowMessage(0);
+  CWindowMessageHandler handler("--winid=" + std::to_string(gone), "vellmora");
+  handler.SendShowWindowMessage(0);
   EXPECT_NE(Log().find("SendShowWindowMessage lret:0\n"), std::string::npos) << Log();
 }
 

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "os/Process.h"
+
 namespace {
 const char* kVars[6] = {"VELLMORA_PREFIX", "HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
                         "XDG_DESKTOP_DIR"};
@@ -30,6 +32,8 @@ Sandbox::Sandbox() {
   setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
   setenv("XDG_DESKTOP_DIR", (home + "/Desktop").c_str(), 1);
 }
+
+std::string Sandbox::LogPath() const { return InstallDir() + "/" + os::ApplicationName() + ".log"; }
 
 Sandbox::~Sandbox() {
   for (int i = 0; i < 6; ++i) {

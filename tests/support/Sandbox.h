@@ -16,6 +16,8 @@ class Sandbox {
   const std::string& Prefix() const { return prefix_; }  // VELLMORA_PREFIX (root/prefix, not created)
   std::string DriveC() const { return prefix_ + "/drive_c"; }
   std::string InstallDir() const { return DriveC() + "/qvx-harlu7"; }
+  // The diagnostic log of this test program: it always lives in drive C:'s install folder.
+  std::string LogPath() const;
 
   // Creates <prefix>/drive_c (and drive_d when asked).
   void MakeDrives(bool c, bool d = false) const;

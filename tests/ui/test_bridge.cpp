@@ -13,6 +13,7 @@
 #include "os/MessageBox.h"
 #include "os/Process.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
@@ -25,33 +26,39 @@ struct Bridge : ::testing::Test {
   void SetUp() override {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(box.LogPath());
     os::SetMessageBoxPresenter([this](const std::string& text, const std::string& caption, os::MsgIcon icon,
                                       os::MsgButtons) {
       boxes.push_back(text + "|" + caption + "|" + std::to_string(static_cast<int>(icon)));
       return os::MsgAnswer::Ok;
     });
+    // No installation is settled, so a launch starts nothing; the launch itself is covered by
+    // the launch tests. Launches are counted by their telemetry.
     dlg.CreateContent();
-    // Nothing is started here; the launch itself is covered by the launch tests.
-    dlg.Content()->SetLaunchActionForTesting([this] { ++launches; });
   }
   void TearDown() override { os::SetMessageBoxPresenter(nullptr); }
 
   // Closing flushes the file; the next test reopens it.
-  static std::string Log() {
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(box.LogPath());
   }
   CWebCDlg& content() { return *dlg.Content(); }
+  static int Launches(const RecordingTelemetry& telemetry) {
+    int n = 0;
+    for (int event : telemetry.Events()) n += event == GameStart;
+    return n;
+  }
+  int launches() const { return Launches(context.Telemetry()); }
 
   Sandbox box;
-  CWebDlg dlg;
+  TestContext context;
+  CWebDlg dlg{context.Get()};
   CImpIDispatch bridge{[this] { return &dlg; }};
   std::vector<std::string> boxes;
-  int launches = 0;
 };
 
-TEST_F(Bridge, MethodTableAndInterface) {
+TEST_F(Bridge, MethodTable) {
   struct Case {
     std::vector<std::string> names;
     std::vector<long> ids;
@@ -71,16 +78,6 @@ TEST_F(Bridge, MethodTableAndInterface) {
     EXPECT_EQ(r.status, c.status) << c.names[0];
   }
   EXPECT_EQ(static_cast<unsigned long>(CImpIDispatch::kUnknownName), 0x80020006ul);
-
-  CImpIDispatch* out = &bridge;
-  EXPECT_EQ(bridge.QueryInterface("{00000000-0000-0000-C000-000000000046}", &out), CImpIDispatch::kNoInterface);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(bridge.QueryInterface("{00020400-0000-0000-C000-000000000046}", &out), CImpIDispatch::kOk);
-  EXPECT_EQ(out, &bridge);
-  EXPECT_EQ(bridge.AddRef(), 2);
-  EXPECT_EQ(bridge.Release(), 1);
-  EXPECT_EQ(bridge.Release(), 0);
-  EXPECT_EQ(bridge.GetTypeInfoCount(), CImpIDispatch::kNotImplemented);
 }
 
 TEST_F(Bridge, IsDownLoadCompleteFollowsReady) {
@@ -88,7 +85,7 @@ TEST_F(Bridge, IsDownLoadCompleteFollowsReady) {
   EXPECT_EQ(bridge.Invoke(3, {}, false), Value());
   content().SetReady();
   EXPECT_EQ(bridge.Invoke(3, {}, true), Value(true));
-  EXPECT_EQ(launches, 0);
+  EXPECT_EQ(launches(), 0);
 }
 
 // Each case is a fresh window: the AppLogin arguments in order, then the expected state.
@@ -111,13 +108,12 @@ TEST_F(Bridge, LoginResults) {
       {{"true|first", "true|second"}, true, "first", 0, "[INFO][CWebCDlg::OnLoginResult::377] already login\n"},
   };
   for (const Case& c : cases) {
-    CWebDlg window;
+    TestContext run;
+    CWebDlg window(run.Get());
     window.CreateContent();
-    int started = 0;
-    window.Content()->SetLaunchActionForTesting([&started] { ++started; });
     CImpIDispatch external([&window] { return &window; });
     boxes.clear();
-    LauncherLog::Instance().Reopen();
+    LauncherLog::Instance().Open(box.LogPath());
     for (const std::string& report : c.reports) EXPECT_EQ(external.Invoke(2, {report}, true), Value(std::string()));
     EXPECT_EQ(window.Content()->IsLoggedIn(), c.loggedIn) << c.reports[0];
     EXPECT_EQ(window.Content()->LoginParameters(), c.parameters) << c.reports[0];
@@ -128,7 +124,7 @@ TEST_F(Bridge, LoginResults) {
     if (c.logLine) {
       EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.reports[0];
     }
-    EXPECT_EQ(started, 0) << "not ready: nothing starts";
+    EXPECT_EQ(Launches(run.Telemetry()), 0) << "not ready: nothing starts";
   }
 }
 
@@ -180,17 +176,28 @@ TEST(ReadyLoginRace, GameStartsExactlyOnce) {
   Sandbox box;
   box.MakeDrives(true);
   os::MakeDirectories(box.InstallDir());
-  LauncherLog::Instance().Reopen();
-  for (int round = 0; round < 500; ++round) {
-    CWebDlg window;
-    window.CreateContent();
-    CWebCDlg& content = *window.Content();
+  LauncherLog::Instance().Open(box.LogPath());
+  // A launch begins with its telemetry event: count the launches there, and check that each saw
+  // both flags set. No installation is settled, so nothing is started.
+  struct LaunchProbe : NullTelemetry {
+    void LogEvent(int event) override {
+      if (event != GameStart) return;
+      ++starts;
+      if (!content->IsReady() || !content->IsLoggedIn()) sawBoth = false;
+    }
+    CWebCDlg* content = nullptr;
     std::atomic<int> starts{0};
     std::atomic<bool> sawBoth{true};
-    content.SetLaunchActionForTesting([&] {
-      ++starts;
-      if (!content.IsReady() || !content.IsLoggedIn()) sawBoth = false;
-    });
+  };
+  for (int round = 0; round < 500; ++round) {
+    LaunchProbe probe;
+    LauncherContext context(probe, MachineInfo{}, "", "vellmora");
+    CWebDlg window(context);
+    window.CreateContent();
+    CWebCDlg& content = *window.Content();
+    probe.content = &content;
+    std::atomic<int>& starts = probe.starts;
+    std::atomic<bool>& sawBoth = probe.sawBoth;
     std::atomic<int> waiting{2};
     auto gate = [&waiting] {
       --waiting;

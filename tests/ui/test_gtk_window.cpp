@@ -32,8 +32,7 @@
 #include "ui/gtk/GtkFrontEnd.h"
 #include "ui/gtk/Layout.h"
 #include "ui/gtk/MainWindowView.h"
-#include "update/CGameRemoteConfig.h"
-#include "update/RemoteConfigTable.h"
+#include "support/TestContext.h"
 
 namespace {
 
@@ -282,12 +281,11 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
   Sandbox box;
   box.MakeDrives(true);
   os::MakeDirectories(box.InstallDir());
-  LauncherLog::Instance().Reopen();
-  CGameRemoteConfig::SetDirectories(box.InstallDir(), box.InstallDir() + "/client");
+  TestContext context;
+  context.SettleIn(box.InstallDir());
   LoopbackServer http;
   ASSERT_GT(http.port, 0);
-  RemoteConfigTable::Instance().Clear();
-  RemoteConfigTable::Instance().Parse("EntryUrl=" + http.Url("/login") + "\n");
+  context.Get().remoteConfig.Parse("EntryUrl=" + http.Url("/login") + "\n");
   InstallGtkMessageBoxPresenter();
 
   // A known root colour, so that see-through pixels are recognisable on screen.
@@ -296,7 +294,7 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
   XClearWindow(dpy, DefaultRootWindow(dpy));
   XSync(dpy, False);
 
-  CWebDlg dlg;
+  CWebDlg dlg(context.Get());
   FakeWorker worker;
   std::vector<std::pair<int, std::vector<std::string>>> external;
   std::vector<std::string> opened;
@@ -483,15 +481,13 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
   for (const std::string& f : failures) ADD_FAILURE() << f;
   EXPECT_EQ(result, 1) << "the close button did not end the run";
   LauncherLog::Instance().Close();
-  const std::string log = Sandbox::ReadFile(LauncherLog::LogPath());
+  const std::string log = Sandbox::ReadFile(box.LogPath());
   // The page's call went through the bridge to the content window.
   EXPECT_NE(log.find("[INFO][CWebCDlg::JavascriptToCPLUSPLUS::185] method:GetCommandLine,paramters:"),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("[INFO][CWebDlg::Close::54] Laucher Stop"), std::string::npos) << log;
   EXPECT_NE(log.find("[INFO][CWebApp::OnWndDestroy::63] wnd destory"), std::string::npos) << log;
-  RemoteConfigTable::Instance().Clear();
-  CGameRemoteConfig::ResetCancel();
 }
 
 }  // namespace

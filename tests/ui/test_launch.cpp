@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <glib.h>
+#include <memory>
+#include <thread>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -13,14 +17,11 @@
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
-#include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
-#include "update/CGameRemoteConfig.h"
-#include "update/RemoteConfigTable.h"
-#include "update/UpdateState.h"
 
 namespace {
 
@@ -43,17 +44,15 @@ struct Launch : ::testing::Test {
   void SetUp() override {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
     dataDir = box.InstallDir() + "/client";
     gameDir = dataDir + "/qvx";
     os::MakeDirectories(gameDir);
-    CGameRemoteConfig::SetDirectories(box.InstallDir(), dataDir);
-    UpdateState::Instance().SetFirstInstall(0);
-    RemoteConfigTable::Instance().Clear();
 
     savedArgs = os::SplitCommandLine(os::FullCommandLine());
     SetArguments({"/opt/Vell Launcher/vellmora", "--token=ab", "--winid=12"});
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
+    context = std::make_unique<TestContext>(os::ArgumentString());
+    context->SettleIn(box.InstallDir());
+    dlg = std::make_unique<CWebDlg>(context->Get());
     if (const char* d = std::getenv("DISPLAY")) savedDisplay = d;
     unsetenv("DISPLAY");
 
@@ -64,16 +63,15 @@ struct Launch : ::testing::Test {
     ASSERT_EQ(chdir(workDir.c_str()), 0);
 
     ui::UiThreadInit();
-    dlg.CreateContent();
-    dlg.AttachView(&view);
+    dlg->CreateContent();
+    dlg->AttachView(&view);
   }
   void TearDown() override {
     ui::UiThreadShutdown();
+    dlg.reset();
     ASSERT_EQ(chdir(savedCwd.c_str()), 0);
     SetArguments(savedArgs);
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
     if (!savedDisplay.empty()) setenv("DISPLAY", savedDisplay.c_str(), 1);
-    RemoteConfigTable::Instance().Clear();
   }
 
   // The fake game writes its arguments (NUL-terminated each) and its working directory.
@@ -95,27 +93,39 @@ struct Launch : ::testing::Test {
     }
     return args;
   }
-  // Ready first, then the page's login: the login starts the game on this thread.
+  // Ready first, then the page's login: the login starts the game from this (the UI) thread.
   void ReadyThenLogin(const std::string& parameters) {
-    dlg.Content()->SetReady();
-    dlg.Content()->OnLoginResult("true|" + parameters);
+    dlg->Content()->SetReady();
+    dlg->Content()->OnLoginResult("true|" + parameters);
   }
-  static std::string Log() {
+  // Runs the UI loop until the window's run has ended (the game exited and the launcher closed),
+  // at most 10 s.
+  static void RunUntilEnded(const RecordingMainView& v) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::find(v.calls.begin(), v.calls.end(), "end 2") == v.calls.end() &&
+           std::chrono::steady_clock::now() < deadline) {
+      g_main_context_iteration(nullptr, FALSE);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    return Sandbox::ReadFile(LauncherLog::LogPath());
+    return Sandbox::ReadFile(box.LogPath());
   }
 
   Sandbox box;
   std::string dataDir, gameDir, workDir, savedCwd, savedDisplay;
   std::vector<std::string> savedArgs;
   RecordingMainView view;
-  CWebDlg dlg;
+  std::unique_ptr<TestContext> context;
+  std::unique_ptr<CWebDlg> dlg;
 };
 
 TEST_F(Launch, GameGetsTheLauncherArgumentsAndTheLogin) {
   InstallFakeGame();
   const auto started = std::chrono::steady_clock::now();
   ReadyThenLogin("p=1");
+  RunUntilEnded(view);
   const auto elapsed = std::chrono::steady_clock::now() - started;
 
   EXPECT_EQ(GameArguments(),
@@ -158,16 +168,20 @@ TEST_F(Launch, LuaPathAndCustomParametersAreAppended) {
       {nullptr, "CustomParameters=k=v\n", {"--parameters=p=1", "--plat_extra=k=v"}},
   };
   for (const Case& c : cases) {
-    CWebDlg window;
+    TestContext run(os::ArgumentString());
+    run.SettleIn(box.InstallDir());
+    run.Get().remoteConfig.Parse(c.config);
+    RecordingMainView windowView;
+    CWebDlg window(run.Get());
     window.CreateContent();
-    RemoteConfigTable::Instance().Clear();
-    RemoteConfigTable::Instance().Parse(c.config);
+    window.AttachView(&windowView);
     os::RemoveFile(workDir + "/luapath.txt");
     if (c.luaFile) Sandbox::WriteFile(workDir + "/luapath.txt", c.luaFile);
     InstallFakeGame();
     os::RemoveFile(gameDir + "/argv.bin");
     window.Content()->SetReady();
     window.Content()->OnLoginResult("true|p=1");
+    RunUntilEnded(windowView);
     const std::vector<std::string> args = GameArguments();
     ASSERT_GE(args.size(), c.tail.size());
     EXPECT_EQ(std::vector<std::string>(args.end() - c.tail.size(), args.end()), c.tail)
@@ -178,8 +192,8 @@ TEST_F(Launch, LuaPathAndCustomParametersAreAppended) {
 TEST_F(Launch, MissingGameLeavesTheLauncherVisibleAndLoggedIn) {
   ReadyThenLogin("p=1");
   EXPECT_TRUE(view.calls.empty());
-  EXPECT_TRUE(dlg.Content()->IsReady());
-  EXPECT_TRUE(dlg.Content()->IsLoggedIn());
+  EXPECT_TRUE(dlg->Content()->IsReady());
+  EXPECT_TRUE(dlg->Content()->IsLoggedIn());
   const std::string log = Log();
   EXPECT_NE(log.find("[INFO][CWebCDlg::LaunchGame::501] LaunchGame Faild\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Exit Game"), std::string::npos);
@@ -197,10 +211,10 @@ TEST_F(Launch, OverlongCommandLineIsRefusedNotCut) {
 
 TEST_F(Launch, FirstInstallWaitsASecondBeforeWaitingForTheGame) {
   InstallFakeGame();
-  UpdateState::Instance().SetFirstInstall(1);
+  context->Get().updateState.SetFirstInstall(1);
   const auto started = std::chrono::steady_clock::now();
   ReadyThenLogin("p=1");
-  UpdateState::Instance().SetFirstInstall(0);
+  RunUntilEnded(view);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
   EXPECT_EQ(view.calls, (std::vector<std::string>{"hide", "end 2"}));
 }

@@ -15,12 +15,13 @@
 #include "os/FileSystem.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
 #include "ui/gtk/Layout.h"
 #include "update/CGameRemoteConfig.h"
-#include "update/RemoteConfigTable.h"
+#include "core/RemoteConfigTable.h"
 
 namespace {
 
@@ -67,26 +68,23 @@ struct WindowLogic : ::testing::Test {
   void SetUp() override {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
-    LauncherLog::Instance().Reopen();
-    CGameRemoteConfig::SetDirectories(box.InstallDir(), box.InstallDir() + "/client");
+    context.SettleIn(box.InstallDir());
     ui::UiThreadInit();
     dlg.CreateContent();
     dlg.AttachView(&view);
     dlg.Content()->AttachView(&view);
   }
-  void TearDown() override {
-    ui::UiThreadShutdown();
-    RemoteConfigTable::Instance().Clear();
-  }
-  static std::string Log() {
+  void TearDown() override { ui::UiThreadShutdown(); }
+  std::string Log() const {
     LauncherLog::Instance().Close();
-    std::string log = Sandbox::ReadFile(LauncherLog::LogPath());
-    LauncherLog::Instance().Reopen();
+    std::string log = Sandbox::ReadFile(box.LogPath());
+    LauncherLog::Instance().Open(box.LogPath());
     return log;
   }
   Sandbox box;
   RecordingView view;
-  CWebDlg dlg;
+  TestContext context;
+  CWebDlg dlg{context.Get()};
 };
 
 TEST_F(WindowLogic, AttachingHidesEveryProgressControlWithTheInitialTexts) {
@@ -164,15 +162,16 @@ TEST_F(WindowLogic, PageAddressJoinsEntryAndPlatformQuery) {
       {"", "http://h/login?x=1", "http://h/login?x=1"},
   };
   for (const Case& c : cases) {
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::string(c.commandLine), std::string("vellmora"));
-    RemoteConfigTable::Instance().Clear();
-    RemoteConfigTable::Instance().Parse(std::string("EntryUrl=") + c.entry + "\n");
+    TestContext run(c.commandLine, "vellmora");
+    run.Get().remoteConfig.Parse(std::string("EntryUrl=") + c.entry + "\n");
+    CWebDlg window(run.Get());
+    window.CreateContent();
+    window.Content()->AttachView(&view);
     view.navigated.clear();
-    dlg.InitWebBrower();
+    window.InitWebBrower();
     ASSERT_EQ(view.navigated.size(), 1u);
     EXPECT_EQ(view.navigated[0], c.expected) << c.commandLine << " | " << c.entry;
   }
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
   const std::string log = Log();
   EXPECT_NE(log.find("[INFO][CWebDlg::InitWebBrower::73] InitWebBrower"), std::string::npos) << log;
   EXPECT_NE(log.find(std::string("[INFO][CWebCDlg::InitWebBrower::161] ") + cases[0].expected), std::string::npos)
@@ -241,7 +240,6 @@ TEST_F(WindowLogic, ReadyCloseAndDestroyLogAndEndTheRun) {
   EXPECT_NE(destroy, std::string::npos) << log;
   EXPECT_LT(ready, stop);
   EXPECT_LT(stop, destroy);
-  CGameRemoteConfig::ResetCancel();
 }
 
 TEST(WindowLayout, ControlsFitTheWindowAndStayClearOfThePage) {

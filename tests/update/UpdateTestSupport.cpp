@@ -10,8 +10,6 @@
 
 #include "Identity.h"
 #include "log/LauncherLog.h"
-#include "platform/CWindowMessageHandler.h"
-#include "update/CGameRemoteConfig.h"
 
 // Conversions go through the locale's character set: make it UTF-8 before anything converts.
 static const bool kUtf8Locale = (setenv("LC_ALL", "C.UTF-8", 1), true);
@@ -154,28 +152,27 @@ void UpdateTest::SetUp() {
   StartNextRun();
 }
 
-void UpdateTest::StartNextRun() {
-  LauncherLog::Instance().Reopen();
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::nullopt, std::nullopt);
-  UpdateState::Instance().Reset();
-  RemoteConfigTable::Instance().Clear();
-  CGameRemoteConfig::ResetCancel();
-  CGameRemoteConfig::SetDirectories(InstallDir(), DataDir());
+void UpdateTest::StartNextRun(const std::string& commandLine, const std::string& appName) {
+  run_ = std::make_unique<TestContext>(commandLine, appName);
+  run_->SettleIn(InstallDir());
+  if (!configUrl_.empty()) Ctx().remoteConfigUrl = configUrl_;
 }
 
-void UpdateTest::TearDown() {
-  LauncherLog::Instance().Close();
-  UpdateState::Instance().SetRemoteConfigUrl(identity::RemoteConfigUrl);
-}
+void UpdateTest::TearDown() { LauncherLog::Instance().Close(); }
 
 std::string UpdateTest::TakeLog() {
   LauncherLog::Instance().Close();
-  return Sandbox::ReadFile(LauncherLog::LogPath());
+  return Sandbox::ReadFile(Ctx().layout.logPath);
 }
 
 void UpdateTest::ServeConfig(TestServer& server, const std::string& document) {
   server.ServeText("/config", document);
-  UpdateState::Instance().SetRemoteConfigUrl(server.Url("/config"));
+  SetConfigUrl(server.Url("/config"));
+}
+
+void UpdateTest::SetConfigUrl(const std::string& url) {
+  configUrl_ = url;
+  Ctx().remoteConfigUrl = url;
 }
 
 ::testing::AssertionResult LogHas(const std::string& log, const std::string& level, const std::string& function,

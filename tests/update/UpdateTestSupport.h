@@ -10,12 +10,16 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "os/Process.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
+#include "update/CGameRemoteConfig.h"
 #include "update/IWindowOperations.h"
 
 // Every call the worker makes on the window, in order, as text:
@@ -92,26 +96,37 @@ struct ZipEntry {
 };
 std::string BuildZip(const std::vector<ZipEntry>& entries);
 
-// Sandboxed installation: InstallDir and DataDir created, the log reopened there, the update
-// state reset and pointed at them.
+// Sandboxed installation: InstallDir and DataDir created, and a launcher context (a run) whose
+// layout is settled there and whose log is open there.
 class UpdateTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  // The current run's context, and the pipeline over it.
+  LauncherContext& Ctx() { return run_->Get(); }
+  RecordingTelemetry& Telemetry() { return run_->Telemetry(); }
+  CGameRemoteConfig Pipeline() { return CGameRemoteConfig(Ctx()); }
 
   std::string InstallDir() const { return sandbox_.InstallDir(); }
   std::string DataDir() const { return sandbox_.InstallDir() + "/client"; }
   std::string PackagePath() const { return InstallDir() + "/qvx.zip"; }
   std::string StatePath() const { return InstallDir() + "/tempdownload.dat"; }
 
-  // A new launcher run on the same installation: fresh log and process-wide state, files kept.
-  void StartNextRun();
+  // A new launcher run on the same installation: fresh log and context, files kept. The run's
+  // command line and application name are the test program's unless given.
+  void StartNextRun(const std::string& commandLine = os::ArgumentString(),
+                    const std::string& appName = os::ApplicationName());
   // Closes the log and returns its text (later log lines are dropped until SetUp of the next test).
   std::string TakeLog();
   // Points the worker at a configuration document served by server at /config.
   void ServeConfig(TestServer& server, const std::string& document);
+  // Points this run and the next ones at a configuration address.
+  void SetConfigUrl(const std::string& url);
 
   Sandbox sandbox_;
+  std::unique_ptr<TestContext> run_;
+  std::string configUrl_;
 };
 
 // Contains a log line "[<level>][<function>::<line>] <text>".

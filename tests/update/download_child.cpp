@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include "core/LauncherContext.h"
+#include "log/LauncherLog.h"
+#include "net/ITelemetry.h"
 #include "update/CGameRemoteConfig.h"
+#include "update/ResumeState.h"
 
 namespace {
 
@@ -25,11 +29,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s installDir dataDir configUrl\n", argv[0]);
     return 2;
   }
-  CGameRemoteConfig::SetDirectories(argv[1], argv[2]);
-  UpdateState::Instance().SetRemoteConfigUrl(argv[3]);
-  CGameRemoteConfig::SetCheckpointInterval(std::chrono::milliseconds(20));
+  NullTelemetry telemetry;
+  LauncherContext context(telemetry, MachineInfo::Collect({}), "", "update_download_child");
+  context.layout = InstallLayout::Build(argv[1], context.layout.appName);
+  if (context.layout.dataDir != argv[2]) {
+    std::fprintf(stderr, "dataDir must be %s\n", context.layout.dataDir.c_str());
+    return 2;
+  }
+  LauncherLog::Instance().Open(context.layout.logPath);
+  context.remoteConfigUrl = argv[3];
+  context.updateState.checkpointInterval = std::chrono::milliseconds(20);
   SilentWindow window;
-  CGameRemoteConfig::InitRemoteConfig(&window);
-  SaveResumeState();  // the way out of a launcher that was not killed
+  CGameRemoteConfig(context).InitRemoteConfig(&window);
+  SaveResumeState(context.updateState, context.layout);  // the way out of a launcher that was not killed
   return 0;
 }

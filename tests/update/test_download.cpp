@@ -24,7 +24,7 @@ class DownloadTest : public UpdateTest {
   std::string Config(TestServer& server) {
     std::string good = server.Url("/{ditch_name}/{version}/p.zip");
     std::string bad = server.Url("/not-this-one.zip");
-    bool wide = MachineInfo::Is64BitWindows();
+    bool wide = Ctx().machine.Is64BitWindows();
     return "ClientVersion=1.0.3.7\nClientMiniUpdateVersion=1.0.0.5\nClientDownloadUrl=" + (wide ? good : bad) +
            "\nClient32DownloadUrl=" + (wide ? bad : good) + "\nEntryUrl=http://127.0.0.1/page\n";
   }
@@ -86,7 +86,7 @@ TEST_F(DownloadTest, StartDecisionPicksRangeAndKeepsEveryByteOnce) {
     if (c.bytesOnDisk >= 0) Sandbox::WriteFile(PackagePath(), package.substr(0, static_cast<size_t>(c.bytesOnDisk)));
 
     RecordingWindow window;
-    EXPECT_EQ(CGameRemoteConfig::InitRemoteConfig(&window), 0u);
+    EXPECT_EQ(Pipeline().InitRemoteConfig(&window), 0u);
 
     EXPECT_EQ(server.PackageRanges(), std::vector<std::string>{c.range});
     ExpectInstalled(window);
@@ -119,7 +119,7 @@ TEST_F(DownloadTest, CompleteOldPackageIsExtractedWithoutTransfer) {
   Sandbox::WriteFile(PackagePath(), package);
 
   RecordingWindow window;
-  CGameRemoteConfig::InitRemoteConfig(&window);
+  Pipeline().InitRemoteConfig(&window);
 
   EXPECT_TRUE(server.PackageRanges().empty());
   ExpectInstalled(window);
@@ -137,7 +137,7 @@ TEST_F(DownloadTest, ServerIgnoringRangeFailsAndLeavesThePartialFileAlone) {
   Sandbox::WriteFile(PackagePath(), package.substr(0, 1000));
 
   RecordingWindow window;
-  CGameRemoteConfig::InitRemoteConfig(&window);
+  Pipeline().InitRemoteConfig(&window);
 
   EXPECT_EQ(server.PackageRanges(), std::vector<std::string>{"bytes=1000-"});
   EXPECT_EQ(window.Messages(), (std::vector<std::string>{"更新失败,请检查网络:104", "更新失败,请检查网络:103"}));
@@ -166,11 +166,11 @@ TEST_F(DownloadTest, MissingPackageKeysFailBeforeAnyTransfer) {
     SetUp();
     TestServer server;
     std::string config = c.config;
-    if (!MachineInfo::Is64BitWindows() && std::string(c.name) == "no package URL")
+    if (!Ctx().machine.Is64BitWindows() && std::string(c.name) == "no package URL")
       config = "ClientVersion=1.0.3.7\nClientDownloadUrl=http://127.0.0.1:1/x\n";
     ServeConfig(server, config);
     RecordingWindow window;
-    CGameRemoteConfig::InitRemoteConfig(&window);
+    Pipeline().InitRemoteConfig(&window);
     EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新失败,请检查网络:103"});
     EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kDownload, c.line, c.text));
   }
@@ -186,32 +186,32 @@ TEST_F(DownloadTest, CancelMidTransferThenResumeGivesIdenticalPackage) {
   server.ServePackage(kPackageRoute, package, false, 32 * 1024, std::chrono::milliseconds(10));
 
   RecordingWindow window;
-  auto worker = std::async(std::launch::async, [&] { return CGameRemoteConfig::InitRemoteConfig(&window); });
+  auto worker = std::async(std::launch::async, [&] { return Pipeline().InitRemoteConfig(&window); });
   int saves = 0;
   auto started = std::chrono::steady_clock::now();
   while (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(400)) {
-    SaveResumeState();
-    int64_t saved = ParseDecimalPrefix64(ReadResumeValue("offset"));
+    SaveResumeState(Ctx().updateState, Ctx().layout);
+    int64_t saved = ParseDecimalPrefix64(ReadResumeValue(Ctx().layout, "offset"));
     EXPECT_LE(saved, std::max<int64_t>(FileSize(PackagePath()), 0));
     ++saves;
   }
-  CGameRemoteConfig::RequestCancel();
+  Ctx().updateState.RequestCancel();
   ASSERT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "transfer did not stop";
   EXPECT_GT(saves, 10);
 
-  SaveResumeState();
-  int64_t saved = ParseDecimalPrefix64(ReadResumeValue("offset"));
+  SaveResumeState(Ctx().updateState, Ctx().layout);
+  int64_t saved = ParseDecimalPrefix64(ReadResumeValue(Ctx().layout, "offset"));
   EXPECT_EQ(saved, FileSize(PackagePath()));
   EXPECT_GT(saved, 0);
   EXPECT_LT(saved, static_cast<int64_t>(package.size()));
-  EXPECT_EQ(ReadResumeValue("downloadVersion"), "1.0.3.7");
-  EXPECT_EQ(ReadResumeValue("totalSize"), std::to_string(package.size()));
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "downloadVersion"), "1.0.3.7");
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), std::to_string(package.size()));
   EXPECT_EQ(window.Messages(), (std::vector<std::string>{"更新失败,请检查网络:104", "更新失败,请检查网络:103"}));
 
   // The next run.
   StartNextRun();
   RecordingWindow next;
-  CGameRemoteConfig::InitRemoteConfig(&next);
+  Pipeline().InitRemoteConfig(&next);
   auto ranges = server.PackageRanges();
   ASSERT_EQ(ranges.size(), 2u);
   EXPECT_EQ(ranges[1], "bytes=" + std::to_string(saved) + "-");

@@ -39,7 +39,7 @@ TEST_F(RegistrationTest, WindowSizeIsResetToDefaultsOnlyOutsideItsBounds) {
     os::RegSetDword(RegRoot::CurrentUser, kSizeKey, kDefaultWidth, 1280);
     os::RegSetDword(RegRoot::CurrentUser, kSizeKey, kDefaultHeight, 720);
 
-    CGameRemoteConfig::Instance().AdjustWindowSize();
+    Pipeline().AdjustWindowSize();
 
     uint32_t w = 0, h = 0;
     os::RegQueryDword(RegRoot::CurrentUser, kSizeKey, kWidth, w);
@@ -56,7 +56,7 @@ TEST_F(RegistrationTest, WindowSizeIsResetToDefaultsOnlyOutsideItsBounds) {
 }
 
 TEST_F(RegistrationTest, WindowSizeKeyIsNeverCreatedAndMissingDefaultsGiveZero) {
-  CGameRemoteConfig::Instance().AdjustWindowSize();
+  Pipeline().AdjustWindowSize();
   EXPECT_NE(os::RegOpenKey(RegRoot::CurrentUser, kSizeKey), 0);
   std::string log = TakeLog();
   EXPECT_TRUE(LogHas(log, "INFO", "CGameRemoteConfig::AdjustWindowSize", 1055,
@@ -69,7 +69,7 @@ TEST_F(RegistrationTest, WindowSizeKeyIsNeverCreatedAndMissingDefaultsGiveZero) 
   os::RegCreateKey(RegRoot::CurrentUser, kSizeKey);
   os::RegSetDword(RegRoot::CurrentUser, kSizeKey, kWidth, 5);
   os::RegSetDword(RegRoot::CurrentUser, kSizeKey, kHeight, 5);
-  CGameRemoteConfig::Instance().AdjustWindowSize();
+  Pipeline().AdjustWindowSize();
   uint32_t w = 1, h = 1;
   os::RegQueryDword(RegRoot::CurrentUser, kSizeKey, kWidth, w);
   os::RegQueryDword(RegRoot::CurrentUser, kSizeKey, kHeight, h);
@@ -78,8 +78,8 @@ TEST_F(RegistrationTest, WindowSizeKeyIsNeverCreatedAndMissingDefaultsGiveZero) 
 }
 
 TEST_F(RegistrationTest, UninstallEntryIsWrittenReadBackAndRemoved) {
-  UpdateState::Instance().SetGameName("qvx_xyz");
-  CGameRemoteConfig& config = CGameRemoteConfig::Instance();
+  Ctx().updateState.SetGameName("qvx_xyz");
+  CGameRemoteConfig config = Pipeline();
   EXPECT_EQ(config.QueryRegistryKey(), "");
 
   config.SetRegisties();
@@ -128,15 +128,15 @@ TEST_F(RegistrationTest, ShortcutSetDependsOnSource) {
     SetUp();
     std::string commandLine;
     for (size_t i = 1; i < c.args.size(); ++i) commandLine += (i > 1 ? " " : "") + c.args[i];
-    CWindowMessageHandler::Instance().SetProcessInfoForTesting(commandLine, std::nullopt);
+    StartNextRun(commandLine);
     if (c.appsFolder) {
       ASSERT_EQ(RunShell("mkdir -p '" + home + "/.local/share/applications/Apps'"), 0);
     }
-    UpdateState::Instance().SetGameName("qvx_xyz");
+    Ctx().updateState.SetGameName("qvx_xyz");
     // An old link is replaced, not an obstacle.
     Sandbox::WriteFile(InstallDir() + "/qvx-uninstall.desktop", "stale");
 
-    CGameRemoteConfig::Instance().CreateShortcuts();
+    Pipeline().CreateShortcuts();
 
     std::vector<std::string> found;
     for (const std::string& candidate :

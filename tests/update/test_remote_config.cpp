@@ -16,13 +16,13 @@ TEST_F(RemoteConfigTest, CrlfDuplicateKeysAndEqualsInValuesAreKeptAsSent) {
   ServeConfig(server,
               "EntryUrl=page?x=1\r\nClientVersion=1.0.3.7\r\nEntryUrl=second\r\nno equals here\r\n"
               "CustomParameters=a=b");
-  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  ASSERT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
 
-  const auto& table = RemoteConfigTable::Instance();
-  EXPECT_EQ(GetEntryUrl(), "page?x=1\r");  // first occurrence wins, the CR stays
+  const auto& table = Ctx().remoteConfig;
+  EXPECT_EQ(Ctx().remoteConfig.GetEntryUrl(), "page?x=1\r");  // first occurrence wins, the CR stays
   EXPECT_EQ(table.Find("ClientVersion").value_or("absent"), "1.0.3.7\r");
   EXPECT_EQ(table.Find("").value_or("absent"), "no equals here\r");  // a line without "=" is the empty key
-  EXPECT_EQ(GetCustomParameters(), "a=b");                          // only the first "=" splits
+  EXPECT_EQ(Ctx().remoteConfig.GetCustomParameters(), "a=b");                          // only the first "=" splits
   EXPECT_FALSE(table.Find("ClientMiniUpdateVersion").has_value());
   EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 140, server.Url("/config")));
 }
@@ -30,17 +30,17 @@ TEST_F(RemoteConfigTest, CrlfDuplicateKeysAndEqualsInValuesAreKeptAsSent) {
 TEST_F(RemoteConfigTest, EmptyDocumentHoldsOnlyTheEmptyKey) {
   TestServer server;
   ServeConfig(server, "");
-  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
-  EXPECT_EQ(RemoteConfigTable::Instance().Size(), 1u);
-  EXPECT_EQ(RemoteConfigTable::Instance().Find("").value_or("absent"), "");
-  EXPECT_EQ(GetEntryUrl(), "");
-  EXPECT_EQ(GetCustomParameters(), "");
+  ASSERT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(Ctx().remoteConfig.Size(), 1u);
+  EXPECT_EQ(Ctx().remoteConfig.Find("").value_or("absent"), "");
+  EXPECT_EQ(Ctx().remoteConfig.GetEntryUrl(), "");
+  EXPECT_EQ(Ctx().remoteConfig.GetCustomParameters(), "");
 }
 
 TEST_F(RemoteConfigTest, DocumentEndingInLineFeedHasAFinalEmptyLine) {
-  RemoteConfigTable::Instance().Parse("A=1\nB=2\n");
-  EXPECT_EQ(RemoteConfigTable::Instance().Size(), 3u);
-  EXPECT_EQ(RemoteConfigTable::Instance().Find("").value_or("absent"), "");
+  Ctx().remoteConfig.Parse("A=1\nB=2\n");
+  EXPECT_EQ(Ctx().remoteConfig.Size(), 3u);
+  EXPECT_EQ(Ctx().remoteConfig.Find("").value_or("absent"), "");
 }
 
 TEST_F(RemoteConfigTest, RedirectIsFollowedAndChannelPlaceholderReplaced) {
@@ -49,9 +49,9 @@ TEST_F(RemoteConfigTest, RedirectIsFollowedAndChannelPlaceholderReplaced) {
     res.set_redirect(server.Url("/final"));
   });
   server.ServeText("/final", "EntryUrl=http://page/");
-  UpdateState::Instance().SetRemoteConfigUrl(server.Url("/api/{ditch_name}/config"));
-  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
-  EXPECT_EQ(GetEntryUrl(), "http://page/");
+  SetConfigUrl(server.Url("/api/{ditch_name}/config"));
+  ASSERT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(Ctx().remoteConfig.GetEntryUrl(), "http://page/");
   EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 140, server.Url("/api/harlu7/config")));
 }
 
@@ -72,9 +72,9 @@ TEST_F(RemoteConfigTest, MultiByteCharacterSplitAcrossChunksSurvives) {
       return true;
     });
   });
-  UpdateState::Instance().SetRemoteConfigUrl(server.Url("/config"));
-  ASSERT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
-  EXPECT_EQ(GetEntryUrl(), "\xE9\xA1\xB5\xE9\x9D\xA2");
+  SetConfigUrl(server.Url("/config"));
+  ASSERT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
+  EXPECT_EQ(Ctx().remoteConfig.GetEntryUrl(), "\xE9\xA1\xB5\xE9\x9D\xA2");
 }
 
 TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
@@ -93,14 +93,14 @@ TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
       res.set_content("ClientVersion=9.9.9.9", "text/plain");
     });
     std::string url = c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/c";
-    UpdateState::Instance().SetRemoteConfigUrl(url);
+    SetConfigUrl(url);
     int result = -1;
     long status = -1;
-    EXPECT_EQ(CGameRemoteConfig::Instance().FetchRemoteConfig(&result, &status),
+    EXPECT_EQ(Pipeline().FetchRemoteConfig(&result, &status),
               CGameRemoteConfig::FetchResult::TransferFailed);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(status, c.status);
-    EXPECT_EQ(RemoteConfigTable::Instance().Size(), 0u);  // a failed body is never parsed
+    EXPECT_EQ(Ctx().remoteConfig.Size(), 0u);  // a failed body is never parsed
     EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 200,
                        "res:" + std::to_string(c.result) + ", httpStatusCode:" + std::to_string(c.status)));
   }
@@ -132,7 +132,7 @@ TEST(ClientVersionTest, ComparesFieldsAsSignedNumbers) {
 
 TEST_F(RemoteConfigTest, VersionTextIsLoggedCutTo255Characters) {
   ClientVersion v;
-  CGameRemoteConfig::Instance().CStringToLocalClientVersion(v, "1.2." + std::string(400, '7'));
+  Pipeline().CStringToLocalClientVersion(v, "1.2." + std::string(400, '7'));
   std::string expected = ("local_client_version:1.2." + std::string(400, '7')).substr(0, 255);
   EXPECT_TRUE(LogHas(TakeLog(), "INFO", "CGameRemoteConfig::CStringToLocalClientVersion", 1101, expected));
 }

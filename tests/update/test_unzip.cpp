@@ -20,13 +20,13 @@ class UnzipTest : public UpdateTest {
  protected:
   int Unzip(const std::vector<ZipEntry>& entries, RecordingWindow& window) {
     Sandbox::WriteFile(PackagePath(), BuildZip(entries));
-    return CGameRemoteConfig::Instance().UnzipFile(PackagePath(), &window);
+    return Pipeline().UnzipFile(PackagePath(), &window);
   }
 };
 
 TEST_F(UnzipTest, ExtractsEntriesReportsProgressAndRecordsVersion) {
-  RemoteConfigTable::Instance().Parse("ClientVersion=1.0.3.7");
-  UpdateState::Instance().SetGameName("qvx_abc");
+  Ctx().remoteConfig.Parse("ClientVersion=1.0.3.7");
+  Ctx().updateState.SetGameName("qvx_abc");
   os::MakeDirectory(DataDir() + "/data");  // a directory entry for an existing directory is fine
   RecordingWindow window;
   ASSERT_EQ(Unzip({{"data/", "", 0755},
@@ -75,11 +75,11 @@ TEST_F(UnzipTest, FailuresShowUnzipFailedAndKeepThePackage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
-    RemoteConfigTable::Instance().Parse("ClientVersion=1.0.3.7");
+    Ctx().remoteConfig.Parse("ClientVersion=1.0.3.7");
     RecordingWindow window;
     if (c.entries.empty()) Sandbox::WriteFile(PackagePath(), "this is no zip");
     else Sandbox::WriteFile(PackagePath(), BuildZip(c.entries));
-    EXPECT_EQ(CGameRemoteConfig::Instance().UnzipFile(PackagePath(), &window), 0);
+    EXPECT_EQ(Pipeline().UnzipFile(PackagePath(), &window), 0);
     EXPECT_EQ(window.Messages(), std::vector<std::string>{"解压失败"});
     EXPECT_FALSE(window.Has("SetReady"));
     EXPECT_TRUE(os::PathExists(PackagePath()));
@@ -109,8 +109,8 @@ TEST_F(UnzipTest, EntriesPointingOutsideTheClientDirectoryAreRefused) {
 }
 
 TEST_F(UnzipTest, FailedLauncherCopyIsLoggedAndSkipsShortcutsOnly) {
-  RemoteConfigTable::Instance().Parse("ClientVersion=1.0.3.7");
-  UpdateState::Instance().SetGameName("qvx");
+  Ctx().remoteConfig.Parse("ClientVersion=1.0.3.7");
+  Ctx().updateState.SetGameName("qvx");
   os::MakeDirectory(InstallDir() + "/qvx");  // a directory where the copy should go
   os::MakeDirectory(InstallDir() + "/qvx/keep");
   RecordingWindow window;

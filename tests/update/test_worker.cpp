@@ -12,7 +12,7 @@ const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
 class WorkerTest : public UpdateTest {};
 
 TEST_F(WorkerTest, WithoutWindowNothingHappens) {
-  EXPECT_EQ(CGameRemoteConfig::InitRemoteConfig(nullptr), 0u);
+  EXPECT_EQ(Pipeline().InitRemoteConfig(nullptr), 0u);
   EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 118, "lpParameter is NULL!"));
 }
 
@@ -27,17 +27,17 @@ TEST_F(WorkerTest, ConfigurationFailureShows102AndNeverOpensThePage) {
     SetUp();
     TestServer server;  // only /other is served: /config answers 404
     server.ServeText("/other", "x");
-    UpdateState::Instance().SetRemoteConfigUrl(
+    SetConfigUrl(
         c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/config");
     RecordingWindow window;
-    EXPECT_EQ(CGameRemoteConfig::InitRemoteConfig(&window), 0u);
+    EXPECT_EQ(Pipeline().InitRemoteConfig(&window), 0u);
     EXPECT_EQ(window.Calls(),
               (std::vector<std::string>{"SetProgress|更新失败,请检查网络:102||0|0", "ShowMessageView"}));
     EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 200, c.logText));
     // The worker touched no file.
     EXPECT_FALSE(os::PathExists(StatePath()));
     EXPECT_FALSE(os::PathExists(PackagePath()));
-    EXPECT_EQ(UpdateState::Instance().FirstInstall(), 0);
+    EXPECT_EQ(Ctx().updateState.FirstInstall(), 0);
   }
 }
 
@@ -48,15 +48,15 @@ TEST_F(WorkerTest, UpToDateClientRegistersWithoutDownloading) {
                           server.Url("/p.zip") + "\nClient32DownloadUrl=" + server.Url("/p.zip") + "\n");
   Sandbox::WriteFile(DataDir() + "/game_client_version.txt", "1.0.0.5");
   // Started as abc_xyz: the copy, the links and the uninstall entry name qvx_xyz.
-  CWindowMessageHandler::Instance().SetProcessInfoForTesting(std::string(), std::string("abc_xyz"));
+  StartNextRun(std::string(), "abc_xyz");
   RecordingWindow window;
-  CGameRemoteConfig::InitRemoteConfig(&window);
+  Pipeline().InitRemoteConfig(&window);
 
   EXPECT_TRUE(server.PackageRanges().empty());
   EXPECT_EQ(window.Calls(), (std::vector<std::string>{"InitWebBrower", "SetProgress|更新已完成||0|0", "ShowMessageView",
                                                       "SetReady"}));
-  EXPECT_EQ(CGameRemoteConfig::FirstInstall(), 0);
-  EXPECT_EQ(CGameRemoteConfig::GameName(), "qvx_xyz");
+  EXPECT_EQ(Ctx().updateState.FirstInstall(), 0);
+  EXPECT_EQ(Ctx().updateState.GameName(), "qvx_xyz");
   const std::string copy = InstallDir() + "/qvx_xyz";
   EXPECT_EQ(Sandbox::ReadFile(copy), Sandbox::ReadFile(os::ExecutablePath()));
   EXPECT_NE(Sandbox::ReadFile(InstallDir() + "/qvx-uninstall.desktop").find(copy), std::string::npos);
@@ -90,10 +90,10 @@ TEST_F(WorkerTest, VersionDecisionAgainstMiniUpdateVersion) {
                             "\nClient32DownloadUrl=" + server.Url("/p.zip") + "\n");
     if (c.record) Sandbox::WriteFile(DataDir() + "/game_client_version.txt", c.record);
     RecordingWindow window;
-    CGameRemoteConfig::InitRemoteConfig(&window);
+    Pipeline().InitRemoteConfig(&window);
     EXPECT_EQ(server.PackageRanges().size(), c.downloads ? 1u : 0u);
     EXPECT_EQ(window.Has("SetReady"), !c.downloads);  // the served package is no zip
-    EXPECT_EQ(CGameRemoteConfig::FirstInstall(), c.firstInstall);
+    EXPECT_EQ(Ctx().updateState.FirstInstall(), c.firstInstall);
     if (c.downloads) {
       EXPECT_EQ(window.Messages().back(), "更新失败,请检查网络:103");
       EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 258, "download error"));

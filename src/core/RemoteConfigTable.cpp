@@ -1,11 +1,6 @@
-#include "update/RemoteConfigTable.h"
+#include "core/RemoteConfigTable.h"
 
 #include "os/CodePage.h"
-
-RemoteConfigTable& RemoteConfigTable::Instance() {
-  static RemoteConfigTable table;
-  return table;
-}
 
 bool RemoteConfigTable::Utf16Less::operator()(const std::string& a, const std::string& b) const {
   return os::Utf8ToUtf16(a) < os::Utf8ToUtf16(b);
@@ -29,10 +24,4 @@ std::optional<std::string> RemoteConfigTable::Find(const std::string& key) const
   auto it = entries_.find(key);
   if (it == entries_.end()) return std::nullopt;
   return it->second;
-}
-
-std::string GetEntryUrl() { return RemoteConfigTable::Instance().Find("EntryUrl").value_or(std::string()); }
-
-std::string GetCustomParameters() {
-  return RemoteConfigTable::Instance().Find("CustomParameters").value_or(std::string());
 }

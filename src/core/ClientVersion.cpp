@@ -1,4 +1,4 @@
-#include "update/ClientVersion.h"
+#include "core/ClientVersion.h"
 
 #include <cstdio>
 #include <limits>

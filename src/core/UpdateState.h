@@ -1,17 +1,19 @@
-// Process-wide state of the update pipeline. It outlives the update worker: the shutdown path
+// The update pipeline's state for one run. It outlives the update worker: the shutdown path
 // saves the resume state from it and the game launch reads the first-install flag.
 //
 // Threads: the worker writes everything; the UI thread reads the download counters and the
-// download version while a transfer may still run (SaveResumeState), so those go through the
-// counter lock. The other fields are written before anyone else reads them, but are locked too
-// so that a late reader never sees a string being replaced.
+// download version while a transfer may still run (resume-state saves), so those go through the
+// counter lock. The game name and the first-install flag are written before anyone else reads
+// them, but are locked too so that a late reader never sees a string being replaced.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "update/ClientVersion.h"
+#include "core/ClientVersion.h"
 
 struct DownloadCounters {
   int64_t resumeOffset = 0;     // bytes already in the package when the current transfer started
@@ -25,21 +27,9 @@ struct DownloadCounters {
 
 class UpdateState {
  public:
-  static UpdateState& Instance();
-
-  // Installation and client directories (start-up sets them before the worker starts).
-  void SetDirectories(const std::string& installDir, const std::string& dataDir);
-  std::string InstallDir() const;
-  std::string DataDir() const;
-
-  // Where the configuration is fetched from; defaults to the compiled-in address.
-  void SetRemoteConfigUrl(const std::string& url);
-  std::string RemoteConfigUrl() const;
-
-  std::string PackagePath() const;        // <InstallDir>/qvx.zip
-  std::string ResumeStatePath() const;    // <InstallDir>/tempdownload.dat
-  std::string VersionRecordPath() const;  // <DataDir>/game_client_version.txt
-  std::string LauncherCopyPath() const;   // <InstallDir>/<GameName> (+ executable suffix)
+  UpdateState() = default;
+  UpdateState(const UpdateState&) = delete;
+  UpdateState& operator=(const UpdateState&) = delete;
 
   std::string GameName() const;
   void SetGameName(const std::string& name);
@@ -59,22 +49,24 @@ class UpdateState {
     change(counters_);
   }
 
-  // Back to the start-of-process values (tests run many worker passes in one process).
-  void Reset();
+  // The launcher is closing: a running transfer aborts at its next progress tick. Any thread.
+  void RequestCancel() { cancel_.store(true); }
+  bool CancelRequested() const { return cancel_.load(); }
+
+  // How often a running transfer records its resume state, so that a killed launcher resumes.
+  std::chrono::milliseconds checkpointInterval{1000};
+
+  // Serialises whole resume-state saves (snapshot and write), so a later save never lands before
+  // an earlier one.
+  std::mutex saveMutex;
 
  private:
-  UpdateState();
-
   mutable std::mutex mutex_;
-  std::string installDir_;
-  std::string dataDir_;
-  std::string remoteConfigUrl_;
   std::string gameName_;
   int firstInstall_ = 0;
 
   mutable std::mutex counterMutex_;
   DownloadCounters counters_;
-};
 
-// The platform's executable suffix ("" here, ".exe" on Windows).
-const char* ExecutableSuffix();
+  std::atomic<bool> cancel_{false};
+};

@@ -9,8 +9,6 @@
 
 class RemoteConfigTable {
  public:
-  static RemoteConfigTable& Instance();
-
   // Parses a document (UTF-8): split at LF only (a CR stays in the value), the first "="
   // splits key from value, a line without "=" is the empty key; the first occurrence of a key
   // wins. A document ending in LF yields a final empty line.
@@ -20,8 +18,9 @@ class RemoteConfigTable {
   std::optional<std::string> Find(const std::string& key) const;
   size_t Size() const { return entries_.size(); }
 
-  // Forgets every entry (tests: one process runs many worker passes).
-  void Clear() { entries_.clear(); }
+  // Value of "EntryUrl" / "CustomParameters", empty when absent. Any thread, after the fill.
+  std::string GetEntryUrl() const { return Find("EntryUrl").value_or(std::string()); }
+  std::string GetCustomParameters() const { return Find("CustomParameters").value_or(std::string()); }
 
  private:
   // Keys order by UTF-16 code unit, as wide-string keys would.
@@ -30,7 +29,3 @@ class RemoteConfigTable {
   };
   std::map<std::string, std::string, Utf16Less> entries_;
 };
-
-// Value of "EntryUrl" / "CustomParameters", empty when absent. Any thread, after the fill.
-std::string GetEntryUrl();
-std::string GetCustomParameters();
