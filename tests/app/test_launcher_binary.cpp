@@ -1,4 +1,5 @@
-// Start-up: the install-directory rule, and the real launcher binary in a sandbox (no display).
+// Start-up of the real launcher binary in a sandbox (no display). The binary reports to the
+// compiled-in server address, so these tests share a lock with the end-to-end tests.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -14,8 +15,6 @@
 
 #include "Identity.h"
 
-#include "app/CWebApp.h"
-#include "core/InstallLayout.h"
 #include "os/FileSystem.h"
 #include "os/InstanceLock.h"
 #include "os/Registry.h"
@@ -43,27 +42,6 @@ RunResult RunLauncher(const Sandbox& box, const std::string& args = "") {
 }
 
 }  // namespace
-
-TEST(InstallDir, DriveCThenDriveDThenRegistryThenLauncherDirectory) {
-  struct Case {
-    bool c, d;
-    const char* registry;
-    const char* expect;  // relative to the prefix, or absolute when it starts with '/'
-  } cases[] = {
-      {true, true, "/elsewhere/qvx", "drive_c/qvx-harlu7"},
-      {true, false, "", "drive_c/qvx-harlu7"},
-      {false, true, "/elsewhere/qvx", "drive_d/qvx-harlu7"},
-      {false, false, "/elsewhere/qvx", "/elsewhere/qvx"},
-      {false, false, "", "/opt/launcher/qvx-harlu7"},
-  };
-  for (const auto& c : cases) {
-    Sandbox box;
-    box.MakeDrives(c.c, c.d);
-    std::string expect = c.expect[0] == '/' ? c.expect : box.Prefix() + "/" + c.expect;
-    EXPECT_EQ(InstallLayout::SettleInstallDir(c.registry, "/opt/launcher/"), expect)
-        << "C:" << c.c << " D:" << c.d << " registry:" << c.registry;
-  }
-}
 
 TEST(Launcher, FirstRunSettlesTheLayoutAndLogsTheNextRun) {
   Sandbox box;
