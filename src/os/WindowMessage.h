@@ -14,7 +14,7 @@ namespace os {
 // window id: the bytes go into a property on the target window, then a client message announces
 // them. Returns 1 when the display accepted both for an existing window, 0 otherwise (no display,
 // window 0, a window that does not exist).
-long SendCopyDataMessage(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
+long SendWindowPayload(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
                          const std::vector<uint8_t>& data);
 
 // Finds the first top-level window whose _NET_WM_PID is pid and shows it maximised (asking the
@@ -23,6 +23,6 @@ long SendCopyDataMessage(unsigned long targetWindow, unsigned long senderWindow,
 bool MaximiseWindowOfProcess(pid_t pid);
 
 // Atom names of the protocol (the receiver side needs them too).
-inline constexpr char kCopyDataAtom[] = "_VELLMORA_COPYDATA";
+inline constexpr char kPayloadAtom[] = "_VELLMORA_COPYDATA";
 
 }  // namespace os

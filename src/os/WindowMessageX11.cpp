@@ -108,13 +108,13 @@ Window FindWindowOfPid(Display* d, pid_t pid) {
 
 }  // namespace
 
-long SendCopyDataMessage(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
+long SendWindowPayload(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
                          const std::vector<uint8_t>& data) {
   if (targetWindow == 0) return 0;
   DisplayPtr display = OpenDisplay();
   if (!display) return 0;
   Display* d = display.get();
-  const Atom atom = XInternAtom(d, kCopyDataAtom, False);
+  const Atom atom = XInternAtom(d, kPayloadAtom, False);
 
   ErrorTrap trap(d);
   XChangeProperty(d, targetWindow, atom, atom, 8, PropModeReplace, data.data(), static_cast<int>(data.size()));

@@ -133,7 +133,7 @@ void CWindowMessageHandler::SendShowWindowMessage(unsigned long senderWindow) {
   const long handle = ParseWindowId(windowId);
   // A negative id is no window; the message goes nowhere and the result is 0.
   const unsigned long target = handle > 0 ? static_cast<unsigned long>(handle) : 0;
-  const long lret = os::SendCopyDataMessage(target, senderWindow, kShowKind, BuildShowWindowPayload(kShowKind));
+  const long lret = os::SendWindowPayload(target, senderWindow, kShowKind, BuildShowWindowPayload(kShowKind));
   char text[64];
   std::snprintf(text, sizeof text, "SendShowWindowMessage lret:%ld", lret);
   LogInfo(text, "CWindowMessageHandler::SendShowWindowMessage", kModule, 45);

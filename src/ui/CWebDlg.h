@@ -19,7 +19,7 @@ class CWebDlg : public IWindowOperations {
   CWebDlg(const CWebDlg&) = delete;
   CWebDlg& operator=(const CWebDlg&) = delete;
 
-  // UI thread: creation of the content window (WM_CREATE), and the view of the main window.
+  // UI thread: creation of the content window, and the view of the main window.
   void CreateContent();
   CWebCDlg* Content() const { return content_.get(); }
   void AttachView(IMainWindowView* view);

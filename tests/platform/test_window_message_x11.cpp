@@ -68,7 +68,7 @@ TEST_F(X11, PlatformWindowReceivesTheShowWindowPayload) {
 
   XEvent event;
   ASSERT_TRUE(NextClientMessage(event));
-  const Atom atom = XInternAtom(display, os::kCopyDataAtom, False);
+  const Atom atom = XInternAtom(display, os::kPayloadAtom, False);
   EXPECT_EQ(event.xclient.window, platform);
   EXPECT_EQ(event.xclient.message_type, atom);
   EXPECT_EQ(event.xclient.data.l[0], 1);
@@ -100,7 +100,7 @@ TEST_F(X11, WindowThatIsGoneGetsNothingAndLogsZero) {
   const Window gone = MakeWindow();
   XDestroyWindow(display, gone);
   XSync(display, False);
-  EXPECT_EQ(os::SendCopyDataMessage(gone, 0, 1, CWindowMessageHandler::BuildShowWindowPayload(1)), 0);
+  EXPECT_EQ(os::SendWindowPayload(gone, 0, 1, CWindowMessageHandler::BuildShowWindowPayload(1)), 0);
   CWindowMessageHandler handler("--winid=" + std::to_string(gone), "vellmora");
   handler.SendShowWindowMessage(0);
   EXPECT_NE(Log().find("SendShowWindowMessage lret:0\n"), std::string::npos) << Log();
@@ -137,7 +137,7 @@ TEST(WindowMessageNoDisplay, NothingIsSent) {
   const char* saved = getenv("DISPLAY");
   std::string keep = saved ? saved : "";
   unsetenv("DISPLAY");
-  EXPECT_EQ(os::SendCopyDataMessage(12, 0, 1, CWindowMessageHandler::BuildShowWindowPayload(1)), 0);
+  EXPECT_EQ(os::SendWindowPayload(12, 0, 1, CWindowMessageHandler::BuildShowWindowPayload(1)), 0);
   EXPECT_FALSE(os::MaximiseWindowOfProcess(getpid()));
   if (saved) setenv("DISPLAY", keep.c_str(), 1);
 }

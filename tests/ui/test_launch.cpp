@@ -219,4 +219,46 @@ TEST_F(Launch, FirstInstallWaitsASecondBeforeWaitingForTheGame) {
   EXPECT_EQ(view.calls, (std::vector<std::string>{"hide", "end 2"}));
 }
 
+// The game plays while the launcher's main loop keeps running: the login that arrives last starts
+// the game from the UI thread, which returns at once; the end of the game closes the launcher.
+TEST_F(Launch, TheUiThreadKeepsRunningWhileTheGamePlays) {
+  const std::string quit = gameDir + "/quit";
+  const std::string script = gameDir + "/qvx";
+  Sandbox::WriteFile(script, "#!/bin/sh\nwhile [ ! -e '" + quit + "' ]; do sleep 0.02; done\n");
+  chmod(script.c_str(), 0755);
+
+  ReadyThenLogin("p=1");
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"hide"}));
+  bool ran = false;
+  ui::PostToUiThread([&ran] { ran = true; });
+  for (int i = 0; i < 100 && !ran; ++i) g_main_context_iteration(nullptr, FALSE);
+  EXPECT_TRUE(ran) << "the main loop is blocked while the game plays";
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"hide"})) << "the launcher closed while the game plays";
+
+  Sandbox::WriteFile(quit, "");
+  RunUntilEnded(view);
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"hide", "end 2"}));
+  EXPECT_NE(Log().find("[INFO][CWebCDlg::LaunchGame::494] Exit Game\n"), std::string::npos);
+}
+
+// A launcher that closes while the game still plays (a termination request) does not wait for the
+// game, and the game's later end touches nothing of the closed window.
+TEST_F(Launch, ClosingWhileTheGamePlaysNeitherWaitsNorTouchesTheWindowLater) {
+  const std::string quit = gameDir + "/quit";
+  const std::string script = gameDir + "/qvx";
+  Sandbox::WriteFile(script, "#!/bin/sh\nwhile [ ! -e '" + quit + "' ]; do sleep 0.02; done\n");
+  chmod(script.c_str(), 0755);
+
+  ReadyThenLogin("p=1");
+  dlg->OnSystemClose();
+  ui::UiThreadShutdown();
+  const auto started = std::chrono::steady_clock::now();
+  dlg.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  Sandbox::WriteFile(quit, "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"hide", "end 2"}));
+  EXPECT_EQ(Log().find("Exit Game"), std::string::npos);
+}
+
 }  // namespace
