@@ -1,12 +1,10 @@
-# vl_folder_library(<name> <sources...> LINKS <libs...>): a static library of a source folder;
-# an interface library while the folder has no sources yet, so the tree always configures.
+# vl_folder_library(<name> LINKS <libs...>): the static library of the calling source folder, built
+# from that folder's own *.cpp files (never another folder's). Every library is included as
+# "<folder>/<File>.h" from the source root, which it publishes to its users.
 function(vl_folder_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
-  if(ARG_SOURCES)
-    add_library(${name} STATIC ${ARG_SOURCES})
-    target_link_libraries(${name} PUBLIC ${ARG_LINKS})
-  else()
-    add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE ${ARG_LINKS})
-  endif()
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LINKS})
 endfunction()
