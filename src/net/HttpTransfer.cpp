@@ -9,16 +9,13 @@
 
 namespace {
 
-std::once_flag gCurlGlobalInit;
-
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
 using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
 
-// A new easy handle; the first one of the process initialises libcurl.
 EasyPtr NewEasy() {
-  std::call_once(gCurlGlobalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  InitHttpTransfers();
   return EasyPtr(curl_easy_init());
 }
 
@@ -151,25 +148,19 @@ void ApplyMethod(CURL* e, const TransferRequest& r) {
 
 }  // namespace
 
+void InitHttpTransfers() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink) {
   TransferResult result;
-  EasyPtr easy = NewEasy();
-  if (!easy) {
-    result.errorText = "no libcurl handle";
-    return result;
-  }
-  CURL* e = easy.get();
+  // Declared before the handle: libcurl still calls back (closeSocket) and may report errors while
+  // the handle is cleaned up, when it closes its connections.
   char errorBuffer[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
-
-  const std::string proxy = ChooseProxy(request);
-  result.code = ApplyPolicy(e, proxy, request);
-  if (result.code != CURLE_OK) {
-    result.errorText = curl_easy_strerror(result.code);
-    return result;
-  }
-
   Slist headerLines, resolve;
+  Callbacks callbacks{request, sink, result, nullptr, {}};
+
   bool listsComplete = true;
   for (const std::string& line : request.headerLines) listsComplete = headerLines.Append(line) && listsComplete;
   if (!request.preResolved.empty()) listsComplete = resolve.Append(request.preResolved) && listsComplete;
@@ -178,7 +169,22 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
     result.errorText = curl_easy_strerror(result.code);
     return result;
   }
-  Callbacks callbacks{request, sink, result, e, {}};
+
+  EasyPtr easy = NewEasy();
+  if (!easy) {
+    result.errorText = "no libcurl handle";
+    return result;
+  }
+  CURL* e = easy.get();
+  callbacks.easy = e;
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+
+  const std::string proxy = ChooseProxy(request);
+  result.code = ApplyPolicy(e, proxy, request);
+  if (result.code != CURLE_OK) {
+    result.errorText = curl_easy_strerror(result.code);
+    return result;
+  }
 
   curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
   if (request.resumeFrom > 0)

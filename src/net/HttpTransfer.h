@@ -84,6 +84,12 @@ struct TransferResult {
   bool TooLarge() const { return sinkStatus == SinkStatus::TooLarge; }
 };
 
+// The process-wide libcurl initialisation, done once; later calls return at once. Any thread.
+// PerformTransfer runs it itself, but an owner that starts transfer threads calls it first on its
+// own thread: initialising libcurl (and its TLS library) on a worker while the process exits
+// crashes.
+void InitHttpTransfers();
+
 // Runs one transfer to its end on the calling thread (blocking). A 4xx or 5xx answer is a
 // complete transfer: CURLE_OK with its status. Any thread; callers serialise nothing.
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink);

@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -261,4 +262,31 @@ TEST(HttpTransfer, ProgressCallbackAbortsTheTransfer) {
   EXPECT_GE(lastNow, 3000);
   EXPECT_LT(result.bodyBytes, 100 * 1000);
   EXPECT_LT(nettest::MsSince(start), 2000);
+}
+
+// Sockets the caller opens come back to it to be closed, also those libcurl keeps until the end.
+TEST(HttpTransfer, SocketHooksCloseEverySocketTheyOpened) {
+  TransferServer first, second;
+  TransferRequest request = Get(first.Url("/moved?to=" + second.Url("/hops/1")));
+  std::vector<int> open;
+  int opened = 0;
+  request.openSocket = [&](const curl_sockaddr& address, bool& alreadyConnected) {
+    alreadyConnected = false;
+    int fd = ::socket(address.family, address.socktype | SOCK_CLOEXEC, address.protocol);
+    if (fd >= 0) {
+      open.push_back(fd);
+      ++opened;
+    }
+    return fd;
+  };
+  request.closeSocket = [&](int fd) {
+    open.erase(std::remove(open.begin(), open.end(), fd), open.end());
+    return ::close(fd);
+  };
+  StringSink sink(100);
+  TransferResult result = PerformTransfer(request, sink);
+  EXPECT_EQ(result.code, CURLE_OK) << result.errorText;
+  EXPECT_EQ(sink.Body(), "end");
+  EXPECT_EQ(opened, 2);  // one connection to each server
+  EXPECT_TRUE(open.empty());
 }
