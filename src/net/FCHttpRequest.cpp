@@ -75,8 +75,8 @@ FCHttpRequest::FCHttpRequest(int id, const HttpRequestHeader& header, std::share
   if (!header_.proxyHost.empty()) {
     t.connectHost = header_.proxyHost;
     t.connectPort = header_.proxyPort;
-    std::string host = header_.proxyHost.find(':') != std::string::npos ? "[" + header_.proxyHost + "]"
-                                                                         : header_.proxyHost;
+    std::string host =
+        header_.proxyHost.find(':') != std::string::npos ? "[" + header_.proxyHost + "]" : header_.proxyHost;
     t.proxyUrl = "http://" + host + ":" + std::to_string(header_.proxyPort);
   } else if (std::optional<ParsedUrl> proxy = SystemProxyFor(https_, hostName_)) {
     t.connectHost = proxy->host;

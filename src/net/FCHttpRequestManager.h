@@ -47,8 +47,8 @@ class CReceiveBuffer {
   std::mutex mutex_;
 };
 
-struct Channel;                  // the queue between the workers and the owner (RequestEvents.h)
-enum class RequestEvent : int;   // what a worker posts to it
+struct Channel;                 // the queue between the workers and the owner (RequestEvents.h)
+enum class RequestEvent : int;  // what a worker posts to it
 
 }  // namespace inner
 

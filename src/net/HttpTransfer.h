@@ -74,9 +74,9 @@ struct TransferRequest {
 
 struct TransferResult {
   CURLcode code = CURLE_FAILED_INIT;
-  long httpStatus = 0;           // of the last response, 0 when none came
-  int64_t announcedLength = -1;  // the body length the last response announced, -1 when none
-  int64_t bodyBytes = 0;         // taken by the sink
+  long httpStatus = 0;                     // of the last response, 0 when none came
+  int64_t announcedLength = -1;            // the body length the last response announced, -1 when none
+  int64_t bodyBytes = 0;                   // taken by the sink
   SinkStatus sinkStatus = SinkStatus::Ok;  // not Ok: the sink ended the transfer (CURLE_WRITE_ERROR)
   std::string errorText;                   // libcurl's description of a failure
 

@@ -14,8 +14,8 @@
 #include "net/FCHttpRequestManager.h"
 
 struct FCHttpRequest::Transport {
-  Transport(int id, const HttpRequestHeader& header, inner::CReceiveBuffer& buffer,
-            std::atomic<int>& receivedBytes, std::shared_ptr<inner::Channel> channel);
+  Transport(int id, const HttpRequestHeader& header, inner::CReceiveBuffer& buffer, std::atomic<int>& receivedBytes,
+            std::shared_ptr<inner::Channel> channel);
   ~Transport();
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
@@ -53,14 +53,14 @@ struct FCHttpRequest::Transport {
   std::string preResolved;  // "host:port:address"
 
   // Transfer thread → owner (written before the event that announces them).
-  std::string rawHeaders;   // the final response's header block
+  std::string rawHeaders;    // the final response's header block
   bool transferRan = false;  // the request went out over the connection
   std::atomic<bool> readResult{false};
 
  private:
-  std::mutex mutex_;                // guards socketFd_ and laterSockets_ against Abort
-  int socketFd_ = -1;               // the connection; closed with the request, never by libcurl
-  std::vector<int> laterSockets_;   // connections libcurl opens itself (redirects elsewhere)
-  int wakeFd_ = -1;                 // signalled by Abort while the connect thread waits
-  bool socketHandedOver_ = false;   // transfer thread only
+  std::mutex mutex_;               // guards socketFd_ and laterSockets_ against Abort
+  int socketFd_ = -1;              // the connection; closed with the request, never by libcurl
+  std::vector<int> laterSockets_;  // connections libcurl opens itself (redirects elsewhere)
+  int wakeFd_ = -1;                // signalled by Abort while the connect thread waits
+  bool socketHandedOver_ = false;  // transfer thread only
 };

@@ -143,8 +143,8 @@ TEST(HttpTransfer, RedirectsSchemesAndStatuses) {
   const Case cases[] = {
       {server.Url("/hops/10"), CURLE_OK, 200, "end"},
       {server.Url("/hops/11"), CURLE_TOO_MANY_REDIRECTS, 302, ""},
-      {server.Url("/moved?to=ftp://127.0.0.1:" + std::to_string(server.Port()) + "/x"), CURLE_UNSUPPORTED_PROTOCOL,
-       302, ""},
+      {server.Url("/moved?to=ftp://127.0.0.1:" + std::to_string(server.Port()) + "/x"), CURLE_UNSUPPORTED_PROTOCOL, 302,
+       ""},
       {server.Url("/moved?to=file:///etc/hostname"), CURLE_UNSUPPORTED_PROTOCOL, 302, ""},
       {"ftp://127.0.0.1:" + std::to_string(server.Port()) + "/x", CURLE_UNSUPPORTED_PROTOCOL, 0, ""},
       {server.Url("/missing"), CURLE_OK, 404, "not here"},
@@ -169,9 +169,9 @@ TEST(HttpTransfer, StringSinkCapFailsAsTooLarge) {
     bool tooLarge;
   };
   const Case cases[] = {
-      {"/big", 1000, true},        // announced over the cap: refused at the first block
-      {"/streamed", 1000, true},   // not announced: refused once the bytes pass the cap
-      {"/big", size, false},       // exactly the cap fits
+      {"/big", 1000, true},       // announced over the cap: refused at the first block
+      {"/streamed", 1000, true},  // not announced: refused once the bytes pass the cap
+      {"/big", size, false},      // exactly the cap fits
       {"/streamed", size, false},
   };
   for (const Case& c : cases) {
