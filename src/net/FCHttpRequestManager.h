@@ -3,10 +3,15 @@
 // The owner derives from FCHttpRequestManager, hands it an HttpRequestHeader and gets a request id
 // back at once. Each request runs on two short-lived worker threads of its own: the connect thread
 // resolves the host and connects a socket, the transfer thread sends the request over that socket
-// and reads the response (libcurl). The workers never call the owner: they post events (0 connected,
-// 1 sent, 2 finished) to a queue that a GSource drains on the owner's GMainContext, where the
-// request advances and the owner's virtual notifications run. The sweep of retired requests and
-// the per-request time-outs are GLib timeouts on the same context.
+// and reads the response (PerformTransfer, HttpTransfer.h). The workers never call the owner: they
+// post events (connected, sent, finished) to a queue that a GSource drains on the owner's
+// GMainContext, where the request advances and the owner's virtual notifications run. The sweep of
+// retired requests and the per-request time-outs are GLib timeouts on the same context.
+//
+// Where the parts live: the owner's side here and in FCHttpRequestManager.cpp, a request's own data
+// in FCHttpRequest.cpp, the queue and the GLib sources in RequestEvents, the worker-side state and
+// its sockets in RequestTransport, the two threads in RequestWorkers, the response header blocks in
+// ResponseHeaders, the proxy of the environment in SystemProxy.
 //
 // The owner's context is the thread-default context of the constructing thread, else the global
 // default one. When nobody iterates it yet, requests still go out (the workers do all the I/O) and
@@ -26,54 +31,29 @@ typedef struct _GSource GSource;
 
 namespace inner {
 
-// Owns one lock, created with the object and gone with it.
-class FCAutoCSec {
+// The response body; the transfer thread appends under the lock, the owner reads under it.
+class CReceiveBuffer {
  public:
-  FCAutoCSec() = default;
-  virtual ~FCAutoCSec() = default;
-  FCAutoCSec(const FCAutoCSec&) = delete;
-  FCAutoCSec& operator=(const FCAutoCSec&) = delete;
+  void Append(const char* data, size_t size);  // takes the lock
+  std::string Copy();                          // takes the lock
 
+  // Held around reading bytes while the transfer may still run.
   void Lock() { mutex_.lock(); }
   void Unlock() { mutex_.unlock(); }
 
-  // Holds the lock for a scope.
-  class Scoped {
-   public:
-    explicit Scoped(FCAutoCSec& sec) : sec_(sec) { sec_.Lock(); }
-    ~Scoped() { sec_.Unlock(); }
-    Scoped(const Scoped&) = delete;
-    Scoped& operator=(const Scoped&) = delete;
-
-   private:
-    FCAutoCSec& sec_;
-  };
+  std::string bytes;  // guarded by the lock while the transfer thread runs
 
  private:
   std::mutex mutex_;
 };
 
-// The response body; the transfer thread appends under the lock, the owner reads under it.
-class CReceiveBuffer : public FCAutoCSec {
- public:
-  ~CReceiveBuffer() override = default;
-
-  void Append(const char* data, size_t size);  // takes the lock
-  std::string Copy();                          // takes the lock
-
-  std::string bytes;  // guarded by the lock while the transfer thread runs
-};
-
-struct Channel;  // the event queue shared with the workers (FCHttpRequestManager.cpp)
+struct Channel;                 // the queue between the workers and the owner (RequestEvents.h)
+enum class RequestEvent : int;  // what a worker posts to it
 
 }  // namespace inner
 
 // One request as the owner describes it. The constructor sets the defaults.
 struct HttpRequestHeader {
-  static constexpr uint32_t kFlagReload = 0x80000000;       // always fetch from the server
-  static constexpr uint32_t kFlagNoCacheWrite = 0x04000000;  // never store the response
-  static constexpr uint32_t kFlagSecure = 0x00800000;        // added for https
-
   HttpRequestHeader();
 
   // "GET" for 0, "POST" for 1 and 2, "DELETE" for 3, "GET" for anything else.
@@ -85,7 +65,6 @@ struct HttpRequestHeader {
   int rangeStart = 0;    // not 0: "Range: bytes=<rangeStart>-" is added after the extra headers
   std::string userAgent; // default: DefaultUserAgent()
   std::string extraHeaders;  // further header lines, each ending with CR LF
-  uint32_t openFlags = kFlagReload | kFlagNoCacheWrite;
   uint32_t timeoutMs = 0;    // 0: none; otherwise abandoned when not finished this long after the start
   std::string proxyHost;     // empty: the system's proxy settings (environment) are used
   int proxyPort = 80;        // only with a proxy host
@@ -127,7 +106,7 @@ class FCHttpRequest {
   // Hold its lock to read the body while the transfer may still run.
   inner::CReceiveBuffer& ReceiveBuffer() { return receiveBuffer_; }
 
-  struct Transport;  // worker-side state (sockets, abort, thread flags); private to the implementation
+  struct Transport;  // worker-side state (sockets, abort, thread flags): RequestTransport.h
 
  private:
   friend class FCHttpRequestManager;
@@ -169,7 +148,6 @@ class FCHttpRequestManager {
   bool SweepTimerRunning() const { return sweepSource_ != nullptr; }
   GMainContext* OwnerContext() const { return context_; }
   static constexpr unsigned kShutdownWaitMs = 3000;
-  static constexpr unsigned kSweepTimerId = 30;
   static constexpr unsigned kSweepPeriodMs = 100;
 
  protected:
@@ -184,16 +162,16 @@ class FCHttpRequestManager {
   void Shutdown();
 
  private:
-  struct Glue;  // GLib callbacks
   using RequestPtr = std::shared_ptr<FCHttpRequest>;
 
-  void Adopt(const RequestPtr& request);  // owner's thread: queue it, start the timers
-  void HandleEvent(int id, int event);    // owner's thread
-  void HandleTimeout(int id);             // owner's thread
-  bool Sweep();                           // owner's thread; false when the timer should stop
-  void Retire(int id);                    // owner's thread
+  // All on the owner's thread.
+  void Adopt(const RequestPtr& request);  // queue it, start the timers
+  void HandleEvent(int id, inner::RequestEvent event);
+  void HandleTimeout(int id);
+  bool SweepTick();  // false when the sweep timer ended itself
+  bool Sweep();      // false when nothing is left to sweep
+  void Retire(int id);
   void StartSweepTimer();
-  void StopTimer(GSource*& source);
   void DrainQueue();
   RequestPtr FindActive(int id) const;
 

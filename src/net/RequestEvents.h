@@ -1,0 +1,75 @@
+// The queue between a manager's worker threads and its owner's GMainContext, and the GLib sources
+// the manager attaches to that context (the queue's drain source, its timers).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "net/FCHttpRequestManager.h"
+
+namespace inner {
+
+enum class RequestEvent : int {
+  Connected,  // the connect thread is done (connected or not); the transfer thread runs
+  Sent,       // the final response's headers are in (or the transfer failed before them)
+  Finished,   // the transfer is over
+};
+
+// Shared by the manager and every request, so a worker that outlives the manager still posts into
+// valid memory (and its events are dropped). It also counts the running workers, which the
+// shutdown waits for.
+struct Channel {
+  struct Item {
+    int id = 0;
+    RequestEvent event = RequestEvent::Connected;
+    std::shared_ptr<FCHttpRequest> adopt;  // a request started on another thread
+  };
+
+  explicit Channel(GMainContext* context);
+  ~Channel();
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  // Any thread. Dropped once the channel is closed.
+  void Post(int id, RequestEvent event);
+  // Any thread. Counts one more running worker; false (nothing counted) once closed.
+  bool AddWorker();
+  // Any thread. Hands a request to the owner and counts its connect thread, in one step.
+  bool Admit(std::shared_ptr<FCHttpRequest> request);
+  // Called last by every worker (a transfer may be counted after the manager shut down).
+  void WorkerEnded();
+
+  // Owner's thread.
+  bool Pop(Item& item);
+  bool HasItems();
+  // Drops every later post and returns what was still queued.
+  std::deque<Item> Close();
+  // Waits until no worker runs, at most limit; true when none does.
+  bool WaitForWorkers(std::chrono::milliseconds limit);
+
+  GMainContext* const context;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable workersDone_;
+  std::deque<Item> queue_;
+  bool closed_ = false;
+  int runningWorkers_ = 0;
+};
+
+// Owner's thread. A source on the channel's context that runs drain there whenever items wait;
+// the caller owns the returned reference.
+GSource* AttachDrainSource(const std::shared_ptr<Channel>& channel, std::function<void()> drain);
+
+// Owner's thread. A timer on context that runs tick every periodMs until tick returns false; the
+// caller owns the returned reference.
+GSource* AttachTimer(GMainContext* context, unsigned periodMs, std::function<bool()> tick);
+
+// Destroys a source and drops the reference held on it; null afterwards. Owner's thread.
+void DestroySource(GSource*& source);
+
+}  // namespace inner

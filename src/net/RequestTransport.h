@@ -1,0 +1,66 @@
+// The worker-side state of one request: its connection, how the owner interrupts it, and what the
+// workers hand to the owner. Created with the request (FCHttpRequest.cpp); the workers
+// (RequestWorkers.h) and the owner's side share it.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/FCHttpRequestManager.h"
+
+struct FCHttpRequest::Transport {
+  Transport(int id, const HttpRequestHeader& header, inner::CReceiveBuffer& buffer, std::atomic<int>& receivedBytes,
+            std::shared_ptr<inner::Channel> channel);
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  // Owner's thread (or the shutdown): makes the blocked worker's call fail so it runs to its end.
+  void Abort();
+
+  // Connect thread: resolves connectHost and connects a socket to it; sets connected, and
+  // preResolved so that libcurl does not resolve again. Abort wakes the wait.
+  void Connect();
+
+  // Transfer thread, libcurl's socket hooks: the connected socket for the first connection, a new
+  // one (which Abort can still interrupt) for any later one; ours stays open until the request
+  // is deleted.
+  int OpenSocket(const curl_sockaddr& address, bool& alreadyConnected);
+  int CloseSocket(int fd);
+
+  // The request's own parts, set before the threads start.
+  const int id;
+  const HttpRequestHeader& header;
+  inner::CReceiveBuffer& buffer;
+  std::atomic<int>& receivedBytes;
+  const std::shared_ptr<inner::Channel> channel;
+  bool urlValid = false;
+  std::string connectHost;  // the server, or the proxy
+  int connectPort = 0;
+  std::string proxyUrl;  // "" = no proxy
+
+  std::atomic<bool> aborted{false};
+  std::atomic<bool> connectRunning{false};
+  std::atomic<bool> transferRunning{false};
+
+  // Connect thread → transfer thread (the transfer thread starts after these are written).
+  bool connected = false;
+  std::string preResolved;  // "host:port:address"
+
+  // Transfer thread → owner (written before the event that announces them).
+  std::string rawHeaders;    // the final response's header block
+  bool transferRan = false;  // the request went out over the connection
+  std::atomic<bool> readResult{false};
+
+ private:
+  std::mutex mutex_;               // guards socketFd_ and laterSockets_ against Abort
+  int socketFd_ = -1;              // the connection; closed with the request, never by libcurl
+  std::vector<int> laterSockets_;  // connections libcurl opens itself (redirects elsewhere)
+  int wakeFd_ = -1;                // signalled by Abort while the connect thread waits
+  bool socketHandedOver_ = false;  // transfer thread only
+};
