@@ -47,6 +47,38 @@ TEST(Prefix, DrivesAndContainment) {
   EXPECT_FALSE(IsInsidePrefix(box.Prefix() + "/drive_c/escape/home"));
 }
 
+// Whole trees may go only strictly inside the prefix, and never a drive root or the registry,
+// however the path is written.
+TEST(Prefix, TreesThatMayBeRemoved) {
+  Sandbox box;
+  box.MakeDrives(true);
+  const std::string p = box.Prefix();
+  MakeDirectories(p + "/drive_c/qvx-harlu7/client");
+  MakeDirectories(p + "/registry");
+  ASSERT_EQ(symlink((p + "/drive_c").c_str(), (p + "/drive_c/qvx-harlu7/alias").c_str()), 0);
+  ASSERT_EQ(symlink(box.Root().c_str(), (p + "/drive_c/escape").c_str()), 0);
+  struct Case {
+    std::string path;
+    bool allowed;
+  } cases[] = {
+      {p + "/drive_c/qvx-harlu7", true},
+      {p + "/drive_c/qvx-harlu7/client", true},
+      {p + "/drive_c/not-there-yet", true},
+      {p + "/drive_c", false},
+      {p + "/drive_c/", false},
+      {p + "/drive_c/qvx-harlu7/..", false},
+      {p + "/drive_c/qvx-harlu7/alias", false},
+      {p + "/drive_d", false},
+      {p + "/registry", false},
+      {p + "/registry/../drive_c", false},
+      {p, false},
+      {p + "/drive_c/escape", false},
+      {box.Root() + "/home", false},
+      {"drive_c/qvx-harlu7", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MayRemoveTree(c.path), c.allowed) << c.path;
+}
+
 TEST(CodePage, Utf16AndCaseRules) {
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("a中\U0001F600")), "a中\U0001F600");
   EXPECT_EQ(Utf16Length("a中\U0001F600"), 4u);
