@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <set>
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
@@ -28,6 +35,58 @@ TEST(FileSystem, PathPartsAndAtomicWrite) {
   EXPECT_NE(WriteFileAtomically(box.Root() + "/missing/state.dat", "x"), 0);
   EXPECT_EQ(MakeDirectory(box.Root() + "/x/y"), ENOENT) << "one level only";
   EXPECT_EQ(MakeDirectories(box.Root() + "/x/y"), 0);
+}
+
+namespace {
+
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+}  // namespace
+
+// A failed write leaves the previous content and no temporary file behind.
+TEST(FileSystem, FailedAtomicWriteKeepsTheOldFile) {
+  Sandbox box;
+  const std::string dir = box.Root() + "/state";
+  const std::string file = dir + "/state.dat";
+  ASSERT_EQ(MakeDirectory(dir), 0);
+  ASSERT_EQ(WriteFileAtomically(file, "old content"), 0);
+
+  // The write itself fails: the file size limit stops it halfway (in a child, so the limit
+  // stays there).
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(WriteFileAtomically(file, "new and longer content") == EFBIG ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail with EFBIG";
+  EXPECT_EQ(Sandbox::ReadFile(file), "old content");
+
+  // The rename fails: a non-empty directory stands where the file should go.
+  const std::string busy = dir + "/busy";
+  ASSERT_EQ(MakeDirectory(busy), 0);
+  Sandbox::WriteFile(busy + "/inside", "x");
+  EXPECT_NE(WriteFileAtomically(busy, "x"), 0);
+  EXPECT_TRUE(IsDirectory(busy));
+
+  EXPECT_EQ(Entries(dir), (std::set<std::string>{"state.dat", "busy"}));
+  ASSERT_EQ(WriteFileAtomically(file, "new"), 0);
+  EXPECT_EQ(Sandbox::ReadFile(file), "new");
+  EXPECT_EQ(Entries(dir), (std::set<std::string>{"state.dat", "busy"}));
 }
 
 TEST(Prefix, DrivesAndContainment) {
