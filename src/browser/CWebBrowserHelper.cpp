@@ -1,12 +1,11 @@
 #include "browser/CWebBrowserHelper.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cwctype>
 
 #include "log/LauncherLog.h"
 #include "os/CodePage.h"
+#include "os/DecimalParse.h"
 #include "os/Registry.h"
 
 namespace {
@@ -42,22 +41,9 @@ uint32_t CWebBrowserHelper::EmulationValue(int v) {
 // The text is cut before its first "." (when one follows the first character) and read like
 // _wtol: leading blanks, an optional sign, digits up to the first non-digit, clamped to 32 bits.
 int CWebBrowserHelper::MajorVersionFromText(const std::u16string& text) {
-  std::u16string t = text;
-  const size_t dot = t.find(u'.', 1);
-  if (!t.empty() && dot != std::u16string::npos) t = t.substr(0, t.find(u'.'));
-  size_t i = 0;
-  while (i < t.size() && std::iswspace(static_cast<wint_t>(t[i]))) ++i;
-  bool negative = false;
-  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) negative = t[i++] == u'-';
-  int64_t n = 0;
-  for (; i < t.size() && t[i] >= u'0' && t[i] <= u'9'; ++i) {
-    n = n * 10 + (t[i] - u'0');
-    if (n > static_cast<int64_t>(INT_MAX) + 1) break;
-  }
-  if (negative) n = -n;
-  if (n > INT_MAX) n = INT_MAX;
-  if (n < INT_MIN) n = INT_MIN;
-  return static_cast<int>(n);
+  std::u16string_view t = text;
+  if (!t.empty() && t.find(u'.', 1) != std::u16string_view::npos) t = t.substr(0, t.find(u'.'));
+  return os::ClampTo<int>(os::ParseDecimalPrefix(t));
 }
 
 int CWebBrowserHelper::GetBrowserVersion() const {

@@ -1,39 +1,8 @@
 #include "core/ClientVersion.h"
 
 #include <cstdio>
-#include <limits>
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// Like strtoll/_wtoi64 on a prefix, saturating instead of overflowing.
-template <typename T>
-T ParsePrefix(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  // Accumulate as a negative number so that the minimum value fits.
-  long long value = 0;
-  const long long lowest = std::numeric_limits<T>::min();
-  const long long highest = std::numeric_limits<T>::max();
-  bool overflow = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    int digit = text[i] - '0';
-    if (overflow) continue;
-    if (value < (lowest + digit) / 10) {
-      overflow = true;
-      continue;
-    }
-    value = value * 10 - digit;
-  }
-  if (overflow) return negative ? static_cast<T>(lowest) : static_cast<T>(highest);
-  if (!negative) return value < -highest ? static_cast<T>(highest) : static_cast<T>(-value);
-  return static_cast<T>(value);
-}
-
-}  // namespace
+#include "os/DecimalParse.h"
 
 int CompareVersions(const ClientVersion& a, const ClientVersion& b) {
   const int32_t left[4] = {a.major, a.minor, a.build, a.revision};
@@ -59,10 +28,10 @@ ClientVersion ParseVersionText(const std::string& text) {
     }
   }
   ClientVersion v;
-  v.major = ParsePrefix<int32_t>(fields[0]);
-  v.minor = ParsePrefix<int32_t>(fields[1]);
-  v.build = ParsePrefix<int32_t>(fields[2]);
-  v.revision = ParsePrefix<int32_t>(fields[3]);
+  v.major = os::ClampTo<int32_t>(os::ParseDecimalPrefix(fields[0]));
+  v.minor = os::ClampTo<int32_t>(os::ParseDecimalPrefix(fields[1]));
+  v.build = os::ClampTo<int32_t>(os::ParseDecimalPrefix(fields[2]));
+  v.revision = os::ClampTo<int32_t>(os::ParseDecimalPrefix(fields[3]));
   return v;
 }
 
@@ -72,4 +41,4 @@ std::string FormatVersion(const ClientVersion& v) {
   return buf;
 }
 
-int64_t ParseDecimalPrefix64(const std::string& text) { return ParsePrefix<int64_t>(text); }
+int64_t ParseDecimalPrefix64(const std::string& text) { return os::ParseDecimalPrefix(text); }

@@ -80,4 +80,13 @@ bool IsInsidePrefix(const std::string& path) {
   return p.size() > prefix.size() && p.compare(0, prefix.size(), prefix) == 0 && p[prefix.size()] == '/';
 }
 
+bool MayRemoveTree(const std::string& dir) {
+  if (!IsInsidePrefix(dir)) return false;
+  const std::string target = Resolve(dir);
+  for (const std::string& kept : {DriveRoot('C'), DriveRoot('D'), RegistryDir()}) {
+    if (target == Resolve(kept)) return false;
+  }
+  return true;
+}
+
 }  // namespace os

@@ -25,4 +25,8 @@ std::string RegistryDir();
 // of the existing part). Used to refuse removals outside the prefix.
 bool IsInsidePrefix(const std::string& path);
 
+// True for a directory that may be removed wholesale: strictly inside the prefix, and neither a
+// drive root nor the registry directory (a misconfigured path must never take those with it).
+bool MayRemoveTree(const std::string& dir);
+
 }  // namespace os

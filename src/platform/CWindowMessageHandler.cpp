@@ -1,11 +1,11 @@
 #include "platform/CWindowMessageHandler.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 
 #include "log/LauncherLog.h"
 #include "os/CodePage.h"
+#include "os/DecimalParse.h"
 #include "os/Process.h"
 #include "os/WindowMessage.h"
 
@@ -92,21 +92,7 @@ void CWindowMessageHandler::GetOrvaneTokenFromCommandLine() {
 }
 
 long CWindowMessageHandler::ParseWindowId(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  long long value = 0;
-  bool saturated = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (LONG_MAX - (text[i] - '0')) / 10) saturated = true;
-    if (!saturated) value = value * 10 + (text[i] - '0');
-  }
-  if (saturated) return negative ? LONG_MIN : LONG_MAX;
-  return negative ? -static_cast<long>(value) : static_cast<long>(value);
+  return os::ClampTo<long>(os::ParseDecimalPrefix(text));
 }
 
 std::vector<uint8_t> CWindowMessageHandler::BuildShowWindowPayload(uint32_t kind) {

@@ -1,48 +1,9 @@
 #include "update/ResumeState.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "os/FileSystem.h"
-
-namespace {
-
-// Temporary file and rename, without fsync: enough for a killed process, and it does not stall
-// the transfer while the disk catches up with the package.
-int WriteFileReplacing(const std::string& path, const std::string& content) {
-  std::string tmp = path + ".part-XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return errno;
-  ::fchmod(fd, 0644);
-  const char* p = content.data();
-  size_t left = content.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int err = n < 0 ? errno : EIO;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return err;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  ::close(fd);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return err;
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::string ReadResumeValue(const InstallLayout& layout, const std::string& key) {
   if (layout.installDir.empty()) return std::string();
@@ -95,7 +56,7 @@ namespace resume_detail {
 void SaveCheckpoint(UpdateState& state, const InstallLayout& layout) {
   std::lock_guard<std::mutex> lock(state.saveMutex);
   if (!state.Counters().loaded) return;
-  WriteFileReplacing(layout.resumeStatePath, ResumeStateText(state));
+  os::WriteFileAtomically(layout.resumeStatePath, ResumeStateText(state));  // a failure is not reported
 }
 
 void WithSavesHeld(UpdateState& state, const std::function<void()>& change) {

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <set>
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
@@ -30,6 +37,58 @@ TEST(FileSystem, PathPartsAndAtomicWrite) {
   EXPECT_EQ(MakeDirectories(box.Root() + "/x/y"), 0);
 }
 
+namespace {
+
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+}  // namespace
+
+// A failed write leaves the previous content and no temporary file behind.
+TEST(FileSystem, FailedAtomicWriteKeepsTheOldFile) {
+  Sandbox box;
+  const std::string dir = box.Root() + "/state";
+  const std::string file = dir + "/state.dat";
+  ASSERT_EQ(MakeDirectory(dir), 0);
+  ASSERT_EQ(WriteFileAtomically(file, "old content"), 0);
+
+  // The write itself fails: the file size limit stops it halfway (in a child, so the limit
+  // stays there).
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(WriteFileAtomically(file, "new and longer content") == EFBIG ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail with EFBIG";
+  EXPECT_EQ(Sandbox::ReadFile(file), "old content");
+
+  // The rename fails: a non-empty directory stands where the file should go.
+  const std::string busy = dir + "/busy";
+  ASSERT_EQ(MakeDirectory(busy), 0);
+  Sandbox::WriteFile(busy + "/inside", "x");
+  EXPECT_NE(WriteFileAtomically(busy, "x"), 0);
+  EXPECT_TRUE(IsDirectory(busy));
+
+  EXPECT_EQ(Entries(dir), (std::set<std::string>{"state.dat", "busy"}));
+  ASSERT_EQ(WriteFileAtomically(file, "new"), 0);
+  EXPECT_EQ(Sandbox::ReadFile(file), "new");
+  EXPECT_EQ(Entries(dir), (std::set<std::string>{"state.dat", "busy"}));
+}
+
 TEST(Prefix, DrivesAndContainment) {
   Sandbox box;
   EXPECT_FALSE(DriveExists('C'));
@@ -45,6 +104,38 @@ TEST(Prefix, DrivesAndContainment) {
   // A symlink inside the prefix that points outside does not count as inside.
   ASSERT_EQ(symlink(box.Root().c_str(), (box.Prefix() + "/drive_c/escape").c_str()), 0);
   EXPECT_FALSE(IsInsidePrefix(box.Prefix() + "/drive_c/escape/home"));
+}
+
+// Whole trees may go only strictly inside the prefix, and never a drive root or the registry,
+// however the path is written.
+TEST(Prefix, TreesThatMayBeRemoved) {
+  Sandbox box;
+  box.MakeDrives(true);
+  const std::string p = box.Prefix();
+  MakeDirectories(p + "/drive_c/qvx-harlu7/client");
+  MakeDirectories(p + "/registry");
+  ASSERT_EQ(symlink((p + "/drive_c").c_str(), (p + "/drive_c/qvx-harlu7/alias").c_str()), 0);
+  ASSERT_EQ(symlink(box.Root().c_str(), (p + "/drive_c/escape").c_str()), 0);
+  struct Case {
+    std::string path;
+    bool allowed;
+  } cases[] = {
+      {p + "/drive_c/qvx-harlu7", true},
+      {p + "/drive_c/qvx-harlu7/client", true},
+      {p + "/drive_c/not-there-yet", true},
+      {p + "/drive_c", false},
+      {p + "/drive_c/", false},
+      {p + "/drive_c/qvx-harlu7/..", false},
+      {p + "/drive_c/qvx-harlu7/alias", false},
+      {p + "/drive_d", false},
+      {p + "/registry", false},
+      {p + "/registry/../drive_c", false},
+      {p, false},
+      {p + "/drive_c/escape", false},
+      {box.Root() + "/home", false},
+      {"drive_c/qvx-harlu7", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MayRemoveTree(c.path), c.allowed) << c.path;
 }
 
 TEST(CodePage, Utf16AndCaseRules) {
