@@ -55,6 +55,26 @@ bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
   return true;
 }
 
+// Walks the archive's directory once and refuses it when any entry points outside the
+// destination, so that a bad archive leaves nothing behind. The archive is back on its first
+// entry afterwards.
+PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
+  for (uint64_t i = 1; i <= count; ++i) {
+    unz_file_info64 info;
+    std::string name;
+    if (!CurrentEntry(zip, info, name)) return PackageExtractor::Result::Unreadable;
+    if (!IsSafeEntryName(name)) {
+      update_log::Error(update_log::Format(update_log::kShort, "refused entry outside the client directory:%s",
+                                           os::AnsiToUtf8(name).c_str()),
+                        kFunc, 427);
+      return PackageExtractor::Result::UnsafeEntry;
+    }
+    if (i < count && unzGoToNextFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
+  }
+  if (count > 0 && unzGoToFirstFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
+  return PackageExtractor::Result::Done;
+}
+
 // Permission bits stored by a Unix archiver (executables keep their execute bits); 0 when the
 // entry carries none.
 mode_t StoredMode(const unz_file_info64& info) {
@@ -114,17 +134,13 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   }
 
   const uint64_t n = global.number_entry;
+  if (Result checked = CheckEntryNames(archive.Get(), n); checked != Result::Done) return checked;
+
   for (uint64_t i = 1; i <= n; ++i) {
     unz_file_info64 info;
     std::string entryName;
     if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
     update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
-    if (!IsSafeEntryName(entryName)) {
-      update_log::Error(update_log::Format(update_log::kShort, "refused entry outside the client directory:%s",
-                                           os::AnsiToUtf8(entryName).c_str()),
-                        kFunc, 427);
-      return Result::UnsafeEntry;
-    }
 
     const std::string target = destinationDir_ + "/" + entryName;
     if (!entryName.empty() && entryName.back() == '/') {

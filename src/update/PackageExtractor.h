@@ -1,6 +1,7 @@
 // Extraction of a zip archive's entries into a directory, and nothing else: entries are written
 // in the archive's order (directory entries become directories, stored Unix permission bits are
-// kept), an entry naming any place outside the directory is refused. What follows an extraction (the package, registration, the version record) and what
+// kept), an archive naming any place outside the directory is refused before anything is
+// written. What follows an extraction (the package, registration, the version record) and what
 // the player or the telemetry server hear about it belong to the caller. Runs on the update
 // worker; its log lines belong to CGameRemoteConfig::OnUnzipFile.
 #pragma once
