@@ -1,33 +1,26 @@
 #include "update/CGameRemoteConfig.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <curl/curl.h>
+#include <utility>
 
 #include "Identity.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "platform/CWindowMessageHandler.h"
-#include "update/CurlEasy.h"
+#include "update/PackageDownload.h"
+#include "update/PackageExtractor.h"
 #include "update/Placeholders.h"
+#include "update/Registration.h"
+#include "update/Shortcuts.h"
 #include "update/UpdateLog.h"
 
 namespace {
 
 const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
-
-// Configuration body sink (update worker, inside curl_easy_perform). The raw bytes are kept and
-// converted as a whole once the transfer is over, so a multi-byte character split across two
-// chunks survives. A chunk still ends at its first zero byte, as the text conversion always did.
-size_t ConfigWrite(char* data, size_t size, size_t count, void* userdata) {
-  auto* body = static_cast<std::string*>(userdata);
-  if (!body) return 0;
-  size_t bytes = size * count;
-  const void* zero = std::memchr(data, 0, bytes);
-  body->append(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : bytes);
-  return bytes;
-}
+const char kDownload[] = "CGameRemoteConfig::OnDownLoad";
+const char kUnzip[] = "CGameRemoteConfig::UnzipFile";
 
 }  // namespace
 
@@ -44,43 +37,29 @@ std::string CGameRemoteConfig::FileParameter() {
 }
 
 CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlResult, long* httpStatus) {
-  std::string url = ReplaceAll(ctx_.remoteConfigUrl, "{ditch_name}", identity::ChannelName);
-  update_log::Info(url, kWorker, 140);
-
-  CurlPtr handle = NewCurlHandle();
-  if (!handle) return FetchResult::NoHandle;
-  CURL* curl = handle.get();
-
-  std::string body;
-  std::string ansiUrl = os::Utf8ToAnsi(url);
-  curl_easy_setopt(curl, CURLOPT_URL, ansiUrl.c_str());
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ConfigWrite);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  // Progress on without a function of its own: libcurl's meter goes to standard error.
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-
-  CURLcode res = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  if (curlResult) *curlResult = static_cast<int>(res);
-  if (httpStatus) *httpStatus = status;
-  handle.reset();
-
-  if (res != CURLE_OK || status != 200) {
-    update_log::Error(update_log::Format(update_log::kShort, "res:%d, httpStatusCode:%d", static_cast<int>(res),
-                                         static_cast<int>(status)),
-                      kWorker, 200);
-    return FetchResult::TransferFailed;
-  }
-  ctx_.remoteConfig.Parse(os::AnsiToUtf8(body));
-  return FetchResult::Ok;
+  RemoteConfigFetch fetch(ctx_.remoteConfigUrl, ctx_.remoteConfig);
+  FetchResult result = fetch.Run();
+  if (curlResult) *curlResult = fetch.TransferResult();
+  if (httpStatus) *httpStatus = fetch.HttpStatus();
+  return result;
 }
 
 void CGameRemoteConfig::CStringToLocalClientVersion(ClientVersion& version, std::string text) {
   update_log::Info(update_log::Format(update_log::kShort, "local_client_version:%s", text.c_str()),
                    "CGameRemoteConfig::CStringToLocalClientVersion", 1101);
   version = ParseVersionText(text);
+}
+
+void CGameRemoteConfig::AdjustWindowSize() { Registration(ctx_.layout).AdjustWindowSize(); }
+
+void CGameRemoteConfig::SetRegisties() { Registration(ctx_.layout).SetRegisties(ctx_.updateState.GameName()); }
+
+void CGameRemoteConfig::RemoveRegisties() { Registration(ctx_.layout).RemoveRegisties(); }
+
+std::string CGameRemoteConfig::QueryRegistryKey() { return Registration(ctx_.layout).QueryRegistryKey(); }
+
+void CGameRemoteConfig::CreateShortcuts() {
+  Shortcuts(ctx_.layout).CreateShortcuts(ctx_.updateState.GameName(), SourceParameter());
 }
 
 unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
@@ -109,9 +88,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
                                           : std::string(identity::GameShortName) + "_" + fileParameter);
 
   // 4. Remote configuration.
-  int res = 0;
-  long status = 0;
-  switch (FetchRemoteConfig(&res, &status)) {
+  switch (FetchRemoteConfig()) {
     case FetchResult::NoHandle:
       window->SetProgress("更新失败,请检查网络:101", "", 0, 0);
       window->ShowMessageView();
@@ -180,4 +157,135 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
     update_log::Error("download error", kWorker, 258);
   }
   return 0;
+}
+
+int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
+  update_log::Info("OnDownLoad begin", kDownload, 498);
+  if (!window) {
+    update_log::Error("lpParameter is NULL!", kDownload, 502);
+    return 0;
+  }
+  const std::string& packagePath = ctx_.layout.packagePath;
+  update_log::Info(packagePath, kDownload, 510);
+
+  PackageDownload download(ctx_.updateState, ctx_.layout);
+  if (!download.Init()) return 0;
+
+  // 1. Where the package comes from.
+  const RemoteConfigTable& table = ctx_.remoteConfig;
+  const char* urlKey = ctx_.machine.Is64BitWindows() ? "ClientDownloadUrl" : "Client32DownloadUrl";
+  auto urlValue = table.Find(urlKey);
+  if (!urlValue) {
+    update_log::Error("ClientDownloadUrl is NotFound!", kDownload, 525);
+    return 0;
+  }
+  auto versionText = table.Find("ClientVersion");
+  if (!versionText) {
+    update_log::Error("ClientVersion is NotFound!", kDownload, 533);
+    return 0;
+  }
+  std::string url = ReplaceAll(*urlValue, "{ditch_name}", identity::ChannelName);
+  url = ReplaceAll(url, "{version}", *versionText);
+  update_log::Info(url, kDownload, 540);
+
+  ctx_.telemetry.LogEvent(DownloadStart);
+  ctx_.telemetry.Log("game download start, download url:" + url);
+
+  // 2. How to start; a package an earlier run completed is extracted instead of downloaded.
+  bool fromScratch = true;
+  switch (download.Decide()) {
+    case PackageDownload::Start::Restart:
+      break;
+    case PackageDownload::Start::Resume:
+      fromScratch = false;
+      break;
+    case PackageDownload::Start::TryOldPackage:
+      if (UnzipFile(packagePath, window)) {
+        update_log::Info("Unzip success!", kDownload, 609);
+        return 1;
+      }
+      update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
+      break;
+  }
+
+  // 3. The transfer, then the extraction.
+  switch (download.Transfer(url, fromScratch, window)) {
+    case PackageDownload::Result::FileError:
+      return 0;
+    case PackageDownload::Result::Done:
+      ctx_.telemetry.LogEvent(UnzipStart);
+      ctx_.telemetry.Log("game download success");
+      update_log::Info("download is finish", kDownload, 685);
+      return UnzipFile(packagePath, window);
+    case PackageDownload::Result::TransferFailed:
+      break;
+  }
+  window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
+  window->ShowMessageView();
+  update_log::Info("download is error!", kDownload, 694);
+  ctx_.telemetry.Log("game download failed");
+  return 0;
+}
+
+int CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {
+  PackageExtractor::Callbacks callbacks;
+  callbacks.started = [this] { ctx_.telemetry.Log("game unzip start"); };
+  callbacks.progress = [window](uint64_t i, uint64_t n) {
+    if (!window) return;
+    const unsigned percent = static_cast<unsigned>(100ULL * i / n);
+    window->SetProgress("", std::to_string(i) + "/" + std::to_string(n), static_cast<int>(percent), 0);
+    window->ShowProgressView();
+  };
+  if (PackageExtractor(ctx_.layout.dataDir, std::move(callbacks)).Extract(packagePath) !=
+      PackageExtractor::Result::Done) {
+    return 0;
+  }
+  ctx_.telemetry.LogEvent(UnzipFinished);
+  ctx_.telemetry.Log("game unzip success");
+  return 1;
+}
+
+int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperations* window) {
+  // 1. Extraction.
+  if (!OnUnzipFile(packagePath, window)) {
+    if (window) {
+      window->SetProgress("解压失败", "", 0, 0);
+      window->ShowMessageView();
+    }
+    update_log::Info("unzip is error!", kUnzip, 755);
+    ctx_.telemetry.Log("game unzip failed");
+    return 0;
+  }
+
+  // 2. The package has served its purpose.
+  os::RemoveFile(packagePath);
+
+  // 3. Registration, the launcher copy under the game's name, and links to it.
+  SetRegisties();
+  std::string launcherPath = os::TruncateUtf16(os::ExecutablePath(), 260);
+  update_log::Info(launcherPath, kUnzip, 718);
+  int copyError = os::CopyFileOver(launcherPath, ctx_.layout.LauncherCopyPath(ctx_.updateState.GameName()));
+  if (copyError == 0) {
+    CreateShortcuts();
+  } else {
+    update_log::Error(update_log::Format(update_log::kShort, "CopyFile ret:%d", copyError), kUnzip, 728);
+  }
+
+  // 4. Version record: the offered version's text as received, no line end.
+  if (FILE* record = std::fopen(ctx_.layout.versionRecordPath.c_str(), "we")) {
+    if (auto version = ctx_.remoteConfig.Find("ClientVersion")) {
+      std::string text = os::Utf8ToAnsi(*version);
+      std::fwrite(text.data(), 1, text.size(), record);
+    }
+    std::fclose(record);
+  }
+
+  // 5. Completion.
+  if (window) {
+    window->SetProgress("更新已完成", "", 0, 0);
+    window->ShowMessageView();
+    window->SetReady();
+  }
+  update_log::Info("unzip is finish!", kUnzip, 748);
+  return 1;
 }

@@ -1,19 +1,16 @@
-// The resumable package download (update worker thread, including the libcurl callbacks).
+#include "update/PackageDownload.h"
+
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
-#include "Identity.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
-#include "update/CGameRemoteConfig.h"
-#include "update/CurlEasy.h"
-#include "update/Placeholders.h"
+#include "update/ResumeState.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -116,76 +113,48 @@ int64_t FileSize(const std::string& path) {
 
 }  // namespace
 
-int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
-  UpdateState& state = ctx_.updateState;
-  update_log::Info("OnDownLoad begin", kFunc, 498);
-  if (!window) {
-    update_log::Error("lpParameter is NULL!", kFunc, 502);
-    return 0;
-  }
-  const std::string& packagePath = ctx_.layout.packagePath;
-  update_log::Info(packagePath, kFunc, 510);
-
-  CurlPtr curl = NewCurlHandle();
-  if (!curl) {
+bool PackageDownload::Init() {
+  curl_ = NewCurlHandle();
+  if (!curl_) {
     update_log::Error("curl is NULL!", kFunc, 517);
-    return 0;
+    return false;
   }
+  return true;
+}
 
-  const RemoteConfigTable& table = ctx_.remoteConfig;
-  const char* urlKey = ctx_.machine.Is64BitWindows() ? "ClientDownloadUrl" : "Client32DownloadUrl";
-  auto urlValue = table.Find(urlKey);
-  if (!urlValue) {
-    update_log::Error("ClientDownloadUrl is NotFound!", kFunc, 525);
-    return 0;
-  }
-  auto versionText = table.Find("ClientVersion");
-  if (!versionText) {
-    update_log::Error("ClientVersion is NotFound!", kFunc, 533);
-    return 0;
-  }
-  std::string url = ReplaceAll(*urlValue, "{ditch_name}", identity::ChannelName);
-  url = ReplaceAll(url, "{version}", *versionText);
-  update_log::Info(url, kFunc, 540);
-
-  ctx_.telemetry.LogEvent(DownloadStart);
-  ctx_.telemetry.Log("game download start, download url:" + url);
-
-  // How to start: discard, reuse a complete package, or resume.
-  const DownloadCounters start = state.Counters();
-  bool restart = false;
-  if (CompareVersions(start.downloadVersion, state.miniUpdateVersion) < 0) {
+PackageDownload::Start PackageDownload::Decide() {
+  start_ = state_.Counters();
+  if (CompareVersions(start_.downloadVersion, state_.miniUpdateVersion) < 0) {
     update_log::Info("Download version is elder than mini update version. Restart downloading resources.", kFunc,
                      580);
-    restart = true;
-  } else if (start.resumeOffset <= 0 || start.resumeOffset >= start.totalSize) {
-    update_log::Info("Try unzipping old resource...", kFunc, 602);
-    if (UnzipFile(packagePath, window)) {
-      update_log::Info("Unzip success!", kFunc, 609);
-      return 1;
-    }
-    update_log::Info("Unzip failed, and restart downloading game resource!", kFunc, 616);
-    restart = true;
-  } else {
-    update_log::Info("Try Resuming download from break point.", kFunc, 589);
-    if (!(start.downloadVersion == state.remoteClientVersion)) {
-      update_log::Info(
-          "Could not resume from break point because of the different version between local machine and remote "
-          "server...",
-          kFunc, 595);
-      restart = true;
-    }
+    return Start::Restart;
   }
+  if (start_.resumeOffset <= 0 || start_.resumeOffset >= start_.totalSize) {
+    update_log::Info("Try unzipping old resource...", kFunc, 602);
+    return Start::TryOldPackage;
+  }
+  update_log::Info("Try Resuming download from break point.", kFunc, 589);
+  if (!(start_.downloadVersion == state_.remoteClientVersion)) {
+    update_log::Info(
+        "Could not resume from break point because of the different version between local machine and remote "
+        "server...",
+        kFunc, 595);
+    return Start::Restart;
+  }
+  return Start::Resume;
+}
 
+int64_t PackageDownload::SettleResumeOffset(bool fromScratch) {
+  const std::string& packagePath = layout_.packagePath;
   int64_t resumeOffset = 0;
-  resume_detail::WithSavesHeld(state, [&] {
-    if (restart) {
+  resume_detail::WithSavesHeld(state_, [&] {
+    if (fromScratch) {
       if (os::PathExists(packagePath)) os::RemoveFile(packagePath);
     } else {
       // The file is what counts: after a kill it may hold more than the last saved offset (cut it
       // back, or the resumed bytes would follow a duplicate), or less when it was tampered with
       // (resume from what is there).
-      resumeOffset = start.resumeOffset;
+      resumeOffset = start_.resumeOffset;
       int64_t onDisk = FileSize(packagePath);
       if (onDisk < resumeOffset) {
         update_log::Info(update_log::Format(update_log::kShort, "package holds %lld of %lld bytes",
@@ -197,26 +166,34 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
         resumeOffset = 0;
       }
     }
-    state.UpdateCounters([&](DownloadCounters& c) {
+    state_.UpdateCounters([&](DownloadCounters& c) {
       c.resumeOffset = resumeOffset;
       c.downloadedBytes = resumeOffset;
     });
   });
+  return resumeOffset;
+}
+
+PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch,
+                                                  IWindowOperations* window) {
+  CurlPtr curl = std::move(curl_);  // released on every way out
+  const std::string& packagePath = layout_.packagePath;
+  const int64_t resumeOffset = SettleResumeOffset(fromScratch);
 
   int fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     update_log::Error("install_dir is NULL!", kFunc, 652);
-    return 0;
+    return Result::FileError;
   }
   FileDescriptor package(fd);
 
   // From now on a saved state names the version being downloaded.
-  state.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state.remoteClientVersion; });
+  state_.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state_.remoteClientVersion; });
 
   TransferContext ctx;
-  ctx.state = &state;
-  ctx.layout = &ctx_.layout;
+  ctx.state = &state_;
+  ctx.layout = &layout_;
   ctx.fd = package.Get();
   ctx.window = window;
   ctx.curl = curl.get();
@@ -236,23 +213,12 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   CURLcode res = curl_easy_perform(curl.get());
   long status = 0;
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-  resume_detail::SaveCheckpoint(state, ctx_.layout);  // whatever happened, record what the file now holds
+  resume_detail::SaveCheckpoint(state_, layout_);  // whatever happened, record what the file now holds
+  curl.reset();
+  package.Close();
 
   // A resumed request must come back as partial content; a full body would be appended after the
   // bytes already there.
   bool ok = res == CURLE_OK && (status == 200 || status == 206) && (resumeOffset == 0 || status == 206);
-  if (ok) {
-    curl.reset();
-    package.Close();
-    ctx_.telemetry.LogEvent(UnzipStart);
-    ctx_.telemetry.Log("game download success");
-    update_log::Info("download is finish", kFunc, 685);
-    return UnzipFile(packagePath, window);
-  }
-
-  window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
-  window->ShowMessageView();
-  update_log::Info("download is error!", kFunc, 694);
-  ctx_.telemetry.Log("game download failed");
-  return 0;
+  return ok ? Result::Done : Result::TransferFailed;
 }

@@ -1,13 +1,11 @@
-// The uninstall entry and the game's window-size preferences in the registry store.
-// SetRegisties and AdjustWindowSize run on the update worker; RemoveRegisties (uninstall) and
-// QueryRegistryKey (start-up) on the UI thread.
+#include "update/Registration.h"
+
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 
 #include "Identity.h"
 #include "os/CodePage.h"
 #include "os/Registry.h"
-#include "update/CGameRemoteConfig.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -38,7 +36,7 @@ uint32_t ReadDwordField(const std::string& key, const char* name) {
 
 }  // namespace
 
-void CGameRemoteConfig::AdjustWindowSize() {
+void Registration::AdjustWindowSize() {
   const char kFunc[] = "CGameRemoteConfig::AdjustWindowSize";
   const std::string key = std::string("SOFTWARE\\qrd\\") + identity::ProductName;
   const uint32_t width = ReadDwordField(key, kWidth);
@@ -60,7 +58,7 @@ void CGameRemoteConfig::AdjustWindowSize() {
   os::RegSetDword(os::RegRoot::CurrentUser, key, kHeight, defaultHeight);
 }
 
-void CGameRemoteConfig::SetRegisties() {
+void Registration::SetRegisties(const std::string& gameName) {
   const char kFunc[] = "CGameRemoteConfig::SetRegisties";
   AdjustWindowSize();
 
@@ -72,8 +70,7 @@ void CGameRemoteConfig::SetRegisties() {
     return;
   }
 
-  const std::string& installDir = ctx_.layout.installDir;
-  const std::string launcherCopy = ctx_.layout.LauncherCopyPath(ctx_.updateState.GameName());
+  const std::string launcherCopy = layout_.LauncherCopyPath(gameName);
   struct Entry {
     const char* name;
     std::string value;
@@ -84,7 +81,7 @@ void CGameRemoteConfig::SetRegisties() {
       {"DisplayName", identity::GameShortName, 947},
       {"DisplayVersion", identity::LauncherVersion, 956},
       {"UninstallString", launcherCopy + " /uninstall", 965},
-      {"InstallPath", installDir, 974},
+      {"InstallPath", layout_.installDir, 974},
   };
   for (const Entry& e : entries) {
     errno = 0;
@@ -97,7 +94,7 @@ void CGameRemoteConfig::SetRegisties() {
   }
 }
 
-void CGameRemoteConfig::RemoveRegisties() {
+void Registration::RemoveRegisties() {
   const char kFunc[] = "CGameRemoteConfig::RemoveRegisties";
   long status = os::RegDeleteKey(os::RegRoot::CurrentUser, kUninstallKey);
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 67);
@@ -106,7 +103,7 @@ void CGameRemoteConfig::RemoveRegisties() {
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 72);
 }
 
-std::string CGameRemoteConfig::QueryRegistryKey() {
+std::string Registration::QueryRegistryKey() {
   const char kFunc[] = "CGameRemoteConfig::QueryRegistryKey";
   errno = 0;
   long status = os::RegOpenKey(os::RegRoot::CurrentUser, kUninstallKey);

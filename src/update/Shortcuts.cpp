@@ -1,23 +1,18 @@
-// Links to the launcher copy (update worker thread): always the uninstall link in the
-// installation directory; with the launch source "FC" also the start-menu and desktop links.
-#include <cerrno>
+#include "update/Shortcuts.h"
 
 #include "Identity.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/ShellFolders.h"
-#include "update/CGameRemoteConfig.h"
 #include "update/UpdateLog.h"
 
-void CGameRemoteConfig::CreateShortcuts() {
+void Shortcuts::CreateShortcuts(const std::string& gameName, const std::string& source) {
   const char kFunc[] = "CGameRemoteConfig::CreateShortcuts";
-  const InstallLayout& layout = ctx_.layout;
   const std::string uninstallName = std::string(identity::GameShortName) + "-uninstall";
-  const std::string target = layout.LauncherCopyPath(ctx_.updateState.GameName());
+  const std::string target = layout_.LauncherCopyPath(gameName);
 
-  CreateShortcut(uninstallName, layout.installDir, target, "/uninstall");
+  CreateShortcut(uninstallName, layout_.installDir, target, "/uninstall");
 
-  const std::string source = SourceParameter();
   if (!os::EqualsNoCase(source, "FC")) {
     update_log::Info(update_log::Format(update_log::kLong, "Stop creating shortcuts: source=%s", source.c_str()), kFunc,
                      790);
@@ -25,15 +20,15 @@ void CGameRemoteConfig::CreateShortcuts() {
   }
   update_log::Info("Begin CreateShortcuts", kFunc, 795);
 
-  CreateShortcut(identity::ProductName, layout.startMenuFolder, target, "");
-  CreateShortcut(uninstallName, layout.startMenuFolder, target, "/uninstall");
-  CreateShortcut(identity::ProductName, layout.desktopDir, target, "");
+  CreateShortcut(identity::ProductName, layout_.startMenuFolder, target, "");
+  CreateShortcut(uninstallName, layout_.startMenuFolder, target, "/uninstall");
+  CreateShortcut(identity::ProductName, layout_.desktopDir, target, "");
 
   update_log::Info("End CreateShortcuts", kFunc, 818);
 }
 
-void CGameRemoteConfig::CreateShortcut(const std::string& name, const std::string& folder, const std::string& target,
-                                       const std::string& arguments) {
+void Shortcuts::CreateShortcut(const std::string& name, const std::string& folder, const std::string& target,
+                               const std::string& arguments) {
   const char kFunc[] = "CGameRemoteConfig::CreateShortcut";
   update_log::Info("Begin CreateShortcut", kFunc, 823);
   update_log::Info(update_log::Format(update_log::kShort, "%s", folder.c_str()), kFunc, 824);
@@ -49,8 +44,7 @@ void CGameRemoteConfig::CreateShortcut(const std::string& name, const std::strin
   update_log::Info("End CreateShortcut", kFunc, 842);
 }
 
-void CGameRemoteConfig::CreateLink(const std::string& target, const std::string& linkPath,
-                                   const std::string& arguments) {
+void Shortcuts::CreateLink(const std::string& target, const std::string& linkPath, const std::string& arguments) {
   const char kFunc[] = "CGameRemoteConfig::CreateLink";
   update_log::Info("Begin CreateLink", kFunc, 848);
   // Writing the desktop entry is the only step that can fail here (the save).

@@ -1,0 +1,48 @@
+// The resumable package download: how a download starts (from byte 0, from the saved offset, or
+// not at all while a complete package may already be on disk), the package sink, the progress
+// shown while it runs, periodic resume-state checkpoints, and the stop when the launcher closes.
+// The only place that sets up the package transfer. Runs on the update worker, libcurl's
+// callbacks included; its log lines belong to CGameRemoteConfig::OnDownLoad.
+#pragma once
+
+#include <string>
+
+#include "core/InstallLayout.h"
+#include "core/UpdateState.h"
+#include "update/CurlEasy.h"
+#include "update/IWindowOperations.h"
+
+class PackageDownload {
+ public:
+  enum class Start {
+    Restart,        // discard what is there and download from byte 0
+    Resume,         // keep the partial package and ask for the rest
+    TryOldPackage,  // the package may be complete: extract it before downloading anything
+  };
+  enum class Result { Done, FileError, TransferFailed };
+
+  PackageDownload(UpdateState& state, const InstallLayout& layout) : state_(state), layout_(layout) {}
+  PackageDownload(const PackageDownload&) = delete;
+  PackageDownload& operator=(const PackageDownload&) = delete;
+
+  // Makes the transfer handle; false (logged) when there is none.
+  bool Init();
+
+  // How to start, from the counters and versions the run has loaded (logged).
+  Start Decide();
+
+  // Downloads url into the package file, from byte 0 when fromScratch (an old package is removed
+  // first), otherwise from the offset Decide saw. Progress goes to window. A failed or stopped
+  // transfer keeps the partial file and counters that match it. The handle and the file are
+  // released before this returns. Call after a successful Init.
+  Result Transfer(const std::string& url, bool fromScratch, IWindowOperations* window);
+
+ private:
+  // The offset to resume from: the saved one, set right by what the file really holds.
+  int64_t SettleResumeOffset(bool fromScratch);
+
+  UpdateState& state_;
+  const InstallLayout& layout_;
+  CurlPtr curl_;
+  DownloadCounters start_;  // the counters Decide saw
+};

@@ -1,0 +1,158 @@
+#include "update/PackageExtractor.h"
+
+#include <cstdio>
+#include <minizip/unzip.h>
+#include <sys/stat.h>
+#include <utility>
+
+#include "os/CodePage.h"
+#include "os/FileSystem.h"
+#include "update/UpdateLog.h"
+
+namespace {
+
+const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
+
+constexpr size_t kNameBuffer = 512;
+constexpr size_t kBlock = 8192;
+
+// Closes the archive on every way out.
+class Archive {
+ public:
+  explicit Archive(const std::string& path) : zip_(unzOpen64(path.c_str())) {}
+  ~Archive() {
+    if (zip_) unzClose(zip_);
+  }
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+  unzFile Get() const { return zip_; }
+
+ private:
+  unzFile zip_;
+};
+
+// An entry may only name a place inside the destination: no absolute path, no drive, no ".."
+// component (with either separator, since archives made on Windows use both).
+bool IsSafeEntryName(const std::string& name) {
+  if (name.empty()) return true;
+  if (name[0] == '/' || name[0] == '\\') return false;
+  if (name.size() >= 2 && name[1] == ':') return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The current entry's information and name (cut to the name buffer); false when unreadable.
+bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
+  char buffer[kNameBuffer + 1] = {};
+  if (unzGetCurrentFileInfo64(zip, &info, buffer, kNameBuffer, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+  name = buffer;
+  return true;
+}
+
+// Walks the archive's directory once and refuses it when any entry points outside the
+// destination, so that a bad archive leaves nothing behind. The archive is back on its first
+// entry afterwards.
+PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
+  for (uint64_t i = 1; i <= count; ++i) {
+    unz_file_info64 info;
+    std::string name;
+    if (!CurrentEntry(zip, info, name)) return PackageExtractor::Result::Unreadable;
+    if (!IsSafeEntryName(name)) {
+      update_log::Error(update_log::Format(update_log::kShort, "refused entry outside the client directory:%s",
+                                           os::AnsiToUtf8(name).c_str()),
+                        kFunc, 427);
+      return PackageExtractor::Result::UnsafeEntry;
+    }
+    if (i < count && unzGoToNextFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
+  }
+  if (count > 0 && unzGoToFirstFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
+  return PackageExtractor::Result::Done;
+}
+
+// Permission bits stored by a Unix archiver (executables keep their execute bits); 0 when the
+// entry carries none.
+mode_t StoredMode(const unz_file_info64& info) {
+  const unsigned long kUnixHost = 3;
+  if ((info.version >> 8) != kUnixHost) return 0;
+  const mode_t stored = static_cast<mode_t>(info.external_fa >> 16);
+  if ((stored & S_IFMT) != 0 && !S_ISREG(stored)) return 0;
+  return stored & 0777;
+}
+
+// Copies the current entry into target; false on any failure (the partly written file stays).
+bool ExtractCurrentEntry(unzFile zip, const std::string& target, mode_t mode) {
+  if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+  FILE* out = std::fopen(target.c_str(), "wbe");
+  if (!out) {
+    unzCloseCurrentFile(zip);
+    return false;
+  }
+  char block[kBlock];
+  bool ok = true;
+  while (true) {
+    int n = unzReadCurrentFile(zip, block, sizeof block);
+    if (n == 0) break;
+    if (n < 0 || std::fwrite(block, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
+      ok = false;
+      break;
+    }
+  }
+  if (ok && mode != 0) fchmod(fileno(out), mode);
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) {
+    unzCloseCurrentFile(zip);
+    return false;
+  }
+  // A CRC mismatch shows up when the entry is closed.
+  return unzCloseCurrentFile(zip) == UNZ_OK;
+}
+
+}  // namespace
+
+PackageExtractor::PackageExtractor(std::string destinationDir, Callbacks callbacks)
+    : destinationDir_(std::move(destinationDir)), callbacks_(std::move(callbacks)) {}
+
+PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePath) {
+  update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kFunc, 393);
+  if (callbacks_.started) callbacks_.started();
+
+  Archive archive(os::Utf8ToAnsi(archivePath));
+  if (!archive.Get()) {
+    update_log::Error("zipfile is NULL!", kFunc, 401);
+    return Result::CannotOpen;
+  }
+  unz_global_info64 global;
+  if (unzGetGlobalInfo64(archive.Get(), &global) != UNZ_OK) {
+    update_log::Error("unzGetGlobalInfo is error!", kFunc, 409);
+    return Result::Unreadable;
+  }
+
+  const uint64_t n = global.number_entry;
+  if (Result checked = CheckEntryNames(archive.Get(), n); checked != Result::Done) return checked;
+
+  for (uint64_t i = 1; i <= n; ++i) {
+    unz_file_info64 info;
+    std::string entryName;
+    if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
+    update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
+
+    const std::string target = destinationDir_ + "/" + entryName;
+    if (!entryName.empty() && entryName.back() == '/') {
+      os::MakeDirectory(target);  // one level; an existing directory is fine
+    } else if (!ExtractCurrentEntry(archive.Get(), target, StoredMode(info))) {
+      return Result::EntryFailed;
+    }
+
+    if (i < n && unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
+    if (callbacks_.progress) callbacks_.progress(i, n);
+  }
+
+  update_log::Info("unzip is finish!", kFunc, 489);
+  return Result::Done;
+}

@@ -1,0 +1,41 @@
+// Extraction of a zip archive's entries into a directory, and nothing else: entries are written
+// in the archive's order (directory entries become directories, stored Unix permission bits are
+// kept), an archive naming any place outside the directory is refused before anything is
+// written. What follows an extraction (the package, registration, the version record) and what
+// the player or the telemetry server hear about it belong to the caller. Runs on the update
+// worker; its log lines belong to CGameRemoteConfig::OnUnzipFile.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class PackageExtractor {
+ public:
+  enum class Result {
+    Done,
+    CannotOpen,   // missing, not a zip, or cut short (no central directory)
+    Unreadable,   // the archive's directory cannot be read
+    UnsafeEntry,  // an entry names a place outside the destination
+    EntryFailed,  // an entry could not be read or written (earlier entries stay written)
+  };
+
+  struct Callbacks {
+    // Once the begin line is logged, before the archive is opened.
+    std::function<void()> started;
+    // After entry `index` (from 1) of `count` has been written, in the archive's order.
+    std::function<void(uint64_t index, uint64_t count)> progress;
+  };
+
+  // destinationDir must exist; entry names are joined to it as they are stored.
+  explicit PackageExtractor(std::string destinationDir, Callbacks callbacks = {});
+  PackageExtractor(const PackageExtractor&) = delete;
+  PackageExtractor& operator=(const PackageExtractor&) = delete;
+
+  // Extracts every entry of the archive at archivePath; stops at the first failure.
+  Result Extract(const std::string& archivePath);
+
+ private:
+  std::string destinationDir_;
+  Callbacks callbacks_;
+};
