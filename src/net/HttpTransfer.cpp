@@ -148,9 +148,11 @@ void ApplyMethod(CURL* e, const TransferRequest& r) {
 
 }  // namespace
 
-void InitHttpTransfers() {
+bool InitHttpTransfers() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  static bool ready = false;
+  std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+  return ready;
 }
 
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink) {

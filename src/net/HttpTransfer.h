@@ -87,8 +87,8 @@ struct TransferResult {
 // The process-wide libcurl initialisation, done once; later calls return at once. Any thread.
 // PerformTransfer runs it itself, but an owner that starts transfer threads calls it first on its
 // own thread: initialising libcurl (and its TLS library) on a worker while the process exits
-// crashes.
-void InitHttpTransfers();
+// crashes. False when libcurl cannot be initialised (no transfer can run).
+bool InitHttpTransfers();
 
 // Runs one transfer to its end on the calling thread (blocking). A 4xx or 5xx answer is a
 // complete transfer: CURLE_OK with its status. Any thread; callers serialise nothing.

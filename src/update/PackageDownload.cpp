@@ -2,13 +2,14 @@
 
 #include <cerrno>
 #include <chrono>
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 #include "os/CodePage.h"
+#include "net/HttpTransfer.h"
+#include "net/TransferSink.h"
 #include "os/FileSystem.h"
 #include "update/ResumeState.h"
 #include "update/UpdateLog.h"
@@ -33,18 +34,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// What the two callbacks share.
-struct TransferContext {
-  UpdateState* state = nullptr;
-  const InstallLayout* layout = nullptr;
-  int fd = -1;
-  IWindowOperations* window = nullptr;
-  CURL* curl = nullptr;
-  int64_t resumeOffset = 0;
-  std::string shownText;  // the progress text last shown
-  std::chrono::steady_clock::time_point lastCheckpoint;
-};
-
 // Records the total once the server has announced it; an unknown size leaves the old value,
 // so that a save at that moment does not turn a partial package into a "complete" one.
 void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remaining) {
@@ -53,58 +42,78 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 
 // Package sink. The bytes go straight to the file (no user-space buffer) and the counter moves
 // under the same lock, so a save on another thread always sees a count the file really holds.
-size_t PackageWrite(char* data, size_t size, size_t count, void* userdata) {
-  auto* ctx = static_cast<TransferContext*>(userdata);
-  if (!ctx || ctx->fd < 0) return 0;
-  const size_t bytes = size * count;
-  curl_off_t announced = -1;
-  curl_easy_getinfo(ctx->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-  size_t written = 0;
-  ctx->state->UpdateCounters([&](DownloadCounters& c) {
-    while (written < bytes) {
-      ssize_t n = ::write(ctx->fd, data + written, bytes - written);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      written += static_cast<size_t>(n);
-    }
-    c.downloadedBytes += static_cast<int64_t>(written);
-    NoteAnnouncedSize(c, ctx->resumeOffset, announced);
-  });
-  auto now = std::chrono::steady_clock::now();
-  if (now - ctx->lastCheckpoint >= ctx->state->checkpointInterval) {
-    ctx->lastCheckpoint = now;
-    resume_detail::SaveCheckpoint(*ctx->state, *ctx->layout);
-  }
-  return written;
-}
+// About once per checkpoint interval it records the resume state, so a killed launcher resumes.
+class PackageSink final : public TransferSink {
+ public:
+  PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset)
+      : state_(state), layout_(layout), fd_(fd), resumeOffset_(resumeOffset),
+        lastCheckpoint_(std::chrono::steady_clock::now()) {}
 
-// Progress tick: percent of the whole package; aborts the transfer once the launcher is closing.
-int PackageProgress(void* userdata, curl_off_t dltotal, curl_off_t /*dlnow*/, curl_off_t /*ultotal*/,
-                    curl_off_t /*ulnow*/) {
-  auto* ctx = static_cast<TransferContext*>(userdata);
-  if (!ctx) return 0;
-  if (ctx->state->CancelRequested()) return 1;
-  DownloadCounters c;
-  ctx->state->UpdateCounters([&](DownloadCounters& counters) {
-    NoteAnnouncedSize(counters, ctx->resumeOffset, dltotal);
-    c = counters;
-  });
-  int percent = 0;
-  std::string text = "0%";
-  if (dltotal != 0 && c.totalSize > 0) {
-    int64_t p = c.downloadedBytes * 100 / c.totalSize;
-    percent = static_cast<int>(p > 100 ? 100 : p < 0 ? 0 : p);
-    text = std::to_string(percent) + "%";
+  SinkStatus Write(const char* data, size_t size, int64_t announced) override {
+    size_t written = 0;
+    state_.UpdateCounters([&](DownloadCounters& c) {
+      while (written < size) {
+        ssize_t n = ::write(fd_, data + written, size - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+      }
+      c.downloadedBytes += static_cast<int64_t>(written);
+      NoteAnnouncedSize(c, resumeOffset_, announced);
+    });
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheckpoint_ >= state_.checkpointInterval) {
+      lastCheckpoint_ = now;
+      SaveResumeState(state_, layout_);
+    }
+    return written == size ? SinkStatus::Ok : SinkStatus::WriteFailed;
   }
-  // The window only changes when the text does; repeating the same values would only cost the
-  // transfer a round trip to the UI thread per chunk.
-  if (text != ctx->shownText && ctx->window) {
-    ctx->shownText = text;
-    ctx->window->SetProgress("", text, percent, 1);
-    ctx->window->ShowProgressView();
+
+ private:
+  UpdateState& state_;
+  const InstallLayout& layout_;
+  const int fd_;
+  const int64_t resumeOffset_;
+  std::chrono::steady_clock::time_point lastCheckpoint_;
+};
+
+// Progress: percent of the whole package, shown when its text changes; false stops the transfer
+// once the launcher is closing.
+class PackageProgress {
+ public:
+  PackageProgress(UpdateState& state, IWindowOperations* window, int64_t resumeOffset)
+      : state_(state), window_(window), resumeOffset_(resumeOffset) {}
+
+  bool operator()(int64_t total, int64_t /*now*/) {
+    if (state_.CancelRequested()) return false;
+    DownloadCounters c;
+    state_.UpdateCounters([&](DownloadCounters& counters) {
+      NoteAnnouncedSize(counters, resumeOffset_, total);
+      c = counters;
+    });
+    int percent = 0;
+    std::string text = "0%";
+    if (total != 0 && c.totalSize > 0) {
+      int64_t p = c.downloadedBytes * 100 / c.totalSize;
+      percent = static_cast<int>(p > 100 ? 100 : p < 0 ? 0 : p);
+      text = std::to_string(percent) + "%";
+    }
+    // The window only changes when the text does; repeating the same values would only cost the
+    // transfer a round trip to the UI thread per block.
+    if (text != shownText_ && window_) {
+      shownText_ = text;
+      window_->SetProgress("", text, percent, 1);
+      window_->ShowProgressView();
+    }
+    return true;
   }
-  return 0;
-}
+
+ private:
+  UpdateState& state_;
+  IWindowOperations* window_;
+  const int64_t resumeOffset_;
+  std::string shownText_;  // the progress text last shown
+};
 
 int64_t FileSize(const std::string& path) {
   struct stat st;
@@ -114,8 +123,7 @@ int64_t FileSize(const std::string& path) {
 }  // namespace
 
 bool PackageDownload::Init() {
-  curl_ = NewCurlHandle();
-  if (!curl_) {
+  if (!InitHttpTransfers()) {
     update_log::Error("curl is NULL!", kFunc, 517);
     return false;
   }
@@ -176,7 +184,6 @@ int64_t PackageDownload::SettleResumeOffset(bool fromScratch) {
 
 PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch,
                                                   IWindowOperations* window) {
-  CurlPtr curl = std::move(curl_);  // released on every way out
   const std::string& packagePath = layout_.packagePath;
   const int64_t resumeOffset = SettleResumeOffset(fromScratch);
 
@@ -191,34 +198,18 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
   // From now on a saved state names the version being downloaded.
   state_.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state_.remoteClientVersion; });
 
-  TransferContext ctx;
-  ctx.state = &state_;
-  ctx.layout = &layout_;
-  ctx.fd = package.Get();
-  ctx.window = window;
-  ctx.curl = curl.get();
-  ctx.resumeOffset = resumeOffset;
-  ctx.lastCheckpoint = std::chrono::steady_clock::now();
-
-  std::string ansiUrl = os::Utf8ToAnsi(url);
-  curl_easy_setopt(curl.get(), CURLOPT_URL, ansiUrl.c_str());
-  curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, PackageWrite);
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &ctx);
-  curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, PackageProgress);
-  curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &ctx);
-  curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
-
-  CURLcode res = curl_easy_perform(curl.get());
-  long status = 0;
-  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-  resume_detail::SaveCheckpoint(state_, layout_);  // whatever happened, record what the file now holds
-  curl.reset();
+  TransferRequest request;
+  request.url = os::Utf8ToAnsi(url);
+  request.resumeFrom = resumeOffset;
+  request.progress = PackageProgress(state_, window, resumeOffset);
+  PackageSink sink(state_, layout_, package.Get(), resumeOffset);
+  const TransferResult result = PerformTransfer(request, sink);
+  SaveResumeState(state_, layout_);  // whatever happened, record what the file now holds
   package.Close();
 
   // A resumed request must come back as partial content; a full body would be appended after the
   // bytes already there.
-  bool ok = res == CURLE_OK && (status == 200 || status == 206) && (resumeOffset == 0 || status == 206);
+  const long status = result.httpStatus;
+  bool ok = result.Ok() && (status == 200 || status == 206) && (resumeOffset == 0 || status == 206);
   return ok ? Result::Done : Result::TransferFailed;
 }

@@ -1,15 +1,14 @@
 // The resumable package download: how a download starts (from byte 0, from the saved offset, or
 // not at all while a complete package may already be on disk), the package sink, the progress
 // shown while it runs, periodic resume-state checkpoints, and the stop when the launcher closes.
-// The only place that sets up the package transfer. Runs on the update worker, libcurl's
-// callbacks included; its log lines belong to CGameRemoteConfig::OnDownLoad.
+// The transfer itself runs through the shared transfer routine. Runs on the update worker, the
+// transfer's callbacks included; its log lines belong to CGameRemoteConfig::OnDownLoad.
 #pragma once
 
 #include <string>
 
 #include "core/InstallLayout.h"
 #include "core/UpdateState.h"
-#include "update/CurlEasy.h"
 #include "update/IWindowOperations.h"
 
 class PackageDownload {
@@ -25,7 +24,7 @@ class PackageDownload {
   PackageDownload(const PackageDownload&) = delete;
   PackageDownload& operator=(const PackageDownload&) = delete;
 
-  // Makes the transfer handle; false (logged) when there is none.
+  // False (logged) when no transfer can run at all (libcurl could not be initialised).
   bool Init();
 
   // How to start, from the counters and versions the run has loaded (logged).
@@ -33,8 +32,8 @@ class PackageDownload {
 
   // Downloads url into the package file, from byte 0 when fromScratch (an old package is removed
   // first), otherwise from the offset Decide saw. Progress goes to window. A failed or stopped
-  // transfer keeps the partial file and counters that match it. The handle and the file are
-  // released before this returns. Call after a successful Init.
+  // transfer keeps the partial file and counters that match it; an answer that does not continue
+  // at the offset fails before a byte is appended. Call after a successful Init.
   Result Transfer(const std::string& url, bool fromScratch, IWindowOperations* window);
 
  private:
@@ -43,6 +42,5 @@ class PackageDownload {
 
   UpdateState& state_;
   const InstallLayout& layout_;
-  CurlPtr curl_;
   DownloadCounters start_;  // the counters Decide saw
 };

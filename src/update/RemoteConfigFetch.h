@@ -1,7 +1,7 @@
 // The remote configuration fetch: one request for the configuration document (placeholder
-// replaced, redirects followed, only a 200 counts) and its parse into the run's table. The only
-// place that sets up the transfer for it. Runs on the update worker (libcurl's callbacks too);
-// its log lines belong to the worker's step, CGameRemoteConfig::InitRemoteConfig.
+// replaced, through the shared transfer routine and its policy; only a 200 counts, a body over
+// 1 MiB fails) and its parse into the run's table. Runs on the update worker; its log lines belong
+// to the worker's step, CGameRemoteConfig::InitRemoteConfig.
 #pragma once
 
 #include <string>
@@ -11,6 +11,7 @@
 
 class RemoteConfigFetch {
  public:
+  // NoHandle: no transfer can run at all (libcurl could not be initialised).
   enum class Result { Ok, NoHandle, TransferFailed };
 
   // urlTemplate may hold "{ditch_name}"; table is filled on success only.
@@ -19,8 +20,8 @@ class RemoteConfigFetch {
   RemoteConfigFetch(const RemoteConfigFetch&) = delete;
   RemoteConfigFetch& operator=(const RemoteConfigFetch&) = delete;
 
-  // One attempt, no retry. A failed transfer logs its result and status; a missing transfer
-  // handle is left to the caller to report.
+  // One attempt, no retry. A failed transfer logs its result and status; NoHandle is left to the
+  // caller to report.
   Result Run();
 
   // What the transfer reported (0 before Run, or when no transfer took place).

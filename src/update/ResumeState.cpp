@@ -53,12 +53,6 @@ void SaveResumeState(UpdateState& state, const InstallLayout& layout) {
 
 namespace resume_detail {
 
-void SaveCheckpoint(UpdateState& state, const InstallLayout& layout) {
-  std::lock_guard<std::mutex> lock(state.saveMutex);
-  if (!state.Counters().loaded) return;
-  os::WriteFileAtomically(layout.resumeStatePath, ResumeStateText(state));  // a failure is not reported
-}
-
 void WithSavesHeld(UpdateState& state, const std::function<void()>& change) {
   std::lock_guard<std::mutex> lock(state.saveMutex);
   change();

@@ -22,10 +22,6 @@ std::string ResumeStateText(const UpdateState& state);
 
 namespace resume_detail {
 
-// A cheaper save for periodic checkpoints during a transfer (update worker): atomic against a
-// crash or a kill of the process, without waiting for the disk.
-void SaveCheckpoint(UpdateState& state, const InstallLayout& layout);
-
 // Runs change while no save can be in progress, so that no save started before it lands after
 // it (the worker discards or truncates the package under this).
 void WithSavesHeld(UpdateState& state, const std::function<void()>& change);

@@ -81,16 +81,22 @@ TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
   struct Case {
     const char* name;
     bool reachable;
-    int result;
-    long status;
+    int status;  // what the server answers
+    size_t bodySize;
+    int result;  // what the fetch reports
   };
-  for (const Case& c : {Case{"404", true, 0, 404}, Case{"unreachable", false, 7, 0}}) {
+  // A document over 1 MiB is no configuration: the transfer stops (a write error) before the
+  // body grows further.
+  for (const Case& c : {Case{"404", true, 404, 21, 0}, Case{"unreachable", false, 0, 0, 7},
+                        Case{"endless body", true, 200, 4 << 20, 23}}) {
     SCOPED_TRACE(c.name);
     SetUp();
     TestServer server;
-    server.Raw().Get("/config", [](const httplib::Request&, httplib::Response& res) {
-      res.status = 404;
-      res.set_content("ClientVersion=9.9.9.9", "text/plain");
+    server.Raw().Get("/config", [&c](const httplib::Request&, httplib::Response& res) {
+      res.status = c.status;
+      std::string body = "ClientVersion=9.9.9.9";
+      body.resize(c.bodySize, 'x');
+      res.set_content(body, "text/plain");
     });
     std::string url = c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/c";
     SetConfigUrl(url);
