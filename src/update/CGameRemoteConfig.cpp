@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "Identity.h"
@@ -271,14 +272,10 @@ int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperatio
     update_log::Error(update_log::Format(update_log::kShort, "CopyFile ret:%d", copyError), kUnzip, 728);
   }
 
-  // 4. Version record: the offered version's text as received, no line end.
-  if (FILE* record = std::fopen(ctx_.layout.versionRecordPath.c_str(), "we")) {
-    if (auto version = ctx_.remoteConfig.Find("ClientVersion")) {
-      std::string text = os::Utf8ToAnsi(*version);
-      std::fwrite(text.data(), 1, text.size(), record);
-    }
-    std::fclose(record);
-  }
+  // 4. Version record: the offered version's text as received, no line end. Replaced atomically:
+  // a record cut by a crash would name a version that was never installed.
+  const std::optional<std::string> version = ctx_.remoteConfig.Find("ClientVersion");
+  os::WriteFileAtomically(ctx_.layout.versionRecordPath, version ? os::Utf8ToAnsi(*version) : std::string());
 
   // 5. Completion.
   if (window) {
