@@ -6,15 +6,9 @@
 #include <cstring>
 
 #include "net/FCHttpRequestManager.h"
+#include "os/CodePage.h"
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
 
 int StatusOfBlock(const std::string& block) {
   size_t space = block.find(' ');
@@ -31,7 +25,7 @@ bool HeaderValue(const std::string& block, const char* name, std::string& value)
     size_t end = block.find('\n', pos);
     std::string line = block.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     if (line.size() > len && strncasecmp(line.c_str(), name, len) == 0 && line[len] == ':') {
-      value = Trim(line.substr(len + 1));
+      value = os::TrimBlanks(line.substr(len + 1));
       return true;
     }
     pos = end;
@@ -56,7 +50,7 @@ bool HeaderBlocks::AddLine(std::string_view line) {
 }
 
 void ReadResponseInfo(const std::string& block, HttpResponseInfo& info) {
-  std::string statusLine = Trim(block.substr(0, block.find('\n')));
+  std::string statusLine = os::TrimBlanks(block.substr(0, block.find('\n')));
   size_t space = statusLine.find(' ');
   if (statusLine.rfind("HTTP/", 0) == 0 && space != std::string::npos) {
     std::string code = statusLine.substr(space + 1, 3);

@@ -2,14 +2,9 @@
 
 #include <cstdlib>
 
-namespace {
+#include "os/CodePage.h"
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+namespace {
 
 // The first of the variables that is set and not empty, or null.
 const char* FirstSet(std::initializer_list<const char*> names) {
@@ -30,7 +25,7 @@ bool NoProxyListMatches(const std::string& list, const std::string& host) {
   size_t start = 0;
   while (start <= list.size()) {
     size_t comma = list.find(',', start);
-    std::string entry = Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    std::string entry = os::TrimBlanks(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (entry == "*") return true;
     if (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
     if (!entry.empty()) {

@@ -23,4 +23,7 @@ std::string TruncateUtf16(const std::string& utf8, size_t units);
 // Case-insensitive ASCII comparison (the Windows comparisons used for switches and values).
 bool EqualsNoCase(const std::string& a, const std::string& b);
 
+// The text without leading and trailing spaces, tabs, CRs and LFs.
+std::string TrimBlanks(const std::string& s);
+
 }  // namespace os
