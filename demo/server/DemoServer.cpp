@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,19 @@ std::string PathOf(const std::string& url) {
   if (start == std::string::npos) return "/";
   auto end = url.find('?', start);
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// The package's file name, as the launcher saves it too: "<GameShortName>.zip".
+std::string PackageFileName() { return std::string(identity::GameShortName) + ".zip"; }
+
+// The text with every regular-expression metacharacter escaped, to match it literally in a route.
+std::string RegexLiteral(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
 }
 
 std::int64_t FileSize(const std::string& path) {
@@ -53,15 +67,16 @@ std::string DemoServer::ConfigDocument() const {
   std::string doc;
   doc += "ClientVersion=" + options_.version + "\n";
   if (!options_.omitMiniVersion) doc += "ClientMiniUpdateVersion=" + options_.miniVersion + "\n";
-  doc += "ClientDownloadUrl=" + base + "/packages/{ditch_name}/{version}/qvx.zip\n";
-  doc += "Client32DownloadUrl=" + base + "/packages32/{ditch_name}/{version}/qvx.zip\n";
+  doc += "ClientDownloadUrl=" + base + "/packages/{ditch_name}/{version}/" + PackageFileName() + "\n";
+  doc += "Client32DownloadUrl=" + base + "/packages32/{ditch_name}/{version}/" + PackageFileName() + "\n";
   doc += "EntryUrl=" + EntryUrl() + "\n";
   doc += "CustomParameters=" + options_.customParameters + "\n";
   return doc;
 }
 
 std::string DemoServer::PackageUrl() const {
-  return BaseUrl(options_) + "/packages/" + identity::ChannelName + "/" + options_.version + "/qvx.zip";
+  return BaseUrl(options_) + "/packages/" + identity::ChannelName + "/" + options_.version + "/" +
+         PackageFileName();
 }
 
 std::string DemoServer::Describe() const {
@@ -127,7 +142,7 @@ void DemoServer::InstallRoutes() {
     res.set_content(ConfigDocument(), "text/plain; charset=utf-8");
   });
 
-  server_.Get(R"(/packages(32)?/([^/]+)/([^/]+)/qvx\.zip)",
+  server_.Get(R"(/packages(32)?/([^/]+)/([^/]+)/)" + RegexLiteral(PackageFileName()),
               [this](const httplib::Request& req, httplib::Response& res) { ServePackage(req, res); });
 
   auto telemetry = [this](const httplib::Request& req, httplib::Response& res) { RecordTelemetry(req, res); };

@@ -19,7 +19,10 @@ LAUNCHER = os.environ.get("VELLMORA_E2E_LAUNCHER", "")
 SERVER = os.environ.get("VELLMORA_E2E_SERVER", "")
 PACKAGE = os.environ.get("VELLMORA_E2E_PACKAGE", "")
 SERVER_BASE = os.environ.get("VELLMORA_E2E_SERVER_BASE", "http://127.0.0.1:18470")
-CHANNEL = "harlu7"
+# The build's compiled-in identity (CMakeLists.txt passes the cache variables).
+GAME = os.environ.get("VELLMORA_E2E_GAME", "qvx")
+CHANNEL = os.environ.get("VELLMORA_E2E_CHANNEL", "harlu7")
+PRODUCT = os.environ.get("VELLMORA_E2E_PRODUCT", "Vellmora")
 VERSION = "1.0.0.1"
 CUSTOM_PARAMETERS = "zone=7&lang=zh-CN"
 CONFIG_PATH = "/api/falden/ditches/%s/client_config_%s.php?lv=murel" % (CHANNEL, CHANNEL)
@@ -78,7 +81,7 @@ class Sandbox:
         for d in (self.home, self.data_home, self.desktop, self.runtime, self.start_menu_apps):
             os.makedirs(d, exist_ok=True)
         os.chmod(self.runtime, 0o700)
-        self.install_dir = os.path.join(self.prefix, "drive_c", "qvx-" + CHANNEL)
+        self.install_dir = os.path.join(self.prefix, "drive_c", GAME + "-" + CHANNEL)
         self.data_dir = os.path.join(self.install_dir, "client")
         self.game_record = os.path.join(self.root, "game-record.txt")
 

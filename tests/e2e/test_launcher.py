@@ -100,7 +100,7 @@ class LauncherTestCase(unittest.TestCase):
                 self.assertTrue(os.access(path, os.X_OK), "%s lost its execute bit" % name)
         with open(os.path.join(self.box.data_dir, "game_client_version.txt"), "rb") as f:
             self.assertEqual(f.read(), h.VERSION.encode())
-        self.assertFalse(os.path.exists(os.path.join(self.box.install_dir, "qvx.zip")))
+        self.assertFalse(os.path.exists(os.path.join(self.box.install_dir, h.GAME + ".zip")))
 
 
 class FirstInstall(LauncherTestCase):
@@ -121,7 +121,7 @@ class FirstInstall(LauncherTestCase):
         record = self.box.game_record_entries()
         self.assertEqual(record["argv"], [h.LAUNCHER, "--token=ab", "--source=FC",
                                           "--parameters=" + login, "--plat_extra=" + h.CUSTOM_PARAMETERS])
-        self.assertEqual(record["cwd"], os.path.join(self.box.data_dir, "qvx"))
+        self.assertEqual(record["cwd"], os.path.join(self.box.data_dir, h.GAME))
         self.assertEqual(record["env"].get("VELLMORA_PREFIX"), self.box.prefix)
 
         # The typical run, in order: the worker's chain up to the ready mark, then the login and the
@@ -129,7 +129,7 @@ class FirstInstall(LauncherTestCase):
         inst, data = self.box.install_dir, self.box.data_dir
         entries = self.box.log_entries()
         entry_url = h.SERVER_BASE + "/login/index.html?autologin=1&token=ab&source=FC"
-        package_url = "%s/packages/%s/%s/qvx.zip" % (h.SERVER_BASE, h.CHANNEL, h.VERSION)
+        package_url = "%s/packages/%s/%s/%s.zip" % (h.SERVER_BASE, h.CHANNEL, h.VERSION, h.GAME)
         worker = h.find_in_order(entries, [
             ("CWebApp::InitApplication", 227, inst),
             ("CWebApp::InitApplication", 228, data),
@@ -139,14 +139,14 @@ class FirstInstall(LauncherTestCase):
             ("CWebCDlg::InitWebBrower", 161, entry_url),
             ("CGameRemoteConfig::InitRemoteConfig", 214, os.path.join(data, "game_client_version.txt")),
             ("CGameRemoteConfig::OnDownLoad", 498, "OnDownLoad begin"),
-            ("CGameRemoteConfig::OnDownLoad", 510, os.path.join(inst, "qvx.zip")),
+            ("CGameRemoteConfig::OnDownLoad", 510, os.path.join(inst, h.GAME + ".zip")),
             ("CGameRemoteConfig::OnDownLoad", 540, package_url),
             # No resume state: its version 0.0.0.0 is below ClientMiniUpdateVersion.
             ("CGameRemoteConfig::OnDownLoad", 580,
              "Download version is elder than mini update version. Restart downloading resources."),
             ("CGameRemoteConfig::OnDownLoad", 685, "download is finish"),
-            ("CGameRemoteConfig::OnUnzipFile", 393, "unzip file:%s begin" % os.path.join(inst, "qvx.zip")),
-            ("CGameRemoteConfig::OnUnzipFile", 426, "qvx/"),
+            ("CGameRemoteConfig::OnUnzipFile", 393, "unzip file:%s begin" % os.path.join(inst, h.GAME + ".zip")),
+            ("CGameRemoteConfig::OnUnzipFile", 426, h.GAME + "/"),
             ("CGameRemoteConfig::OnUnzipFile", 489, "unzip is finish!"),
             ("CGameRemoteConfig::UnzipFile", 718, None),
             ("CWebDlg::SetReady", 84, "SetReady"),
@@ -155,8 +155,8 @@ class FirstInstall(LauncherTestCase):
         page = h.find_in_order(entries, [
             ("CWebCDlg::JavascriptToCPLUSPLUS", 185, "method:LoginResult,paramters:true|" + login),
             ("CWebCDlg::OnLoginResult", 402, "is logic suc!"),
-            ("CWebCDlg::LaunchGame", 435, os.path.join(data, "qvx", "qvx")),
-            ("CWebCDlg::LaunchGame", 439, os.path.join(data, "qvx")),
+            ("CWebCDlg::LaunchGame", 435, os.path.join(data, h.GAME, h.GAME)),
+            ("CWebCDlg::LaunchGame", 439, os.path.join(data, h.GAME)),
             ("CWebCDlg::LaunchGame", 462, expected_command),
             ("CWebCDlg::LaunchGame", 463, "LaunchGame"),
             ("CWebCDlg::LaunchGame", 472, "LaunchGame Succ"),
@@ -190,14 +190,14 @@ class FirstInstall(LauncherTestCase):
         size = str(os.path.getsize(h.PACKAGE))
         self.assertEqual(self.box.resume_state(),
                          {"downloadVersion": h.VERSION, "offset": size, "totalSize": size})
-        self.assertTrue(os.access(os.path.join(inst, "qvx"), os.X_OK), "no launcher copy")
+        self.assertTrue(os.access(os.path.join(inst, h.GAME), os.X_OK), "no launcher copy")
         registry = self.box.registry_text()
-        self.assertIn("Uninstall\\qvx]", registry)
+        self.assertIn("Uninstall\\%s]" % h.GAME, registry)
         self.assertIn('"InstallPath"="%s"' % inst.replace("\\", "\\\\"), registry)
-        self.assertTrue(os.path.exists(os.path.join(inst, "qvx-uninstall.desktop")))
+        self.assertTrue(os.path.exists(os.path.join(inst, h.GAME + "-uninstall.desktop")))
         self.assertTrue(os.path.exists(os.path.join(self.box.data_home, "applications", "Apps", h.CHANNEL,
-                                                    "Vellmora.desktop")))
-        self.assertTrue(os.path.exists(os.path.join(self.box.desktop, "Vellmora.desktop")))
+                                                    h.PRODUCT + ".desktop")))
+        self.assertTrue(os.path.exists(os.path.join(self.box.desktop, h.PRODUCT + ".desktop")))
         # One full transfer of the package, from byte 0.
         self.assertEqual([(r[2], r[3]) for r in server.package_requests()], [(None, 200)])
 
@@ -222,7 +222,7 @@ class SecondRun(LauncherTestCase):
             ("CGameRemoteConfig::InitRemoteConfig", 140, None),
             ("CGameRemoteConfig::CStringToLocalClientVersion", 1101, "local_client_version:" + h.VERSION),
             ("CGameRemoteConfig::InitRemoteConfig", 271, "work_path:" + h.LAUNCHER),
-            ("CGameRemoteConfig::InitRemoteConfig", 274, "dest_path:" + os.path.join(self.box.install_dir, "qvx")),
+            ("CGameRemoteConfig::InitRemoteConfig", 274, "dest_path:" + os.path.join(self.box.install_dir, h.GAME)),
             ("CWebDlg::SetReady", 84, "SetReady"),
             ("CGameRemoteConfig::InitRemoteConfig", 284, "update finish!"),
         ])
@@ -237,7 +237,7 @@ class ResumeDownload(LauncherTestCase):
         package_size = os.path.getsize(h.PACKAGE)
         server = self.start_server("--autologin", "--throttle", str(max(package_size // 16, 65536)))
         launcher = self.start_launcher("--token=ab")
-        partial = os.path.join(self.box.install_dir, "qvx.zip")
+        partial = os.path.join(self.box.install_dir, h.GAME + ".zip")
         h.wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= package_size // 4,
                      h.INSTALL_TIMEOUT, "a quarter of the package")
         stop(launcher)
@@ -304,7 +304,7 @@ class ConfigurationServerDown(LauncherTestCase):
                 time.sleep(2.0)  # room for anything the worker might wrongly do next
                 self.assertEqual(self.box.snapshot(self.box.install_dir), {"vellmora.log": os.path.getsize(
                     os.path.join(self.box.install_dir, "vellmora.log")), "client": -1})
-                self.assertNotIn("Uninstall\\qvx]", self.box.registry_text())
+                self.assertNotIn("Uninstall\\%s]" % h.GAME, self.box.registry_text())
                 self.assertEqual(os.listdir(self.box.desktop), [])
                 if server:
                     self.assertEqual([r[1] for r in server.requests()
@@ -345,13 +345,13 @@ class Uninstall(LauncherTestCase):
             "client": os.path.isdir(self.box.data_dir),
             "install dir": os.path.isdir(self.box.install_dir),
             "start menu": os.path.isdir(os.path.join(self.box.data_home, "applications", "Apps", h.CHANNEL)),
-            "desktop link": os.path.exists(os.path.join(self.box.desktop, "Vellmora.desktop")),
-            "uninstall entry": "Uninstall\\qvx]" in self.box.registry_text(),
+            "desktop link": os.path.exists(os.path.join(self.box.desktop, h.PRODUCT + ".desktop")),
+            "uninstall entry": "Uninstall\\%s]" % h.GAME in self.box.registry_text(),
         }
 
     def test_uninstall_removes_the_installation_once_confirmed(self):
         self.install()
-        copy = os.path.join(self.box.install_dir, "qvx")  # what the uninstall entry starts
+        copy = os.path.join(self.box.install_dir, h.GAME)  # what the uninstall entry starts
         installed = {k: True for k in self.registration()}
         self.assertEqual(self.registration(), installed)
 

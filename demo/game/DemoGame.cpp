@@ -1,5 +1,6 @@
-// qvx: the demo game. Records how it was started (argv, working directory, environment) to a file,
-// then shows a small window until it is closed. Single-threaded.
+// The demo game, built under the compiled-in game short name. Records how it was started (argv,
+// working directory, environment) to a file, then shows a small window until it is closed.
+// Single-threaded.
 //
 // VELLMORA_DEMO_GAME_RECORD      where the record goes (default: <cwd>/game-record.txt)
 // VELLMORA_DEMO_GAME_EXIT_AFTER  seconds until the game closes by itself; 0 = exit right after
@@ -10,12 +11,15 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "Identity.h"
 
 extern char** environ;
 
@@ -83,8 +87,8 @@ int ShowWindow(Display* display, const std::string& parameters, double exitAfter
   unsigned long pale = Colour(display, "#c9d2f0", WhitePixel(display, screen));
 
   Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, width, height, 0, gold, night);
-  XStoreName(display, window, "Vellmora");
-  XClassHint classHint{const_cast<char*>("qvx"), const_cast<char*>("Vellmora")};
+  XStoreName(display, window, identity::ProductName);
+  XClassHint classHint{const_cast<char*>(identity::GameShortName), const_cast<char*>(identity::ProductName)};
   XSetClassHint(display, window, &classHint);
   // The launcher finds the game's window by its process id to maximise it after a first install.
   Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
@@ -106,8 +110,9 @@ int ShowWindow(Display* display, const std::string& parameters, double exitAfter
     XSetForeground(display, gc, gold);
     XDrawRectangle(display, window, gc, 8, 8, width - 17, height - 17);
     if (font) XSetFont(display, gc, font->fid);
-    const char title[] = "VELLMORA";
-    XDrawString(display, window, gc, 32, 70, title, sizeof title - 1);
+    std::string title = identity::ProductName;
+    for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    XDrawString(display, window, gc, 32, 70, title.c_str(), static_cast<int>(title.size()));
     if (small) XSetFont(display, gc, small->fid);
     XSetForeground(display, gc, pale);
     const std::string lines[] = {"The demo game is running.", "Logged in with: " + parameters,
@@ -148,7 +153,7 @@ int ShowWindow(Display* display, const std::string& parameters, double exitAfter
 
 int main(int argc, char** argv) {
   const std::string cwd = CurrentDirectory();
-  if (!WriteRecord(argc, argv, cwd)) std::fprintf(stderr, "qvx: cannot write the start record\n");
+  if (!WriteRecord(argc, argv, cwd)) std::fprintf(stderr, "%s: cannot write the start record\n", identity::GameShortName);
 
   const char* exitAfterText = std::getenv("VELLMORA_DEMO_GAME_EXIT_AFTER");
   double exitAfter = exitAfterText && *exitAfterText ? std::atof(exitAfterText) : -1;  // -1: until closed
