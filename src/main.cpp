@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
   // The reporter's notifications and timers run on this (the UI) thread's context.
   MachineInfo machine = MachineInfo::Collect(MachineInfo::Sources{});
   auto telemetry = std::make_unique<WebLogger>(machine, identity::InfoReportUrl, identity::ErrorReportUrl);
-  auto context = std::make_unique<LauncherContext>(*telemetry, std::move(machine), os::ArgumentString(),
-                                                   os::ApplicationName());
+  auto context =
+      std::make_unique<LauncherContext>(*telemetry, std::move(machine), os::ArgumentString(), os::ApplicationName());
   auto app = std::make_unique<CWebApp>(*context);
   app->SetWindowRunner([](CWebDlg& dlg, CImpIDispatch* bridge) { RunLauncherWindow(dlg, bridge); });
 

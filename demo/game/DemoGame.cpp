@@ -93,8 +93,8 @@ int ShowWindow(Display* display, const std::string& parameters, double exitAfter
   // The launcher finds the game's window by its process id to maximise it after a first install.
   Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
   long pid = getpid();
-  XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&pid), 1);
+  XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&pid),
+                  1);
   Atom deleteAtom = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, window, &deleteAtom, 1);
   XSelectInput(display, window, ExposureMask | KeyPressMask | StructureNotifyMask);
@@ -153,7 +153,8 @@ int ShowWindow(Display* display, const std::string& parameters, double exitAfter
 
 int main(int argc, char** argv) {
   const std::string cwd = CurrentDirectory();
-  if (!WriteRecord(argc, argv, cwd)) std::fprintf(stderr, "%s: cannot write the start record\n", identity::GameShortName);
+  if (!WriteRecord(argc, argv, cwd))
+    std::fprintf(stderr, "%s: cannot write the start record\n", identity::GameShortName);
 
   const char* exitAfterText = std::getenv("VELLMORA_DEMO_GAME_EXIT_AFTER");
   double exitAfter = exitAfterText && *exitAfterText ? std::atof(exitAfterText) : -1;  // -1: until closed

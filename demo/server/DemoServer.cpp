@@ -58,7 +58,7 @@ struct PackageTransfer {
 DemoServer::DemoServer(DemoOptions options) : options_(std::move(options)) {}
 
 std::string DemoServer::EntryUrl() const {
-  return BaseUrl(options_) + "/login/index.html" + 
+  return BaseUrl(options_) + "/login/index.html" +
          (options_.autologin ? "?autologin=" + std::to_string(options_.autologinDelay) : "");
 }
 
@@ -75,8 +75,7 @@ std::string DemoServer::ConfigDocument() const {
 }
 
 std::string DemoServer::PackageUrl() const {
-  return BaseUrl(options_) + "/packages/" + identity::ChannelName + "/" + options_.version + "/" +
-         PackageFileName();
+  return BaseUrl(options_) + "/packages/" + identity::ChannelName + "/" + options_.version + "/" + PackageFileName();
 }
 
 std::string DemoServer::Describe() const {
@@ -86,12 +85,10 @@ std::string DemoServer::Describe() const {
        std::to_string(options_.configStatus) + ")\n";
   d += ConfigDocument();
   d += "package        " + PackageUrl() + "\n";
-  d += "               " + options_.packagePath + " (" + std::to_string(FileSize(options_.packagePath)) +
-       " bytes" +
+  d += "               " + options_.packagePath + " (" + std::to_string(FileSize(options_.packagePath)) + " bytes" +
        (options_.throttle > 0 ? ", at most " + std::to_string(options_.throttle) + " bytes/s" : "") + ")\n";
   d += "login page     " + EntryUrl() + " (demo password: vellmora)\n";
-  d += "telemetry      " + base + PathOf(identity::InfoReportUrl) + ", " + base +
-       PathOf(identity::ErrorReportUrl) +
+  d += "telemetry      " + base + PathOf(identity::InfoReportUrl) + ", " + base + PathOf(identity::ErrorReportUrl) +
        (options_.telemetryLog.empty() ? "" : " -> " + options_.telemetryLog) + "\n";
   return d;
 }
@@ -115,9 +112,7 @@ bool DemoServer::Start() {
   return true;
 }
 
-void DemoServer::Run() {
-  server_.listen_after_bind();
-}
+void DemoServer::Run() { server_.listen_after_bind(); }
 
 void DemoServer::Stop() {
   stopping_ = true;
@@ -197,27 +192,29 @@ void DemoServer::ServePackage(const httplib::Request& req, httplib::Response& re
     }
   }
   const std::int64_t throttle = options_.throttle;
-  res.set_content_provider(
-      static_cast<size_t>(size), "application/zip",
-      [this, transfer, throttle](size_t offset, size_t length, httplib::DataSink& sink) {
-        if (stopping_) return false;
-        size_t chunk = std::min<size_t>(length, 64 * 1024);
-        if (throttle > 0) chunk = std::min<size_t>(chunk, std::max<std::int64_t>(1024, throttle / 20));
-        std::vector<char> buffer(chunk);
-        if (fseeko(transfer->file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
-        size_t n = std::fread(buffer.data(), 1, chunk, transfer->file);
-        if (n == 0) return false;
-        if (throttle > 0) {
-          // Pace by the bytes sent so far in this response, so the average never exceeds the limit.
-          auto due = transfer->start + std::chrono::microseconds(transfer->sent * 1000000 / throttle);
-          while (!stopping_ && std::chrono::steady_clock::now() < due)
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                due - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
-          if (stopping_) return false;
-        }
-        transfer->sent += static_cast<std::int64_t>(n);
-        return sink.write(buffer.data(), n);
-      });
+  res.set_content_provider(static_cast<size_t>(size), "application/zip",
+                           [this, transfer, throttle](size_t offset, size_t length, httplib::DataSink& sink) {
+                             if (stopping_) return false;
+                             size_t chunk = std::min<size_t>(length, 64 * 1024);
+                             if (throttle > 0)
+                               chunk = std::min<size_t>(chunk, std::max<std::int64_t>(1024, throttle / 20));
+                             std::vector<char> buffer(chunk);
+                             if (fseeko(transfer->file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+                             size_t n = std::fread(buffer.data(), 1, chunk, transfer->file);
+                             if (n == 0) return false;
+                             if (throttle > 0) {
+                               // Pace by the bytes sent so far in this response, so the average never exceeds the
+                               // limit.
+                               auto due =
+                                   transfer->start + std::chrono::microseconds(transfer->sent * 1000000 / throttle);
+                               while (!stopping_ && std::chrono::steady_clock::now() < due)
+                                 std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                                     due - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
+                               if (stopping_) return false;
+                             }
+                             transfer->sent += static_cast<std::int64_t>(n);
+                             return sink.write(buffer.data(), n);
+                           });
 }
 
 }  // namespace demo

@@ -65,8 +65,8 @@ bool CWebApp::InitInstance() {
   }
 
   // A lock that cannot be created at all does not stop the launcher (like a failed mutex creation).
-  bool refused = instanceMutex_.Acquire(identity::GameShortName) == os::InstanceLock::Result::AlreadyExists ||
-                 IsGameRunning();
+  bool refused =
+      instanceMutex_.Acquire(identity::GameShortName) == os::InstanceLock::Result::AlreadyExists || IsGameRunning();
   if (refused) {
     os::ShowMessageBox("游戏已启动", identity::GameShortName, os::MsgIcon::Information, os::MsgButtons::Ok);
     processEnded_ = true;

@@ -91,6 +91,5 @@ bool CWebApp::IsGameRunning() {
 // Depth first; a file that cannot be deleted leaves its directory in place and the answer false.
 // Symbolic links are deleted as links, never followed. Each directory entered is logged.
 bool CWebApp::DeleteNotNullDir(const std::string& path) {
-  return os::RemoveTree(path,
-                        [](const std::string& dir) { LogInfo(dir, "CWebApp::DeleteNotNullDir", kModule, 333); });
+  return os::RemoveTree(path, [](const std::string& dir) { LogInfo(dir, "CWebApp::DeleteNotNullDir", kModule, 333); });
 }

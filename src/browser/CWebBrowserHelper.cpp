@@ -29,7 +29,7 @@ std::string CWebBrowserHelper::EmulationKey() const {
 
 std::string CWebBrowserHelper::VersionKey() const {
   return is64BitWindows_ ? "SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer"
-                          : "SOFTWARE\\Microsoft\\Internet Explorer";
+                         : "SOFTWARE\\Microsoft\\Internet Explorer";
 }
 
 uint32_t CWebBrowserHelper::EmulationValue(int v) {
@@ -68,8 +68,8 @@ int CWebBrowserHelper::GetBrowserVersion() const {
                "CWebBrowserHelper", 143);
     } else {
       for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        buffer[i / 2] = static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                              (static_cast<unsigned char>(data[i + 1]) << 8));
+        buffer[i / 2] =
+            static_cast<char16_t>(static_cast<unsigned char>(data[i]) | (static_cast<unsigned char>(data[i + 1]) << 8));
       }
     }
     const size_t end = buffer.find(u'\0');
@@ -83,8 +83,7 @@ int CWebBrowserHelper::GetBrowserVersion() const {
 
 void CWebBrowserHelper::FixBrowserVersion_Internal(const std::string& rootName, const std::string& valueName,
                                                    uint32_t value) const {
-  const os::RegRoot root =
-      rootName == "HKEY_LOCAL_MACHINE" ? os::RegRoot::LocalMachine : os::RegRoot::CurrentUser;
+  const os::RegRoot root = rootName == "HKEY_LOCAL_MACHINE" ? os::RegRoot::LocalMachine : os::RegRoot::CurrentUser;
   const std::string key = EmulationKey();
   long status = os::RegCreateKey(root, key);
   if (status != os::kRegSuccess) {

@@ -53,9 +53,9 @@ void CGradientProgressCtrl::Paint(cairo_t* cr, int width, int height) const {
   const int extent = vertical_ ? height : width;
   // The lower bound is not subtracted. An upper bound of 0 (a negative range) would divide by
   // zero; such a bar counts as full.
-  const int filled = upper_ != 0 ? static_cast<int>(static_cast<float>(pos) / static_cast<float>(upper_) *
-                                                    static_cast<float>(extent))
-                                 : extent;
+  const int filled =
+      upper_ != 0 ? static_cast<int>(static_cast<float>(pos) / static_cast<float>(upper_) * static_cast<float>(extent))
+                  : extent;
 
   const int sr = startColor_ & 0xFF, sg = (startColor_ >> 8) & 0xFF, sb = (startColor_ >> 16) & 0xFF;
   const int er = endColor_ & 0xFF, eg = (endColor_ >> 8) & 0xFF, eb = (endColor_ >> 16) & 0xFF;

@@ -3,8 +3,8 @@
 // position lies outside the range. Drawing is pure Cairo, so it renders into any surface.
 #pragma once
 
-#include <atomic>
 #include <cairo.h>
+#include <atomic>
 #include <cstdint>
 #include <string>
 

@@ -6,9 +6,7 @@
 #include "os/Process.h"
 #include "os/ShellFolders.h"
 
-std::string InstallLayout::FolderName() {
-  return std::string(identity::GameShortName) + "-" + identity::ChannelName;
-}
+std::string InstallLayout::FolderName() { return std::string(identity::GameShortName) + "-" + identity::ChannelName; }
 
 std::string InstallLayout::SettleInstallDir(const std::string& registryValue, const std::string& launcherDir) {
   // On an ordinary machine the installation always lives on drive C:, whatever came before.

@@ -24,9 +24,7 @@ struct LauncherContext {
   // name; both feed the launch-parameter reader.
   LauncherContext(ITelemetry& telemetry, MachineInfo machine, const std::string& commandLine,
                   const std::string& appName)
-      : telemetry(telemetry),
-        machine(std::move(machine)),
-        launchParameters(commandLine, appName) {
+      : telemetry(telemetry), machine(std::move(machine)), launchParameters(commandLine, appName) {
     layout.appName = appName;
   }
 

@@ -32,8 +32,8 @@ void LauncherLog::Write(const std::string& message, const char* function, const 
     if (*p == '\n') *p = 0;
   // One formatted line, one write: lines never interleave. Text that the C locale cannot express
   // is written as UTF-8.
-  std::string text = "[" + std::string(stamp) + "][" + level + "][" + function + "::" + std::to_string(line) + "] " +
-                     message + "\n";
+  std::string text =
+      "[" + std::string(stamp) + "][" + level + "][" + function + "::" + std::to_string(line) + "] " + message + "\n";
   std::fputs(text.c_str(), file_);
 }
 

@@ -23,8 +23,7 @@ class LauncherLog {
 
   // message is UTF-8; function and sourceFile name the caller; level is "INFO" or "ERROR".
   // sourceFile is accepted but not written. Does nothing while no file is open.
-  void Write(const std::string& message, const char* function, const char* sourceFile, int line,
-             const char* level);
+  void Write(const std::string& message, const char* function, const char* sourceFile, int line, const char* level);
 
   // Flushes and closes the file; every later Write is silent. (Uninstall, before removing the directory.)
   void Close();

@@ -38,12 +38,9 @@ HttpRequestHeader::HttpRequestHeader() : userAgent(DefaultUserAgent()) {}
 const char* HttpRequestHeader::VerbText(int verb) {
   switch (verb) {
     case 1:
-    case 2:
-      return "POST";
-    case 3:
-      return "DELETE";
-    default:
-      return "GET";
+    case 2: return "POST";
+    case 3: return "DELETE";
+    default: return "GET";
   }
 }
 

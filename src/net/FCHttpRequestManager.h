@@ -61,9 +61,9 @@ struct HttpRequestHeader {
 
   std::string postData;  // sent only when not empty
   int verb = 0;
-  std::string url;       // absolute http or https URL (UTF-8)
-  int rangeStart = 0;    // not 0: "Range: bytes=<rangeStart>-" is added after the extra headers
-  std::string userAgent; // default: DefaultUserAgent()
+  std::string url;           // absolute http or https URL (UTF-8)
+  int rangeStart = 0;        // not 0: "Range: bytes=<rangeStart>-" is added after the extra headers
+  std::string userAgent;     // default: DefaultUserAgent()
   std::string extraHeaders;  // further header lines, each ending with CR LF
   uint32_t timeoutMs = 0;    // 0: none; otherwise abandoned when not finished this long after the start
   std::string proxyHost;     // empty: the system's proxy settings (environment) are used
@@ -81,7 +81,7 @@ struct HttpResponseInfo {
   int contentLength = 0;  // left unchanged when absent
   std::string lastModified;
   std::string server;
-  bool readResult = false;  // true when the body ended normally, false when reading failed
+  bool readResult = false;              // true when the body ended normally, false when reading failed
   const void* requestHandle = nullptr;  // identifies the transfer the fields came from; null when none
 };
 
@@ -95,7 +95,7 @@ class FCHttpRequest {
   const HttpRequestHeader& Header() const { return header_; }
   bool IsHttps() const { return https_; }
   const std::string& HostName() const { return hostName_; }
-  int Port() const { return port_; }  // the URL's port, else 443 for https and 80 for http
+  int Port() const { return port_; }                             // the URL's port, else 443 for https and 80 for http
   const std::string& ObjectPath() const { return objectPath_; }  // path and query
 
   // Owner's thread, from the "sent" notification on.

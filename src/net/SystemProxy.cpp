@@ -25,7 +25,8 @@ bool NoProxyListMatches(const std::string& list, const std::string& host) {
   size_t start = 0;
   while (start <= list.size()) {
     size_t comma = list.find(',', start);
-    std::string entry = os::TrimBlanks(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    std::string entry =
+        os::TrimBlanks(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (entry == "*") return true;
     if (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
     if (!entry.empty()) {

@@ -35,25 +35,17 @@ std::string WebLogger::EscapeSegment(const std::string& utf8) {
 }
 
 std::string WebLogger::CommonPart(const std::string& endpoint, const MachineInfo& info) {
-  return endpoint + "?client_uid=" + info.clientUid + "&ditch_name=" + identity::ChannelName + "&mac=" +
-         info.macAddress + "&os_version=" + EscapeSegment(info.osText);
+  return endpoint + "?client_uid=" + info.clientUid + "&ditch_name=" + identity::ChannelName +
+         "&mac=" + info.macAddress + "&os_version=" + EscapeSegment(info.osText);
 }
 
 std::string WebLogger::BuildEventUrl(int event) const {
   std::string url = CommonPart(infoReportUrl_, machine_);
   switch (event) {
-    case Create:
-      url += "&ac=create";
-      break;
-    case DownloadStart:
-      url += "&ac=download_start";
-      break;
-    case UnzipStart:
-      url += "&ac=unzip_start";
-      break;
-    case GameStart:
-      url += "&ac=game_start";
-      break;
+    case Create: url += "&ac=create"; break;
+    case DownloadStart: url += "&ac=download_start"; break;
+    case UnzipStart: url += "&ac=unzip_start"; break;
+    case GameStart: url += "&ac=game_start"; break;
     default:  // UnzipFinished and unknown codes carry no "ac"
       break;
   }

@@ -1,11 +1,11 @@
 #include "os/CodePage.h"
 
+#include <iconv.h>
+#include <langinfo.h>
+#include <strings.h>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
-#include <strings.h>
-#include <iconv.h>
-#include <langinfo.h>
 #include <mutex>
 
 namespace os {
@@ -107,8 +107,10 @@ std::string Convert(const std::string& in, const std::string& from, const std::s
     }
     if (!done) {
       out += substitute;
-      if (fromUtf8) i = start + len;
-      else i = start + 1;
+      if (fromUtf8)
+        i = start + len;
+      else
+        i = start + 1;
     }
   }
   iconv_close(cd);
@@ -124,8 +126,10 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size();) {
       char32_t cp = DecodeUtf8(utf8, i);
-      if (cp == 0xFFFD) out += '?';
-      else AppendUtf8(out, cp);
+      if (cp == 0xFFFD)
+        out += '?';
+      else
+        AppendUtf8(out, cp);
     }
     return out;
   }

@@ -1,14 +1,14 @@
 #include "os/CrashHandler.h"
 
+#include <execinfo.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <execinfo.h>
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace os {
 
@@ -155,8 +155,7 @@ void OnCrash(int sig, siginfo_t* info, void*) {
 
 }  // namespace
 
-std::string CrashRecordName(const std::string& base, int year, int month, int day, int hour, int minute,
-                            int second) {
+std::string CrashRecordName(const std::string& base, int year, int month, int day, int hour, int minute, int second) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "_%04d_%02d_%02d_%02d_%02d_%02d.dmp", year, month, day, hour, minute, second);
   return base + buf;
@@ -174,7 +173,7 @@ bool InstallCrashHandler(const std::string& dumpBasePath) {
   ss.ss_size = sizeof g_altStack;
   ::sigaltstack(&ss, nullptr);
 
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_sigaction = OnCrash;
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
   sigemptyset(&sa.sa_mask);

@@ -1,11 +1,11 @@
 #include "os/FileSystem.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace os {
 
@@ -25,9 +25,7 @@ bool IsDirectory(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int MakeDirectory(const std::string& path) {
-  return ::mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
-}
+int MakeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 ? 0 : errno; }
 
 int MakeDirectories(const std::string& path) {
   if (path.empty()) return EINVAL;
@@ -41,9 +39,7 @@ int MakeDirectories(const std::string& path) {
   return rc == EEXIST && IsDirectory(path) ? 0 : rc;
 }
 
-int RemoveFile(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? 0 : errno;
-}
+int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 namespace {
 
@@ -155,7 +151,8 @@ std::string BaseName(const std::string& path) {
   size_t end = path.find_last_not_of('/');
   if (end == std::string::npos) return path.empty() ? "" : "/";
   size_t slash = path.rfind('/', end);
-  return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+  return path.substr(slash == std::string::npos ? 0 : slash + 1,
+                     end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
 }  // namespace os

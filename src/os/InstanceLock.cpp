@@ -1,10 +1,10 @@
 #include "os/InstanceLock.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 
 #include "os/FileSystem.h"
 

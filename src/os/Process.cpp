@@ -1,12 +1,12 @@
 #include "os/Process.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <dirent.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "os/FileSystem.h"
 
@@ -25,9 +25,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-void SetArguments(int argc, char** argv) {
-  Arguments().assign(argv, argv + argc);
-}
+void SetArguments(int argc, char** argv) { Arguments().assign(argv, argv + argc); }
 
 std::string ExecutablePath() {
   char buf[PATH_MAX];
@@ -36,9 +34,7 @@ std::string ExecutablePath() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
-std::string ExecutableDir() {
-  return DirName(ExecutablePath()) + "/";
-}
+std::string ExecutableDir() { return DirName(ExecutablePath()) + "/"; }
 
 const char* ExecutableSuffix() { return ""; }
 
@@ -162,8 +158,7 @@ bool IsExecutableRunning(const std::string& executablePath, bool* error) {
   return found;
 }
 
-pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
-                   int* error) {
+pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd, int* error) {
   std::vector<std::string> args = SplitCommandLine(commandLine);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

@@ -1,8 +1,8 @@
 // The running launcher (its path, name and command line) and other processes.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace os {

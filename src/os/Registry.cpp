@@ -1,10 +1,10 @@
 #include "os/Registry.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include "os/CodePage.h"
@@ -132,8 +132,10 @@ Store Parse(const std::string& text) {
     } else if (!ParseQuoted(line, i, v.text)) {
       continue;
     }
-    if (Value* old = FindValue(*current, v.name)) *old = v;
-    else current->values.push_back(v);
+    if (Value* old = FindValue(*current, v.name))
+      *old = v;
+    else
+      current->values.push_back(v);
   }
   return store;
 }
@@ -208,8 +210,10 @@ long SetValue(RegRoot root, const std::string& key, const Value& value) {
   return Modify(root, [&](Store& store) -> long {
     Key* k = FindKey(store, key);
     if (!k) return kRegFileNotFound;
-    if (Value* old = FindValue(*k, value.name)) *old = value;
-    else k->values.push_back(value);
+    if (Value* old = FindValue(*k, value.name))
+      *old = value;
+    else
+      k->values.push_back(value);
     return kRegSuccess;
   });
 }
@@ -265,8 +269,7 @@ long RegSetDword(RegRoot root, const std::string& key, const std::string& name, 
   return SetValue(root, key, v);
 }
 
-long RegQueryValue(RegRoot root, const std::string& key, const std::string& name, RegType& type,
-                   std::string& data) {
+long RegQueryValue(RegRoot root, const std::string& key, const std::string& name, RegType& type, std::string& data) {
   StoreLock lock(root, false);
   Store store = Load(root);
   Key* k = FindKey(store, key);

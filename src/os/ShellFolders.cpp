@@ -1,9 +1,9 @@
 #include "os/ShellFolders.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <glib.h>
 #include <sys/stat.h>
+#include <cerrno>
+#include <cstdlib>
 
 #include "os/FileSystem.h"
 

@@ -3,9 +3,9 @@
 // own display connection.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace os {
@@ -15,7 +15,7 @@ namespace os {
 // them. Returns 1 when the display accepted both for an existing window, 0 otherwise (no display,
 // window 0, a window that does not exist).
 long SendWindowPayload(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
-                         const std::vector<uint8_t>& data);
+                       const std::vector<uint8_t>& data);
 
 // Finds the first top-level window whose _NET_WM_PID is pid and shows it maximised (asking the
 // window manager, or presetting the state on a window not yet mapped). False when none is found

@@ -109,7 +109,7 @@ Window FindWindowOfPid(Display* d, pid_t pid) {
 }  // namespace
 
 long SendWindowPayload(unsigned long targetWindow, unsigned long senderWindow, uint32_t dataKind,
-                         const std::vector<uint8_t>& data) {
+                       const std::vector<uint8_t>& data) {
   if (targetWindow == 0) return 0;
   DisplayPtr display = OpenDisplay();
   if (!display) return 0;

@@ -53,7 +53,6 @@ CImpIDispatch::Value CImpIDispatch::Invoke(long dispId, const std::vector<std::s
     case kIsDownLoadComplete:
       if (!wantResult) return {};
       return window && window->Content() && window->Content()->IsReady();
-    default:
-      return {};
+    default: return {};
   }
 }

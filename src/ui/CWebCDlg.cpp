@@ -34,8 +34,7 @@ void CWebCDlg::InitWebBrower() {
   if (view_) view_->Navigate(url);
 }
 
-void CWebCDlg::SetProgress(const std::string& message, const std::string& progressText, int percent,
-                           int downloading) {
+void CWebCDlg::SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) {
   const int oldPos = progressPos_.load();
   progressPos_.store(percent);
   if (!view_) return;

@@ -2,11 +2,11 @@
 // Ready/LoggedIn pair and the game launch. The view (GTK) is attached on the UI thread.
 #pragma once
 
+#include <sys/types.h>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 
 #include "core/LauncherContext.h"

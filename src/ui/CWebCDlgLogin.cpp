@@ -78,8 +78,8 @@ std::string CWebCDlg::LoginParameters() const {
 
 // UI thread (the page's calls).
 std::string CWebCDlg::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {
-  LogInfo(os::TruncateUtf16("method:" + method + ",paramters:" + parameters, 2047),
-          "CWebCDlg::JavascriptToCPLUSPLUS", kModule, 185);
+  LogInfo(os::TruncateUtf16("method:" + method + ",paramters:" + parameters, 2047), "CWebCDlg::JavascriptToCPLUSPLUS",
+          kModule, 185);
   std::string result;
   if (method == "LoginResult") {
     OnLoginResult(parameters);

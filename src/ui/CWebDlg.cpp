@@ -13,13 +13,9 @@ void CWebDlg::CreateContent() {
   if (!content_) content_ = std::make_unique<CWebCDlg>(this, ctx_);
 }
 
-void CWebDlg::AttachView(IMainWindowView* view) {
-  view_ = view;
-}
+void CWebDlg::AttachView(IMainWindowView* view) { view_ = view; }
 
-void CWebDlg::StartUpdateWorker() {
-  worker_.Start(ctx_, this);
-}
+void CWebDlg::StartUpdateWorker() { worker_.Start(ctx_, this); }
 
 void CWebDlg::InitWebBrower() {
   LogInfo("InitWebBrower", "CWebDlg::InitWebBrower", "CWebDlg", 73);
@@ -28,8 +24,7 @@ void CWebDlg::InitWebBrower() {
   });
 }
 
-void CWebDlg::SetProgress(const std::string& message, const std::string& progressText, int percent,
-                          int downloading) {
+void CWebDlg::SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) {
   ui::InvokeOnUiThread([&] {
     if (content_) content_->SetProgress(message, progressText, percent, downloading);
   });

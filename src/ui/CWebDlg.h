@@ -34,8 +34,7 @@ class CWebDlg : public IWindowOperations {
 
   // IWindowOperations: called on the update worker's thread.
   void InitWebBrower() override;
-  void SetProgress(const std::string& message, const std::string& progressText, int percent,
-                   int downloading) override;
+  void SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) override;
   void ShowProgressView() override;
   void ShowMessageView() override;
   void SetReady() override;

@@ -45,9 +45,7 @@ gboolean RunTask(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void FreeTask(gpointer data) {
-  delete static_cast<std::shared_ptr<Task>*>(data);
-}
+void FreeTask(gpointer data) { delete static_cast<std::shared_ptr<Task>*>(data); }
 
 // Always through a source on the default context: g_main_context_invoke would run the task on the
 // calling thread whenever the UI thread is not iterating at that moment.

@@ -99,8 +99,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
       window->SetProgress("更新失败,请检查网络:102", "", 0, 0);
       window->ShowMessageView();
       return 0;
-    case FetchResult::Ok:
-      break;
+    case FetchResult::Ok: break;
   }
 
   // 5. The page can open now that the entry address is known.
@@ -195,11 +194,8 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   // 2. How to start; a package an earlier run completed is extracted instead of downloaded.
   bool fromScratch = true;
   switch (download.Decide()) {
-    case PackageDownload::Start::Restart:
-      break;
-    case PackageDownload::Start::Resume:
-      fromScratch = false;
-      break;
+    case PackageDownload::Start::Restart: break;
+    case PackageDownload::Start::Resume: fromScratch = false; break;
     case PackageDownload::Start::TryOldPackage:
       if (UnzipFile(packagePath, window)) {
         update_log::Info("Unzip success!", kDownload, 609);
@@ -211,15 +207,13 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
 
   // 3. The transfer, then the extraction.
   switch (download.Transfer(url, fromScratch, window)) {
-    case PackageDownload::Result::FileError:
-      return 0;
+    case PackageDownload::Result::FileError: return 0;
     case PackageDownload::Result::Done:
       ctx_.telemetry.LogEvent(UnzipStart);
       ctx_.telemetry.Log("game download success");
       update_log::Info("download is finish", kDownload, 685);
       return UnzipFile(packagePath, window);
-    case PackageDownload::Result::TransferFailed:
-      break;
+    case PackageDownload::Result::TransferFailed: break;
   }
   window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
   window->ShowMessageView();

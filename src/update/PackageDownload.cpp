@@ -1,15 +1,15 @@
 #include "update/PackageDownload.h"
 
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
 #include <utility>
 
-#include "os/CodePage.h"
 #include "net/HttpTransfer.h"
 #include "net/TransferSink.h"
+#include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "update/ResumeState.h"
 #include "update/UpdateLog.h"
@@ -46,7 +46,10 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 class PackageSink final : public TransferSink {
  public:
   PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset)
-      : state_(state), layout_(layout), fd_(fd), resumeOffset_(resumeOffset),
+      : state_(state),
+        layout_(layout),
+        fd_(fd),
+        resumeOffset_(resumeOffset),
         lastCheckpoint_(std::chrono::steady_clock::now()) {}
 
   SinkStatus Write(const char* data, size_t size, int64_t announced) override {
@@ -133,8 +136,7 @@ bool PackageDownload::Init() {
 PackageDownload::Start PackageDownload::Decide() {
   start_ = state_.Counters();
   if (CompareVersions(start_.downloadVersion, state_.miniUpdateVersion) < 0) {
-    update_log::Info("Download version is elder than mini update version. Restart downloading resources.", kFunc,
-                     580);
+    update_log::Info("Download version is elder than mini update version. Restart downloading resources.", kFunc, 580);
     return Start::Restart;
   }
   if (start_.resumeOffset <= 0 || start_.resumeOffset >= start_.totalSize) {
@@ -182,8 +184,7 @@ int64_t PackageDownload::SettleResumeOffset(bool fromScratch) {
   return resumeOffset;
 }
 
-PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch,
-                                                  IWindowOperations* window) {
+PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch, IWindowOperations* window) {
   const std::string& packagePath = layout_.packagePath;
   const int64_t resumeOffset = SettleResumeOffset(fromScratch);
 

@@ -1,8 +1,8 @@
 #include "update/PackageExtractor.h"
 
-#include <cstdio>
 #include <minizip/unzip.h>
 #include <sys/stat.h>
+#include <cstdio>
 #include <utility>
 
 #include "os/CodePage.h"

@@ -11,8 +11,8 @@
 namespace {
 
 // The uninstall entry is named after the game.
-const std::string kUninstallKey = std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
-                                  identity::GameShortName;
+const std::string kUninstallKey =
+    std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + identity::GameShortName;
 
 const char kWidth[] = "Screenmanager Resolution Width_h182942802";
 const char kHeight[] = "Screenmanager Resolution Height_h2627697771";
@@ -30,7 +30,8 @@ uint32_t ReadDwordField(const std::string& key, const char* name) {
   if (os::RegQueryValue(os::RegRoot::CurrentUser, key, name, type, data) != os::kRegSuccess) return 0;
   if (data.size() > 4) return 0;
   uint32_t value = 0;
-  for (size_t i = 0; i < data.size(); ++i) value |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+  for (size_t i = 0; i < data.size(); ++i)
+    value |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
   return value;
 }
 
@@ -46,8 +47,8 @@ void Registration::AdjustWindowSize() {
   update_log::Info(update_log::Format(update_log::kShort,
                                       "AdjustWindowSize origin data windowWidth:%d windowHeight:%d "
                                       "windowDefaultWidth:%d windowDefaultHeight:%d",
-                                      static_cast<int>(width), static_cast<int>(height),
-                                      static_cast<int>(defaultWidth), static_cast<int>(defaultHeight)),
+                                      static_cast<int>(width), static_cast<int>(height), static_cast<int>(defaultWidth),
+                                      static_cast<int>(defaultHeight)),
                    kFunc, 1055);
   if (height >= 180 && width >= 320 && height <= 10000 && width <= 10000) return;
 
@@ -65,8 +66,9 @@ void Registration::SetRegisties(const std::string& gameName) {
   errno = 0;
   long status = os::RegCreateKey(os::RegRoot::CurrentUser, kUninstallKey);
   if (status != os::kRegSuccess) {
-    update_log::Error(update_log::Format(update_log::kShort, "SetRegisties lret:%d error:%d", static_cast<int>(status), errno),
-                      kFunc, 927);
+    update_log::Error(
+        update_log::Format(update_log::kShort, "SetRegisties lret:%d error:%d", static_cast<int>(status), errno), kFunc,
+        927);
     return;
   }
 
@@ -88,8 +90,8 @@ void Registration::SetRegisties(const std::string& gameName) {
     status = os::RegSetString(os::RegRoot::CurrentUser, kUninstallKey, e.name, os::TruncateUtf16(e.value, kValueChars));
     if (status != os::kRegSuccess) {
       update_log::Error(
-          update_log::Format(update_log::kShort, "SetRegisties lret:%d error:%d", static_cast<int>(status), errno), kFunc,
-          e.line);
+          update_log::Format(update_log::kShort, "SetRegisties lret:%d error:%d", static_cast<int>(status), errno),
+          kFunc, e.line);
     }
   }
 }
@@ -98,8 +100,7 @@ void Registration::RemoveRegisties() {
   const char kFunc[] = "CGameRemoteConfig::RemoveRegisties";
   long status = os::RegDeleteKey(os::RegRoot::CurrentUser, kUninstallKey);
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 67);
-  status = os::RegDeleteKey(os::RegRoot::ClassesRoot,
-                            InstallLayout::FolderName());
+  status = os::RegDeleteKey(os::RegRoot::ClassesRoot, InstallLayout::FolderName());
   update_log::Info(update_log::Format(update_log::kShort, "lret:%d", static_cast<int>(status)), kFunc, 72);
 }
 

@@ -12,12 +12,8 @@ namespace update_log {
 
 inline constexpr char kModule[] = "CGameRemoteConfig";
 
-inline void Info(const std::string& text, const char* function, int line) {
-  LogInfo(text, function, kModule, line);
-}
-inline void Error(const std::string& text, const char* function, int line) {
-  LogError(text, function, kModule, line);
-}
+inline void Info(const std::string& text, const char* function, int line) { LogInfo(text, function, kModule, line); }
+inline void Error(const std::string& text, const char* function, int line) { LogError(text, function, kModule, line); }
 
 // printf-style formatting; the result is cut to maxUnits UTF-16 code units (the size of the
 // fixed message buffers the log texts were designed around).
@@ -39,8 +35,8 @@ inline std::string Format(size_t maxUnits, const char* format, ...) {
   return os::TruncateUtf16(out, maxUnits);
 }
 
-inline constexpr size_t kShort = 255;   // most formatted texts
-inline constexpr size_t kLong = 2047;   // the longer message buffer
+inline constexpr size_t kShort = 255;  // most formatted texts
+inline constexpr size_t kLong = 2047;  // the longer message buffer
 inline constexpr size_t kUncut = static_cast<size_t>(-1);
 
 }  // namespace update_log

@@ -2,14 +2,14 @@
 // compiled-in server address, so these tests share a lock with the end-to-end tests.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
-#include <regex>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstdlib>
+#include <regex>
 
 #include <chrono>
 
@@ -51,8 +51,9 @@ TEST(Launcher, FirstRunSettlesTheLayoutAndLogsTheNextRun) {
   // The very first run opens its log before the directory exists: it stays silent.
   RunResult second = RunLauncher(box);
   std::string log = Sandbox::ReadFile(install + "/vellmora.log");
-  std::regex lines(R"(\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitApplication::227\] )" +
-                   install + R"(\n)");
+  std::regex lines(
+      R"(\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitApplication::227\] )" +
+      install + R"(\n)");
   EXPECT_TRUE(std::regex_search(log, lines)) << log;
   EXPECT_NE(log.find("[CWebApp::InitApplication::228] " + install + "/client\n"), std::string::npos) << log;
   EXPECT_NE(log.find("[CWebApp::InitInstance::130] Laucher Start\n"), std::string::npos) << log;

@@ -61,11 +61,11 @@ struct Uninstall : ::testing::Test {
     desktopLink = os::DesktopDir() + "/Vellmora" + os::LinkExtension();
     Sandbox::WriteFile(desktopLink, "[Desktop Entry]\n");
 
-    os::SetMessageBoxPresenter([this](const std::string& text, const std::string& caption, os::MsgIcon,
-                                      os::MsgButtons buttons) {
-      boxes.push_back(text + "|" + caption);
-      return buttons == os::MsgButtons::YesNo ? answer : os::MsgAnswer::Ok;
-    });
+    os::SetMessageBoxPresenter(
+        [this](const std::string& text, const std::string& caption, os::MsgIcon, os::MsgButtons buttons) {
+          boxes.push_back(text + "|" + caption);
+          return buttons == os::MsgButtons::YesNo ? answer : os::MsgAnswer::Ok;
+        });
   }
   void TearDown() override { os::SetMessageBoxPresenter(nullptr); }
 

@@ -6,8 +6,8 @@
 #include "browser/CWebBrowserHelper.h"
 #include "browser/KeyFilter.h"
 #include "log/LauncherLog.h"
-#include "os/Process.h"
 #include "os/FileSystem.h"
+#include "os/Process.h"
 #include "os/Registry.h"
 #include "support/Sandbox.h"
 
@@ -104,8 +104,8 @@ TEST(EmulationValues, TableAndVersionText) {
     int v;
     uint32_t value;
   };
-  for (const Case& c : {Case{0, 7000}, Case{7, 7000}, Case{-3, 7000}, Case{8, 8888}, Case{9, 9999},
-                        Case{10, 10001}, Case{11, 11001}}) {
+  for (const Case& c :
+       {Case{0, 7000}, Case{7, 7000}, Case{-3, 7000}, Case{8, 8888}, Case{9, 9999}, Case{10, 10001}, Case{11, 11001}}) {
     EXPECT_EQ(CWebBrowserHelper::EmulationValue(c.v), c.value) << c.v;
   }
   struct Text {
@@ -125,13 +125,13 @@ TEST(KeyFilterTest, DecidedByTheKeysHeldDown) {
     bool swallow;
   };
   const Case cases[] = {
-      {true, {.f5 = true}, true},                      // refresh
-      {true, {.f5 = true, .ctrl = true}, true},        // F5 held: any other key press goes too
-      {true, {.ctrl = true, .o = true}, true},         // open
-      {true, {.ctrl = true, .p = true}, true},         // print
-      {true, {.ctrl = true, .n = true}, true},         // new window
-      {true, {.n = true}, false},                      // plain typing
-      {true, {.ctrl = true}, false},                   // Ctrl+C, Ctrl+A, Ctrl+V
+      {true, {.f5 = true}, true},                             // refresh
+      {true, {.f5 = true, .ctrl = true}, true},               // F5 held: any other key press goes too
+      {true, {.ctrl = true, .o = true}, true},                // open
+      {true, {.ctrl = true, .p = true}, true},                // print
+      {true, {.ctrl = true, .n = true}, true},                // new window
+      {true, {.n = true}, false},                             // plain typing
+      {true, {.ctrl = true}, false},                          // Ctrl+C, Ctrl+A, Ctrl+V
       {false, {.f5 = true, .ctrl = true, .n = true}, false},  // releases always pass
   };
   for (const Case& c : cases) EXPECT_EQ(ShouldSwallowKey(c.press, c.held), c.swallow);

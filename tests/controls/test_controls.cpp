@@ -212,13 +212,13 @@ TEST_F(ButtonFixture, ClickRunsOnReleaseAlsoAfterLeavingWhileHeld) {
 TEST(PngButtonFaces, TransparentCornersShowWhatIsBehindAndMissingFilesStayBlank) {
   CPngButton button;
   const std::string res = std::string(VELLMORA_SOURCE_DIR) + "/res/";
-  EXPECT_TRUE(button.LoadFaces(res + "btn-close.png", res + "btn-close.png", res + "btn-close.png",
-                               res + "btn-close.png"));
+  EXPECT_TRUE(
+      button.LoadFaces(res + "btn-close.png", res + "btn-close.png", res + "btn-close.png", res + "btn-close.png"));
   Canvas c(46, 46);
   cairo_set_source_rgb(c.cr, 0, 1, 0);
   cairo_paint(c.cr);
   button.Paint(c.cr);
-  EXPECT_EQ(c.Pixel(0, 0), Opaque(0, 255, 0));  // corner: the green behind, not black
+  EXPECT_EQ(c.Pixel(0, 0), Opaque(0, 255, 0));   // corner: the green behind, not black
   EXPECT_NE(c.Pixel(8, 23), Opaque(0, 255, 0));  // inside the disc
 
   CPngButton blank;
@@ -237,11 +237,8 @@ TEST(StaticEx, MnemonicRule) {
     std::vector<std::pair<int, int>> underlined;
   };
   const Case cases[] = {
-      {"&File", "File", {{0, 1}}},
-      {"Save && Exit", "Save & Exit", {}},
-      {"a&", "a", {}},
-      {"正在&下载", "正在下载", {{6, 9}}},
-      {"no mnemonic", "no mnemonic", {}},
+      {"&File", "File", {{0, 1}}},         {"Save && Exit", "Save & Exit", {}}, {"a&", "a", {}},
+      {"正在&下载", "正在下载", {{6, 9}}}, {"no mnemonic", "no mnemonic", {}},
   };
   for (const Case& c : cases) {
     const CStaticEx::Mnemonic m = CStaticEx::ParseMnemonics(c.in);

@@ -10,10 +10,8 @@ TEST(InstallDir, DriveCThenDriveDThenRegistryThenLauncherDirectory) {
     const char* registry;
     const char* expect;  // relative to the prefix, or absolute when it starts with '/'
   } cases[] = {
-      {true, true, "/elsewhere/qvx", "drive_c/qvx-harlu7"},
-      {true, false, "", "drive_c/qvx-harlu7"},
-      {false, true, "/elsewhere/qvx", "drive_d/qvx-harlu7"},
-      {false, false, "/elsewhere/qvx", "/elsewhere/qvx"},
+      {true, true, "/elsewhere/qvx", "drive_c/qvx-harlu7"},  {true, false, "", "drive_c/qvx-harlu7"},
+      {false, true, "/elsewhere/qvx", "drive_d/qvx-harlu7"}, {false, false, "/elsewhere/qvx", "/elsewhere/qvx"},
       {false, false, "", "/opt/launcher/qvx-harlu7"},
   };
   for (const auto& c : cases) {

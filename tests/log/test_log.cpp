@@ -25,9 +25,10 @@ TEST(LauncherLog, LinesHaveTheFixedFormatOnDriveC) {
   LogInfo("更新已完成", "X::Y", "X", 1);
   LauncherLog::Instance().Close();
   std::string text = Sandbox::ReadFile(box.LogPath());
-  std::regex line(R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitInstance::130\] Laucher Start\n)"
-                  R"(\[[^\]]{24}\]\[ERROR\]\[CGameRemoteConfig::QueryRegistryKey::1076\] QueryRegistryKey lret:2 error:2\n)"
-                  R"(\[[^\]]{24}\]\[INFO\]\[X::Y::1\] 更新已完成\n)");
+  std::regex line(
+      R"(\[(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d\d:\d\d:\d\d \d{4}\]\[INFO\]\[CWebApp::InitInstance::130\] Laucher Start\n)"
+      R"(\[[^\]]{24}\]\[ERROR\]\[CGameRemoteConfig::QueryRegistryKey::1076\] QueryRegistryKey lret:2 error:2\n)"
+      R"(\[[^\]]{24}\]\[INFO\]\[X::Y::1\] 更新已完成\n)");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
   LogInfo("after close", "X::Y", "X", 2);
   EXPECT_EQ(Sandbox::ReadFile(box.LogPath()), text) << "writes after Close are silent";

@@ -41,7 +41,8 @@ class OwnerLoop {
 
   static bool Wait(GMainContext* context, const std::function<bool()>& done, int timeoutMs) {
     GSource* tick = g_timeout_source_new(10);  // wakes the blocking iteration to test the deadline
-    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_set_callback(
+        tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
     g_source_attach(tick, context);
     auto start = Clock::now();
     while (!done() && MsSince(start) < timeoutMs) g_main_context_iteration(context, TRUE);

@@ -61,8 +61,8 @@ class RecordingManager : public FCHttpRequestManager {
 
  private:
   void Record(FCHttpRequest& r, Kind kind) {
-    notes.push_back(Note{r.Id(), kind, std::this_thread::get_id(), r.ResponseInfo(), r.ReceiveBuffer().Copy(),
-                         r.ReceivedBytes()});
+    notes.push_back(
+        Note{r.Id(), kind, std::this_thread::get_id(), r.ResponseInfo(), r.ReceiveBuffer().Copy(), r.ReceivedBytes()});
   }
 };
 
@@ -153,12 +153,8 @@ TEST(HttpRequestManager, VerbsBodiesRangeAndExtraHeaders) {
     std::string range;
   };
   const Case cases[] = {
-      {0, "", 0, "GET", ""},
-      {7, "", 0, "GET", ""},
-      {1, "a=1", 0, "POST", ""},
-      {2, "", 0, "POST", ""},
-      {3, "", 0, "DELETE", ""},
-      {0, "", 1000, "GET", "bytes=1000-"},
+      {0, "", 0, "GET", ""},  {7, "", 0, "GET", ""},    {1, "a=1", 0, "POST", ""},
+      {2, "", 0, "POST", ""}, {3, "", 0, "DELETE", ""}, {0, "", 1000, "GET", "bytes=1000-"},
   };
   RecordingServer server;
   OwnerLoop loop;
@@ -315,7 +311,8 @@ TEST(HttpRequestManager, RequestsFromOtherThreadsAreHandedToTheOwnerWhileItsLoop
     uiThread = std::this_thread::get_id();
     GSource* started = g_idle_source_new();  // ready once the loop holds the context
     g_source_set_callback(
-        started, [](gpointer p) -> gboolean {
+        started,
+        [](gpointer p) -> gboolean {
           static_cast<std::promise<void>*>(p)->set_value();
           return G_SOURCE_REMOVE;
         },
@@ -323,7 +320,8 @@ TEST(HttpRequestManager, RequestsFromOtherThreadsAreHandedToTheOwnerWhileItsLoop
     g_source_attach(started, context);
     g_source_unref(started);
     g_main_loop_run(mainLoop);
-    OwnerLoop::Wait(context, [&] { return !manager->SweepTimerRunning(); }, 3000);
+    OwnerLoop::Wait(
+        context, [&] { return !manager->SweepTimerRunning(); }, 3000);
     sweepStopped = !manager->SweepTimerRunning() && manager->RetiredCount() == 0;
     notes = manager->notes;
     manager.reset();
@@ -344,7 +342,8 @@ TEST(HttpRequestManager, RequestsFromOtherThreadsAreHandedToTheOwnerWhileItsLoop
     });
   for (auto& sender : senders) sender.join();
   auto start = Clock::now();
-  while (manager->finished.load() < 10 && MsSince(start) < 5000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (manager->finished.load() < 10 && MsSince(start) < 5000)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   g_main_loop_quit(mainLoop);
   ui.join();
   g_main_loop_unref(mainLoop);
@@ -449,8 +448,8 @@ TEST(HttpRequestManager, SystemProxyFromTheEnvironment) {
   setenv("no_proxy", "skipped.invalid,.example.invalid", 1);
   OwnerLoop loop;
   RecordingManager manager;
-  manager.StartRequest(Get("http://telemetry.invalid/api/x"));          // through the proxy
-  manager.StartRequest(Get(direct.Url("/hello")));                      // loopback: direct
+  manager.StartRequest(Get("http://telemetry.invalid/api/x"));                                  // through the proxy
+  manager.StartRequest(Get(direct.Url("/hello")));                                              // loopback: direct
   manager.StartRequest(Get("http://a.example.invalid:" + std::to_string(ClosedPort()) + "/"));  // no_proxy
   ASSERT_TRUE(loop.RunUntil([&] { return manager.CountOf(Finished) == 3; }, 8000))
       << manager.KindsOf(100).size() << manager.KindsOf(101).size() << manager.KindsOf(102).size();

@@ -16,8 +16,7 @@ void Put(const std::string& root, const std::string& relative, const std::string
   Sandbox::WriteFile(path.string(), content);
 }
 
-const char kRouteHeader[] =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+const char kRouteHeader[] = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
 }  // namespace
 

@@ -6,9 +6,9 @@
 #include "Identity.h"
 #include "NetTestSupport.h"
 #include "log/LauncherLog.h"
-#include "os/Process.h"
 #include "net/MachineInfo.h"
 #include "net/WebLogger.h"
+#include "os/Process.h"
 #include "support/Sandbox.h"
 
 using namespace nettest;
@@ -37,11 +37,12 @@ std::string LiveCommonPart(const std::string& endpoint) {
 TEST(WebLogger, EscapesTheWholeValueAsOneSegment) {
   const std::pair<std::string, std::string> cases[] = {
       {"launcher start", "launcher%20start"},
-      {"a?b#c", "a%3Fb%23c"},                  // "?" and "#" do not end the escaping
-      {"100% done", "100%%20done"},            // "%" is left as it is
-      {"a&b=c+d", "a%26b=c%2Bd"},              // cannot split or alter the query string
+      {"a?b#c", "a%3Fb%23c"},        // "?" and "#" do not end the escaping
+      {"100% done", "100%%20done"},  // "%" is left as it is
+      {"a&b=c+d", "a%26b=c%2Bd"},    // cannot split or alter the query string
       {"download url:http://h:1/p.zip?x=1", "download%20url:http:%2F%2Fh:1%2Fp.zip%3Fx=1"},
-      {"创建数据目录失败,错误id:5", "%E5%88%9B%E5%BB%BA%E6%95%B0%E6%8D%AE%E7%9B%AE%E5%BD%95%E5%A4%B1%E8%B4%A5,%E9%94%99%E8%AF%AFid:5"},
+      {"创建数据目录失败,错误id:5",
+       "%E5%88%9B%E5%BB%BA%E6%95%B0%E6%8D%AE%E7%9B%AE%E5%BD%95%E5%A4%B1%E8%B4%A5,%E9%94%99%E8%AF%AFid:5"},
       {"tab\tquote\"<>[\\]^`{|}\x7f", "tab%09quote%22%3C%3E%5B%5C%5D%5E%60%7B%7C%7D%7F"},
       {"Intel(R) Core(TM) i5-8250U @ 1.60GHz!$'*,;~_", "Intel(R)%20Core(TM)%20i5-8250U%20@%201.60GHz!$'*,;~_"},
   };
@@ -121,7 +122,8 @@ TEST(WebLogger, UnreachableServerNeverDelaysTheCaller) {
   SilentServer silent;
   OwnerLoop loop;
   for (const std::string& base : {silent.Url(""), "http://127.0.0.1:" + std::to_string(ClosedPort())}) {
-    auto logger = std::make_unique<WebLogger>(LiveMachine(), base + "/api/laucher_info.php", base + "/api/laucher_error.php");
+    auto logger =
+        std::make_unique<WebLogger>(LiveMachine(), base + "/api/laucher_info.php", base + "/api/laucher_error.php");
     auto start = Clock::now();
     for (int i = 0; i < 10; ++i) {
       logger->LogEvent(Create);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <regex>
 
@@ -55,7 +55,8 @@ TEST(CrashHandler, CrashLeavesATextRecordAndEndsSilently) {
     EXPECT_TRUE(WIFEXITED(status)) << "ends by exit, not by the signal (no core)";
     auto files = Files(dir);
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(vellmora_\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}\.dmp)"))) << files[0];
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(vellmora_\d{4}_\d{2}_\d{2}_\d{2}_\d{2}_\d{2}\.dmp)")))
+        << files[0];
     std::string record = Sandbox::ReadFile(dir + "/" + files[0]);
     EXPECT_NE(record.find("signal: " + std::to_string(sig)), std::string::npos);
     EXPECT_NE(record.find("fault address: 0x"), std::string::npos);

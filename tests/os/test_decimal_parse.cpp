@@ -56,7 +56,7 @@ TEST(DecimalParse, ReadsASignedPrefixAndSaturates) {
 TEST(DecimalParse, Utf16UnitsBeyondAsciiEndTheNumber) {
   EXPECT_EQ(ParseDecimalPrefix(u"\u0131"), 0);
   EXPECT_EQ(ParseDecimalPrefix(u"4\u0132"), 4);
-  EXPECT_EQ(ParseDecimalPrefix(u"\u0661"), 0);  // a digit of another script
+  EXPECT_EQ(ParseDecimalPrefix(u"\u0661"), 0);   // a digit of another script
   EXPECT_EQ(ParseDecimalPrefix(u"\u012b5"), 0);  // low byte '+'
 }
 

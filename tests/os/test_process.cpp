@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include "os/InstanceLock.h"
 #include "os/Process.h"

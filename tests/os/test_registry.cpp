@@ -19,7 +19,8 @@ TEST(Registry, ValuesRoundTripWithCaseInsensitiveNamesAndWindowsStatuses) {
   EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), kRegFileNotFound);
   EXPECT_EQ(RegSetString(RegRoot::CurrentUser, kKey, "InstallPath", "x"), kRegFileNotFound);
   ASSERT_EQ(RegCreateKey(RegRoot::CurrentUser, kKey), kRegSuccess);
-  EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, "SOFTWARE\\microsoft\\windows\\currentversion\\uninstall\\QVX"), kRegSuccess);
+  EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, "SOFTWARE\\microsoft\\windows\\currentversion\\uninstall\\QVX"),
+            kRegSuccess);
   EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, "Software\\Microsoft"), kRegSuccess) << "parents are created";
   EXPECT_EQ(RegOpenKey(RegRoot::LocalMachine, kKey), kRegFileNotFound) << "roots are separate";
 
@@ -42,7 +43,8 @@ TEST(Registry, ValuesRoundTripWithCaseInsensitiveNamesAndWindowsStatuses) {
 
   std::string file = Sandbox::ReadFile(box.Prefix() + "/registry/HKEY_CURRENT_USER.reg");
   EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
-  EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvx]"), std::string::npos);
+  EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvx]"),
+            std::string::npos);
   EXPECT_NE(file.find("\"Width\"=dword:ffffffff"), std::string::npos);
   EXPECT_NE(file.find("\"InstallPath\"=\"C:\\\\qvx \\\"harlu7\\\" 中文\""), std::string::npos);
 }
@@ -80,8 +82,9 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
   for (int p = 0; p < 2; ++p) {
     for (int i = 0; i < kPerProcess; ++i) {
       uint32_t v = 1234567;
-      ASSERT_EQ(RegQueryDword(RegRoot::CurrentUser, "Software\\race", "p" + std::to_string(p) + "_" + std::to_string(i), v),
-                kRegSuccess)
+      ASSERT_EQ(
+          RegQueryDword(RegRoot::CurrentUser, "Software\\race", "p" + std::to_string(p) + "_" + std::to_string(i), v),
+          kRegSuccess)
           << "value lost: process " << p << " value " << i;
       EXPECT_EQ(v, static_cast<uint32_t>(i));
     }

@@ -2,14 +2,14 @@
 // DISPLAY pointed at it while the object lives. Available() is false when Xvfb is not installed.
 #pragma once
 
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdlib>
+#include <string>
 
 extern char** environ;
 
@@ -24,8 +24,8 @@ class XvfbServer {
     int fds[2];
     if (pipe(fds) != 0) return;
     const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {xvfb.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
-                          nullptr};
+    const char* argv[] = {xvfb.c_str(), "-displayfd", fd.c_str(),   "-nolisten", "tcp",
+                          "-screen",    "0",          "640x480x24", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
@@ -47,8 +47,10 @@ class XvfbServer {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
-    if (hadDisplay_) setenv("DISPLAY", savedDisplay_.c_str(), 1);
-    else unsetenv("DISPLAY");
+    if (hadDisplay_)
+      setenv("DISPLAY", savedDisplay_.c_str(), 1);
+    else
+      unsetenv("DISPLAY");
   }
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;

@@ -2,14 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "log/LauncherLog.h"
-#include "os/Process.h"
 #include "os/FileSystem.h"
+#include "os/Process.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
 
@@ -111,8 +111,8 @@ TEST(WindowId, ConvertsLikeTheDecimalReader) {
     const char* text;
     long value;
   } cases[] = {
-      {"12", 12},      {"  +42", 42}, {"\t7", 7},    {"-5", -5},      {"12abc", 12},
-      {"abc", 0},      {"", 0},       {"+-3", 0},    {"0x1f", 0},     {"99999999999999999999", LONG_MAX},
+      {"12", 12}, {"  +42", 42}, {"\t7", 7}, {"-5", -5},  {"12abc", 12},
+      {"abc", 0}, {"", 0},       {"+-3", 0}, {"0x1f", 0}, {"99999999999999999999", LONG_MAX},
   };
   for (const Case& c : cases) EXPECT_EQ(CWindowMessageHandler::ParseWindowId(c.text), c.value) << c.text;
 }
@@ -121,9 +121,9 @@ TEST(ShowWindowPayload, IsByteExact) {
   const std::vector<uint8_t> p = CWindowMessageHandler::BuildShowWindowPayload(1);
   ASSERT_EQ(p.size(), 2056u);
   std::vector<uint8_t> expected(2056, 0);
-  expected[0] = 1;      // kind, little-endian
-  expected[4] = 0x31;   // "1" as the first UTF-16LE unit
-  expected[2052] = 1;   // trailing 32-bit 1
+  expected[0] = 1;     // kind, little-endian
+  expected[4] = 0x31;  // "1" as the first UTF-16LE unit
+  expected[2052] = 1;  // trailing 32-bit 1
   EXPECT_EQ(p, expected);
 }
 
@@ -137,7 +137,8 @@ TEST_F(Handler, EveryStepIsLogged) {
       "[INFO][CWindowMessageHandler::GetOrvaneUriFromCommandLine::91] --winid=abc --token=t\n",
       "[INFO][CWindowMessageHandler::GetOrvaneUriFromCommandLine::100] vellmora_x\n",
       "[INFO][CWindowMessageHandler::GetOrvaneUriFromCommandLine::148] "
-      "GetOrvaneUriFromCommandLine\xEF\xBC\x9A" "fileparam=x&winid=abc&token=t\n",
+      "GetOrvaneUriFromCommandLine\xEF\xBC\x9A"
+      "fileparam=x&winid=abc&token=t\n",
       "[INFO][CWindowMessageHandler::GetOrvaneTokenFromCommandLine::80] --winid=abc --token=t\n",
       "[INFO][CWindowMessageHandler::GetOrvaneParamFromCommandLine::156] --winid=abc --token=t\n",
       // Not a number: window 0, nothing delivered.

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "XvfbServer.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "os/WindowMessage.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
-#include "XvfbServer.h"
 
 namespace {
 
@@ -80,8 +80,8 @@ TEST_F(X11, PlatformWindowReceivesTheShowWindowPayload) {
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  ASSERT_EQ(XGetWindowProperty(display, platform, atom, 0, 4096, True, AnyPropertyType, &type, &format, &count,
-                               &after, &data),
+  ASSERT_EQ(XGetWindowProperty(display, platform, atom, 0, 4096, True, AnyPropertyType, &type, &format, &count, &after,
+                               &data),
             Success);
   std::vector<uint8_t> received(data, data + count);
   XFree(data);

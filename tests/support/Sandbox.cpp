@@ -1,16 +1,16 @@
 #include "support/Sandbox.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "os/Process.h"
 
 namespace {
-const char* kVars[6] = {"VELLMORA_PREFIX", "HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
-                        "XDG_DESKTOP_DIR"};
+const char* kVars[6] = {"VELLMORA_PREFIX", "HOME",           "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
+                        "XDG_CONFIG_HOME", "XDG_DESKTOP_DIR"};
 }
 
 Sandbox::Sandbox() {
@@ -37,8 +37,10 @@ std::string Sandbox::LogPath() const { return InstallDir() + "/" + os::Applicati
 
 Sandbox::~Sandbox() {
   for (int i = 0; i < 6; ++i) {
-    if (hadEnv_[i]) setenv(kVars[i], savedEnv_[i].c_str(), 1);
-    else unsetenv(kVars[i]);
+    if (hadEnv_[i])
+      setenv(kVars[i], savedEnv_[i].c_str(), 1);
+    else
+      unsetenv(kVars[i]);
   }
   if (!getenv("VELLMORA_KEEP_SANDBOX")) RunShell("rm -rf '" + root_ + "'");
 }

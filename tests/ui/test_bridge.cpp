@@ -27,11 +27,11 @@ struct Bridge : ::testing::Test {
     box.MakeDrives(true);
     os::MakeDirectories(box.InstallDir());
     LauncherLog::Instance().Open(box.LogPath());
-    os::SetMessageBoxPresenter([this](const std::string& text, const std::string& caption, os::MsgIcon icon,
-                                      os::MsgButtons) {
-      boxes.push_back(text + "|" + caption + "|" + std::to_string(static_cast<int>(icon)));
-      return os::MsgAnswer::Ok;
-    });
+    os::SetMessageBoxPresenter(
+        [this](const std::string& text, const std::string& caption, os::MsgIcon icon, os::MsgButtons) {
+          boxes.push_back(text + "|" + caption + "|" + std::to_string(static_cast<int>(icon)));
+          return os::MsgAnswer::Ok;
+        });
     // No installation is settled, so a launch starts nothing; the launch itself is covered by
     // the launch tests. Launches are counted by their telemetry.
     dlg.CreateContent();

@@ -5,34 +5,34 @@
 
 #include <gtest/gtest.h>
 
-#include <gdk/gdkx.h>
-#include <gtk/gtk.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "support/Sandbox.h"
+#include "support/TestContext.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebDlg.h"
 #include "ui/gtk/ContentView.h"
 #include "ui/gtk/GtkFrontEnd.h"
 #include "ui/gtk/Layout.h"
 #include "ui/gtk/MainWindowView.h"
-#include "support/TestContext.h"
 
 namespace {
 
@@ -341,8 +341,8 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
           int ox = 0, oy = 0;
           gdk_window_get_origin(gw, &ox, &oy);
           for (auto [cx, cy] : {std::pair{0, 0}, {949, 0}, {0, 631}, {949, 631}}) {
-            check(RootPixel(ox + cx, oy + cy) == 0xFF00FF, "corner not transparent at " + std::to_string(cx) + "," +
-                                                               std::to_string(cy));
+            check(RootPixel(ox + cx, oy + cy) == 0xFF00FF,
+                  "corner not transparent at " + std::to_string(cx) + "," + std::to_string(cy));
           }
           check(RootPixel(ox + 475, oy + 316) != 0xFF00FF, "middle is see-through");
           // A plain desktop colour for the screenshots.
@@ -392,19 +392,22 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
           std::string alertText;
           GtkMessageType alertType = GTK_MESSAGE_OTHER;
           std::pair<std::string*, GtkMessageType*> alertOut(&alertText, &alertType);
-          guint watcher = g_timeout_add(50, [](gpointer data) -> gboolean {
-            auto* out = static_cast<std::pair<std::string*, GtkMessageType*>*>(data);
-            GtkMessageDialog* d = FindDialog("提示");
-            if (!d) return G_SOURCE_CONTINUE;
-            gchar* text = nullptr;
-            GtkMessageType type = GTK_MESSAGE_OTHER;
-            g_object_get(d, "text", &text, "message-type", &type, nullptr);
-            *out->first = text ? text : "";
-            *out->second = type;
-            g_free(text);
-            gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
-            return G_SOURCE_CONTINUE;
-          }, &alertOut);
+          guint watcher = g_timeout_add(
+              50,
+              [](gpointer data) -> gboolean {
+                auto* out = static_cast<std::pair<std::string*, GtkMessageType*>*>(data);
+                GtkMessageDialog* d = FindDialog("提示");
+                if (!d) return G_SOURCE_CONTINUE;
+                gchar* text = nullptr;
+                GtkMessageType type = GTK_MESSAGE_OTHER;
+                g_object_get(d, "text", &text, "message-type", &type, nullptr);
+                *out->first = text ? text : "";
+                *out->second = type;
+                g_free(text);
+                gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
+                return G_SOURCE_CONTINUE;
+              },
+              &alertOut);
           Eval(page, "setTimeout(function () { window.__confirmed = confirm('sure?'); alert('hello'); }, 10); 1");
           check(PumpUntil([&] { return alertText == "hello"; }, 10000), "no 提示 box for alert");
           check(alertType == GTK_MESSAGE_ERROR, "alert box is not an error box");
@@ -441,10 +444,13 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
           // gradient runs top to bottom only): no scroll bar or indicator drawn there.
           check(EdgeIsPlain(ox + 300 + 590 - 14, oy + 140, 14, 460), "a scroll bar is drawn");
           int menus = 0;
-          const gulong menuWatch = g_signal_connect(page, "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer n) -> gboolean {
-            ++*static_cast<int*>(n);
-            return FALSE;
-          }), &menus);
+          const gulong menuWatch = g_signal_connect(page, "context-menu",
+                                                    G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                                                   WebKitHitTestResult*, gpointer n) -> gboolean {
+                                                      ++*static_cast<int*>(n);
+                                                      return FALSE;
+                                                    }),
+                                                    &menus);
           RunShell("xdotool click 3 >/dev/null 2>&1");
           PumpFor(500);
           g_signal_handler_disconnect(page, menuWatch);

@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <glib.h>
 #include <algorithm>
 #include <chrono>
-#include <glib.h>
-#include <memory>
-#include <thread>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/LauncherLog.h"

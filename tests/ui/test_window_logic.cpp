@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/RemoteConfigTable.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "platform/CWindowMessageHandler.h"
@@ -21,7 +22,6 @@
 #include "ui/UiThread.h"
 #include "ui/gtk/Layout.h"
 #include "update/CGameRemoteConfig.h"
-#include "core/RemoteConfigTable.h"
 
 namespace {
 
@@ -186,10 +186,13 @@ TEST_F(WindowLogic, OperationsFromTheWorkerRunOnTheUiThread) {
     dlg.ShowMessageView();
     g_main_loop_quit(loop);
   });
-  guint guard = g_timeout_add(10000, [](gpointer l) {
-    g_main_loop_quit(static_cast<GMainLoop*>(l));
-    return G_SOURCE_REMOVE;
-  }, loop);
+  guint guard = g_timeout_add(
+      10000,
+      [](gpointer l) {
+        g_main_loop_quit(static_cast<GMainLoop*>(l));
+        return G_SOURCE_REMOVE;
+      },
+      loop);
   g_main_loop_run(loop);
   worker.join();
   g_source_remove(guard);

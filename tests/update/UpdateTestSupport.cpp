@@ -1,12 +1,12 @@
 #include "UpdateTestSupport.h"
 
 #include <arpa/inet.h>
-#include <cstdlib>
 #include <glib.h>
 #include <minizip/zip.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "Identity.h"
 #include "log/LauncherLog.h"
@@ -146,9 +146,9 @@ void UpdateTest::SetUp() {
   (void)kUtf8Locale;
   sandbox_.MakeDrives(true);
   // Table tests call SetUp once per case: each starts from an empty installation and registry.
-  ASSERT_EQ(RunShell("rm -rf '" + InstallDir() + "' '" + sandbox_.Prefix() + "/registry' && mkdir -p '" + DataDir() +
-                     "'"),
-            0);
+  ASSERT_EQ(
+      RunShell("rm -rf '" + InstallDir() + "' '" + sandbox_.Prefix() + "/registry' && mkdir -p '" + DataDir() + "'"),
+      0);
   StartNextRun();
 }
 
@@ -183,7 +183,8 @@ void UpdateTest::SetConfigUrl(const std::string& url) {
 }
 
 std::string Sha256Hex(const std::string& data) {
-  gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
+  gchar* hex =
+      g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
   std::string out(hex);
   g_free(hex);
   return out;

@@ -1,6 +1,6 @@
 // The resumable package download, driven through the whole worker against a loopback server.
-#include <future>
 #include <sys/stat.h>
+#include <future>
 
 #include "UpdateTestSupport.h"
 #include "net/MachineInfo.h"
@@ -100,7 +100,8 @@ TEST_F(DownloadTest, StartDecisionPicksRangeAndKeepsEveryByteOnce) {
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), std::make_pair(std::string("100%"), 100));
     int floor = c.range[0] ? static_cast<int>(c.savedOffset * 100 / static_cast<int64_t>(package.size())) : 0;
-    if (c.bytesOnDisk >= 0 && c.bytesOnDisk < c.savedOffset) floor = static_cast<int>(c.bytesOnDisk * 100 / package.size());
+    if (c.bytesOnDisk >= 0 && c.bytesOnDisk < c.savedOffset)
+      floor = static_cast<int>(c.bytesOnDisk * 100 / package.size());
     for (const auto& [text, percent] : progress) {
       EXPECT_EQ(text, std::to_string(percent) + "%");
       if (text != "0%") {

@@ -1,10 +1,10 @@
 // A launcher killed at random moments of a download resumes on its next run without losing or
 // duplicating a byte, and its resume state never claims bytes the package lacks.
-#include <csignal>
-#include <random>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <random>
 #include <thread>
 
 #include "UpdateTestSupport.h"

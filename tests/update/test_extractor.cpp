@@ -1,8 +1,8 @@
 // The package extractor on its own, over the sample archives in tests/data (made by
 // make-archives.py there).
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"

@@ -4,8 +4,8 @@
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "os/Registry.h"
-#include "platform/CWindowMessageHandler.h"
 #include "os/ShellFolders.h"
+#include "platform/CWindowMessageHandler.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {
@@ -27,7 +27,7 @@ TEST_F(RegistrationTest, WindowSizeIsResetToDefaultsOnlyOutsideItsBounds) {
     bool reset;
   };
   const Case cases[] = {
-      {320, 180, false},   {319, 180, true},     {320, 179, true},        {10000, 10000, false},
+      {320, 180, false},    {319, 180, true},     {320, 179, true},         {10000, 10000, false},
       {10001, 10000, true}, {10000, 10001, true}, {0xFFFFFFFFu, 600, true}, {800, 0, true},
   };
   for (const Case& c : cases) {
@@ -107,19 +107,28 @@ TEST_F(RegistrationTest, ShortcutSetDependsOnSource) {
   struct Case {
     const char* name;
     std::vector<std::string> args;
-    bool appsFolder;                // whether the start menu's Apps folder exists
+    bool appsFolder;                 // whether the start menu's Apps folder exists
     std::vector<std::string> links;  // relative to the sandbox home, "I/" = installation directory
     int failedSaves;
   };
   const std::string apps = "/.local/share/applications/Apps/harlu7/";
   const Case cases[] = {
       {"no source", {"vellmora"}, true, {"I/qvx-uninstall"}, 0},
-      {"source FC", {"vellmora", "--winid=1", "--source=FC"}, true,
-       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"}, 0},
-      {"source fc, case ignored", {"vellmora", "--source=fc"}, true,
-       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"}, 0},
-      {"source FC on a fresh account (no Apps folder yet)", {"vellmora", "--source=FC"}, false,
-       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"}, 0},
+      {"source FC",
+       {"vellmora", "--winid=1", "--source=FC"},
+       true,
+       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"},
+       0},
+      {"source fc, case ignored",
+       {"vellmora", "--source=fc"},
+       true,
+       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"},
+       0},
+      {"source FC on a fresh account (no Apps folder yet)",
+       {"vellmora", "--source=FC"},
+       false,
+       {"I/qvx-uninstall", apps + "Vellmora", apps + "qvx-uninstall", "/Desktop/Vellmora"},
+       0},
       {"other source", {"vellmora", "--source=FCX"}, true, {"I/qvx-uninstall"}, 0},
   };
   const std::string home = std::getenv("HOME");
@@ -139,8 +148,8 @@ TEST_F(RegistrationTest, ShortcutSetDependsOnSource) {
     Pipeline().CreateShortcuts();
 
     std::vector<std::string> found;
-    for (const std::string& candidate :
-         {std::string("I/qvx-uninstall"), apps + "Vellmora", apps + "qvx-uninstall", std::string("/Desktop/Vellmora")}) {
+    for (const std::string& candidate : {std::string("I/qvx-uninstall"), apps + "Vellmora", apps + "qvx-uninstall",
+                                         std::string("/Desktop/Vellmora")}) {
       std::string path = (candidate.rfind("I/", 0) == 0 ? InstallDir() + "/" + candidate.substr(2) : home + candidate) +
                          os::LinkExtension();
       if (!os::PathExists(path)) continue;
@@ -159,7 +168,8 @@ TEST_F(RegistrationTest, ShortcutSetDependsOnSource) {
     EXPECT_EQ(failures, static_cast<size_t>(c.failedSaves));
     if (c.links.size() == 1) {
       std::string source = c.args.size() > 1 ? "FCX" : "";
-      EXPECT_TRUE(LogHas(log, "INFO", "CGameRemoteConfig::CreateShortcuts", 790, "Stop creating shortcuts: source=" + source));
+      EXPECT_TRUE(
+          LogHas(log, "INFO", "CGameRemoteConfig::CreateShortcuts", 790, "Stop creating shortcuts: source=" + source));
     } else {
       EXPECT_TRUE(LogHas(log, "INFO", "CGameRemoteConfig::CreateShortcuts", 818, "End CreateShortcuts"));
     }

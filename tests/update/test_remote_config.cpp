@@ -22,7 +22,7 @@ TEST_F(RemoteConfigTest, CrlfDuplicateKeysAndEqualsInValuesAreKeptAsSent) {
   EXPECT_EQ(Ctx().remoteConfig.GetEntryUrl(), "page?x=1\r");  // first occurrence wins, the CR stays
   EXPECT_EQ(table.Find("ClientVersion").value_or("absent"), "1.0.3.7\r");
   EXPECT_EQ(table.Find("").value_or("absent"), "no equals here\r");  // a line without "=" is the empty key
-  EXPECT_EQ(Ctx().remoteConfig.GetCustomParameters(), "a=b");                          // only the first "=" splits
+  EXPECT_EQ(Ctx().remoteConfig.GetCustomParameters(), "a=b");        // only the first "=" splits
   EXPECT_FALSE(table.Find("ClientMiniUpdateVersion").has_value());
   EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 140, server.Url("/config")));
 }
@@ -45,9 +45,8 @@ TEST_F(RemoteConfigTest, DocumentEndingInLineFeedHasAFinalEmptyLine) {
 
 TEST_F(RemoteConfigTest, RedirectIsFollowedAndChannelPlaceholderReplaced) {
   TestServer server;
-  server.Raw().Get("/api/harlu7/config", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect(server.Url("/final"));
-  });
+  server.Raw().Get("/api/harlu7/config",
+                   [&](const httplib::Request&, httplib::Response& res) { res.set_redirect(server.Url("/final")); });
   server.ServeText("/final", "EntryUrl=http://page/");
   SetConfigUrl(server.Url("/api/{ditch_name}/config"));
   ASSERT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Ok);
@@ -102,8 +101,7 @@ TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
     SetConfigUrl(url);
     int result = -1;
     long status = -1;
-    EXPECT_EQ(Pipeline().FetchRemoteConfig(&result, &status),
-              CGameRemoteConfig::FetchResult::TransferFailed);
+    EXPECT_EQ(Pipeline().FetchRemoteConfig(&result, &status), CGameRemoteConfig::FetchResult::TransferFailed);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(Ctx().remoteConfig.Size(), 0u);  // a failed body is never parsed
@@ -118,8 +116,9 @@ TEST(ClientVersionTest, ParsesDecimalPrefixesOfDottedFields) {
     ClientVersion expected;
   };
   const Case cases[] = {
-      {"1.2.3.4", {1, 2, 3, 4}},   {"1.2", {1, 2, 0, 0}},          {"1.2.3.4\n", {1, 2, 3, 4}},
-      {"", {0, 0, 0, 0}},          {"a1.2.3.4", {0, 2, 3, 4}},     {" -3.+4.5x.6.7", {-3, 4, 5, 6}},
+      {"1.2.3.4", {1, 2, 3, 4}},   {"1.2", {1, 2, 0, 0}},
+      {"1.2.3.4\n", {1, 2, 3, 4}}, {"", {0, 0, 0, 0}},
+      {"a1.2.3.4", {0, 2, 3, 4}},  {" -3.+4.5x.6.7", {-3, 4, 5, 6}},
       {"1.0.3.7\r", {1, 0, 3, 7}}, {"99999999999.1", {2147483647, 1, 0, 0}},
   };
   for (const Case& c : cases) {

@@ -36,8 +36,8 @@ TEST_F(UnzipTest, ExtractsEntriesReportsProgressAndRecordsVersion) {
                   window),
             1);
 
-  EXPECT_EQ(window.Progress(0), (std::vector<std::pair<std::string, int>>{
-                                    {"1/4", 25}, {"2/4", 50}, {"3/4", 75}, {"4/4", 100}}));
+  EXPECT_EQ(window.Progress(0),
+            (std::vector<std::pair<std::string, int>>{{"1/4", 25}, {"2/4", 50}, {"3/4", 75}, {"4/4", 100}}));
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新已完成"});
   EXPECT_EQ(window.Calls().back(), "SetReady");
 
@@ -77,8 +77,10 @@ TEST_F(UnzipTest, FailuresShowUnzipFailedAndKeepThePackage) {
     SetUp();
     Ctx().remoteConfig.Parse("ClientVersion=1.0.3.7");
     RecordingWindow window;
-    if (c.entries.empty()) Sandbox::WriteFile(PackagePath(), "this is no zip");
-    else Sandbox::WriteFile(PackagePath(), BuildZip(c.entries));
+    if (c.entries.empty())
+      Sandbox::WriteFile(PackagePath(), "this is no zip");
+    else
+      Sandbox::WriteFile(PackagePath(), BuildZip(c.entries));
     EXPECT_EQ(Pipeline().UnzipFile(PackagePath(), &window), 0);
     EXPECT_EQ(window.Messages(), std::vector<std::string>{"解压失败"});
     EXPECT_FALSE(window.Has("SetReady"));
@@ -94,8 +96,7 @@ TEST_F(UnzipTest, FailuresShowUnzipFailedAndKeepThePackage) {
 
 TEST_F(UnzipTest, EntriesPointingOutsideTheClientDirectoryAreRefused) {
   const std::string outside = sandbox_.Root() + "/outside.txt";
-  for (const std::string& name : {std::string("../x"), std::string("a/../../x"), outside,
-                                  std::string("..\\x")}) {
+  for (const std::string& name : {std::string("../x"), std::string("a/../../x"), outside, std::string("..\\x")}) {
     SCOPED_TRACE(name);
     SetUp();
     RecordingWindow window;

@@ -2,8 +2,8 @@
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
-#include "update/CGameRemoteConfig.h"
 #include "platform/CWindowMessageHandler.h"
+#include "update/CGameRemoteConfig.h"
 
 namespace {
 
@@ -22,13 +22,13 @@ TEST_F(WorkerTest, ConfigurationFailureShows102AndNeverOpensThePage) {
     bool reachable;
     const char* logText;
   };
-  for (const Case& c : {Case{"404", true, "res:0, httpStatusCode:404"}, Case{"unreachable", false, "res:7, httpStatusCode:0"}}) {
+  for (const Case& c :
+       {Case{"404", true, "res:0, httpStatusCode:404"}, Case{"unreachable", false, "res:7, httpStatusCode:0"}}) {
     SCOPED_TRACE(c.name);
     SetUp();
     TestServer server;  // only /other is served: /config answers 404
     server.ServeText("/other", "x");
-    SetConfigUrl(
-        c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/config");
+    SetConfigUrl(c.reachable ? server.Url("/config") : "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/config");
     RecordingWindow window;
     EXPECT_EQ(Pipeline().InitRemoteConfig(&window), 0u);
     EXPECT_EQ(window.Calls(),
@@ -53,8 +53,8 @@ TEST_F(WorkerTest, UpToDateClientRegistersWithoutDownloading) {
   Pipeline().InitRemoteConfig(&window);
 
   EXPECT_TRUE(server.PackageRanges().empty());
-  EXPECT_EQ(window.Calls(), (std::vector<std::string>{"InitWebBrower", "SetProgress|更新已完成||0|0", "ShowMessageView",
-                                                      "SetReady"}));
+  EXPECT_EQ(window.Calls(),
+            (std::vector<std::string>{"InitWebBrower", "SetProgress|更新已完成||0|0", "ShowMessageView", "SetReady"}));
   EXPECT_EQ(Ctx().updateState.FirstInstall(), 0);
   EXPECT_EQ(Ctx().updateState.GameName(), "qvx_xyz");
   const std::string copy = InstallDir() + "/qvx_xyz";
@@ -86,8 +86,8 @@ TEST_F(WorkerTest, VersionDecisionAgainstMiniUpdateVersion) {
     SetUp();
     TestServer server;
     server.ServePackage("/p.zip", "not a zip");
-    ServeConfig(server, std::string("ClientVersion=1.0.0.9\n") + c.config + "ClientDownloadUrl=" + server.Url("/p.zip") +
-                            "\nClient32DownloadUrl=" + server.Url("/p.zip") + "\n");
+    ServeConfig(server, std::string("ClientVersion=1.0.0.9\n") + c.config + "ClientDownloadUrl=" +
+                            server.Url("/p.zip") + "\nClient32DownloadUrl=" + server.Url("/p.zip") + "\n");
     if (c.record) Sandbox::WriteFile(DataDir() + "/game_client_version.txt", c.record);
     RecordingWindow window;
     Pipeline().InitRemoteConfig(&window);

@@ -1,8 +1,8 @@
 #include "browser/gtk/WebViewHost.h"
 
-#include <gdk/gdkx.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <gdk/gdkx.h>
 
 #include "browser/KeyFilter.h"
 #include "log/LauncherLog.h"
@@ -158,9 +158,7 @@ void WebViewHost::InstallScript() {
   webkit_user_style_sheet_unref(sheet);
 }
 
-void WebViewHost::Navigate(const std::string& url) {
-  webkit_web_view_load_uri(view_, url.c_str());
-}
+void WebViewHost::Navigate(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
 
 void WebViewHost::SetMirror(bool ready, const std::string& launcherPath) {
   if (ready == ready_ && launcherPath == launcherPath_) return;
@@ -175,8 +173,8 @@ void WebViewHost::SetMirror(bool ready, const std::string& launcherPath) {
 void WebViewHost::OpenWithDefaultBrowser(const std::string& uri) {
   GError* error = nullptr;
   if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error)) {
-    LogError(std::string("open ") + uri + " failed: " + (error ? error->message : ""), "WebViewHost::OpenWithDefaultBrowser",
-             "WebViewHost", __LINE__);
+    LogError(std::string("open ") + uri + " failed: " + (error ? error->message : ""),
+             "WebViewHost::OpenWithDefaultBrowser", "WebViewHost", __LINE__);
     if (error) g_error_free(error);
   }
 }
@@ -191,8 +189,8 @@ gboolean WebViewHost::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
 
 // Ctrl with the wheel (and no other modifier or button) would zoom: swallowed. The wheel alone scrolls.
 gboolean WebViewHost::OnScroll(GtkWidget*, GdkEventScroll* event, gpointer) {
-  const guint relevant = GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_BUTTON1_MASK | GDK_BUTTON2_MASK |
-                         GDK_BUTTON3_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK;
+  const guint relevant = GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK |
+                         GDK_BUTTON4_MASK | GDK_BUTTON5_MASK;
   return (event->state & relevant) == GDK_CONTROL_MASK ? TRUE : FALSE;
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 gboolean DrawProgress(GtkWidget* w, cairo_t* cr, gpointer data) {
   static_cast<CGradientProgressCtrl*>(data)->Paint(cr, gtk_widget_get_allocated_width(w),
-                                                    gtk_widget_get_allocated_height(w));
+                                                   gtk_widget_get_allocated_height(w));
   return TRUE;
 }
 
@@ -76,8 +76,8 @@ GtkWidget* NewLabelWidget(CStaticEx* label) {
 GtkWidget* NewPngButtonWidget(CPngButton* button) {
   GtkWidget* w = gtk_drawing_area_new();
   gtk_widget_set_size_request(w, CPngButton::kWidth, CPngButton::kHeight);
-  gtk_widget_add_events(w, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK |
-                               GDK_BUTTON_RELEASE_MASK);
+  gtk_widget_add_events(
+      w, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
   g_signal_connect(w, "draw", G_CALLBACK(DrawButton), button);
   g_signal_connect(w, "motion-notify-event", G_CALLBACK(ButtonMotion), button);
   g_signal_connect(w, "leave-notify-event", G_CALLBACK(ButtonLeave), button);

@@ -113,14 +113,8 @@ void ContentView::SetProgressPos(int pos) {
   gtk_widget_queue_draw(barWidget_);
 }
 
-void ContentView::Navigate(const std::string& url) {
-  browser_->Navigate(url);
-}
+void ContentView::Navigate(const std::string& url) { browser_->Navigate(url); }
 
-void ContentView::OnReadyChanged(bool ready) {
-  browser_->SetMirror(ready, LauncherPathForPage());
-}
+void ContentView::OnReadyChanged(bool ready) { browser_->SetMirror(ready, LauncherPathForPage()); }
 
-std::string ContentView::LauncherPathForPage() {
-  return os::TruncateUtf16(os::ExecutablePath(), 259);
-}
+std::string ContentView::LauncherPathForPage() { return os::TruncateUtf16(os::ExecutablePath(), 259); }

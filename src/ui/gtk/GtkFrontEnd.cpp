@@ -1,7 +1,7 @@
 #include "ui/gtk/GtkFrontEnd.h"
 
-#include <csignal>
 #include <glib-unix.h>
+#include <csignal>
 
 #include <gtk/gtk.h>
 

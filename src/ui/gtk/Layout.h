@@ -14,9 +14,7 @@ constexpr int kBaseUnitX = 8;
 constexpr int kBaseUnitY = 19;
 
 // a * b / c rounded half away from zero, for non-negative values.
-constexpr int MulDiv(int a, int b, int c) {
-  return (a * b * 2 + c) / (2 * c);
-}
+constexpr int MulDiv(int a, int b, int c) { return (a * b * 2 + c) / (2 * c); }
 
 constexpr Rect FromDialogUnits(int x, int y, int w, int h) {
   return {MulDiv(x, kBaseUnitX, 4), MulDiv(y, kBaseUnitY, 8), MulDiv(w, kBaseUnitX, 4), MulDiv(h, kBaseUnitY, 8)};

@@ -80,7 +80,8 @@ void MainWindowView::OnRealize(GtkWidget* w, gpointer data) {
   if (self->cursor_) gdk_window_set_cursor(gtk_widget_get_window(w), self->cursor_);
   if (self->background_.Empty()) return;
   cairo_region_t* region = OpaqueRegion(self->background_.Surface());
-  for (const layout::Rect& r : {layout::kBrowser, layout::kMinimiseButton, layout::kCloseButton, layout::kProgressBar}) {
+  for (const layout::Rect& r :
+       {layout::kBrowser, layout::kMinimiseButton, layout::kCloseButton, layout::kProgressBar}) {
     const cairo_rectangle_int_t rect = {r.x, r.y, r.w, r.h};
     cairo_region_union_rectangle(region, &rect);
   }
@@ -119,9 +120,7 @@ gboolean MainWindowView::OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
   return TRUE;  // the run ends; the window is destroyed afterwards
 }
 
-void MainWindowView::Show() {
-  gtk_widget_show_all(window_);
-}
+void MainWindowView::Show() { gtk_widget_show_all(window_); }
 
 int MainWindowView::RunModal() {
   if (!ended_) g_main_loop_run(loop_);
@@ -135,9 +134,7 @@ void MainWindowView::Hide() {
   gdk_display_sync(gtk_widget_get_display(window_));
 }
 
-void MainWindowView::Minimise() {
-  gtk_window_iconify(GTK_WINDOW(window_));
-}
+void MainWindowView::Minimise() { gtk_window_iconify(GTK_WINDOW(window_)); }
 
 void MainWindowView::EndModal(int result) {
   if (ended_) return;
