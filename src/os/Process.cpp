@@ -1,6 +1,7 @@
 #include "os/Process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,17 +160,30 @@ bool IsExecutableRunning(const std::string& executablePath, bool* error) {
 }
 
 pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd, int* error) {
-  std::vector<std::string> args = SplitCommandLine(commandLine);
+  return SpawnProgram(executable, SplitCommandLine(commandLine), cwd, nullptr, false, error);
+}
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::vector<std::string>* env, bool quiet, int* error) {
   std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  if (env) {
+    for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  }
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  // The game gets default signal handling, whatever the launcher installed.
+  // The child gets default signal handling, whatever the launcher installed.
   sigset_t all;
   sigfillset(&all);
   posix_spawnattr_setsigdefault(&attr, &all);
@@ -179,7 +193,7 @@ pid_t SpawnProcess(const std::string& executable, const std::string& commandLine
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, executable.c_str(), &actions, &attr, argv.data(), environ);
+  int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env ? envp.data() : environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
@@ -188,6 +202,12 @@ pid_t SpawnProcess(const std::string& executable, const std::string& commandLine
   }
   if (error) *error = 0;
   return pid;
+}
+
+std::vector<std::string> CurrentEnvironment() {
+  std::vector<std::string> out;
+  for (char** e = environ; e && *e; ++e) out.emplace_back(*e);
+  return out;
 }
 
 int WaitProcess(pid_t pid) {

@@ -47,6 +47,16 @@ bool IsExecutableRunning(const std::string& executablePath, bool* error = nullpt
 pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
                    int* error = nullptr);
 
+// Starts a program without a shell with exactly these arguments (argv[0] included), in the
+// working directory cwd (unchanged when empty), with the environment env ("NAME=value" entries;
+// the launcher's own when null). quiet sends its standard output and error to /dev/null.
+// Returns the pid or -1 (errno in *error).
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd,
+                   const std::vector<std::string>* env = nullptr, bool quiet = false, int* error = nullptr);
+
+// The launcher's environment as "NAME=value" entries.
+std::vector<std::string> CurrentEnvironment();
+
 // Waits without a time limit until the process ends; returns its exit status or -1.
 int WaitProcess(pid_t pid);
 
