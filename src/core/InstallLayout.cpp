@@ -32,6 +32,7 @@ InstallLayout InstallLayout::Build(const std::string& installDir, const std::str
   l.versionRecordPath = os::JoinPath(l.dataDir, "game_client_version.txt");
   l.gameDir = os::JoinPath(l.dataDir, identity::GameShortName);
   l.gameExecutable = os::JoinPath(l.gameDir, std::string(identity::GameShortName) + os::ExecutableSuffix());
+  l.windowsGameExecutable = os::JoinPath(l.gameDir, std::string(identity::GameShortName) + ".exe");
   l.dumpBasePath = installDir + "/" + appName;
   l.startMenuFolder = os::JoinPath(os::JoinPath(os::StartMenuDir(), "Apps"), identity::ChannelName);
   l.desktopDir = os::DesktopDir();

@@ -6,19 +6,20 @@
 #include <string>
 
 struct InstallLayout {
-  std::string appName;            // the launcher's application name (file name without directory)
-  std::string installDir;         // InstallDir, e.g. <drive C:>/qvx-harlu7
-  std::string dataDir;            // DataDir: <InstallDir>/client
-  std::string logPath;            // <drive C:>/<FolderName>/<appName>.log, whatever InstallDir is
-  std::string driveCFolder;       // <drive C:>/<FolderName>: uninstall removes it with InstallDir
-  std::string packagePath;        // <InstallDir>/<GameShortName>.zip
-  std::string resumeStatePath;    // <InstallDir>/tempdownload.dat
-  std::string versionRecordPath;  // <DataDir>/game_client_version.txt
-  std::string gameDir;            // <DataDir>/<GameShortName>: the game's working directory
-  std::string gameExecutable;     // <gameDir>/<GameShortName> + the executable suffix
-  std::string dumpBasePath;       // <InstallDir>/<appName>: crash records add a time stamp
-  std::string startMenuFolder;    // <start menu>/Apps/<ChannelName>
-  std::string desktopDir;         // the user's desktop
+  std::string appName;                // the launcher's application name (file name without directory)
+  std::string installDir;             // InstallDir, e.g. <drive C:>/qvx-harlu7
+  std::string dataDir;                // DataDir: <InstallDir>/client
+  std::string logPath;                // <drive C:>/<FolderName>/<appName>.log, whatever InstallDir is
+  std::string driveCFolder;           // <drive C:>/<FolderName>: uninstall removes it with InstallDir
+  std::string packagePath;            // <InstallDir>/<GameShortName>.zip
+  std::string resumeStatePath;        // <InstallDir>/tempdownload.dat
+  std::string versionRecordPath;      // <DataDir>/game_client_version.txt
+  std::string gameDir;                // <DataDir>/<GameShortName>: the game's working directory
+  std::string gameExecutable;         // <gameDir>/<GameShortName> + the executable suffix
+  std::string windowsGameExecutable;  // <gameDir>/<GameShortName>.exe: a Windows build, run through Wine
+  std::string dumpBasePath;           // <InstallDir>/<appName>: crash records add a time stamp
+  std::string startMenuFolder;        // <start menu>/Apps/<ChannelName>
+  std::string desktopDir;             // the user's desktop
 
   // "<GameShortName>-<ChannelName>", the installation's folder name on a drive.
   static std::string FolderName();

@@ -34,6 +34,7 @@ TEST(InstallLayout, EveryPathDerivesFromTheInstallDirectoryExceptTheLog) {
   EXPECT_EQ(l.versionRecordPath, "/games/qvx-x/client/game_client_version.txt");
   EXPECT_EQ(l.gameDir, "/games/qvx-x/client/qvx");
   EXPECT_EQ(l.gameExecutable, "/games/qvx-x/client/qvx/qvx");
+  EXPECT_EQ(l.windowsGameExecutable, "/games/qvx-x/client/qvx/qvx.exe");
   EXPECT_EQ(l.dumpBasePath, "/games/qvx-x/vellmora_fc");
   EXPECT_EQ(l.LauncherCopyPath("qvx_fc"), "/games/qvx-x/qvx_fc");
   // The log always lives on drive C:, whatever the installation directory.
