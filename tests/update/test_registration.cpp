@@ -1,7 +1,13 @@
 // Registration of the installation: the window-size repair, the uninstall entry and the links.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
 #include "Identity.h"
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
+#include "os/Prefix.h"
 #include "os/Process.h"
 #include "os/Registry.h"
 #include "os/ShellFolders.h"
@@ -20,6 +26,12 @@ const char kDefaultHeight[] = "Screenmanager Resolution Height Default_h13807068
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qvx";
 
 class RegistrationTest : public UpdateTest {};
+
+std::string Hex(unsigned long long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llx", value);
+  return text;
+}
 
 TEST_F(RegistrationTest, WindowSizeIsResetToDefaultsOnlyOutsideItsBounds) {
   struct Case {
@@ -75,6 +87,68 @@ TEST_F(RegistrationTest, WindowSizeKeyIsNeverCreatedAndMissingDefaultsGiveZero) 
   os::RegQueryDword(RegRoot::CurrentUser, kSizeKey, kHeight, h);
   EXPECT_EQ(w, 0u);
   EXPECT_EQ(h, 0u);
+}
+
+// A Windows build reads its preferences from the Wine prefix's registry: the repair edits Wine's
+// file of the current user, once a Wine server of an earlier run (which would write its own copy
+// back) has ended, and leaves the launcher's own store alone.
+TEST_F(RegistrationTest, WindowsBuildRepairsTheWinePrefixRegistryAfterItsServerHasEnded) {
+  const std::string kHeader = "WINE REGISTRY Version 2\n#arch=win64\n\n";
+  const std::string kSection =
+      "[Software\\\\qrd\\\\Vellmora] 1796912214\n"
+      "#time=1dd88b11b9806fa\n"
+      "\"Screenmanager Resolution Height_h2627697771\"=dword:00000032\n"
+      "\"Screenmanager Resolution Width_h182942802\"=dword:00000064\n"
+      "\"Screenmanager Resolution Height Default_h1380706816\"=dword:000002d0\n"
+      "\"Screenmanager Resolution Width Default_h680557497\"=hex(4):00,05,00,00\n\n";
+  struct Case {
+    const char* name;
+    std::string userReg;
+    const char* origin;
+    std::string after;  // empty: unchanged
+  } cases[] = {
+      {"size out of range", kHeader + kSection,
+       "windowWidth:100 windowHeight:50 windowDefaultWidth:1280 "
+       "windowDefaultHeight:720",
+       kHeader + "[Software\\\\qrd\\\\Vellmora] 1796912214\n"
+                 "#time=1dd88b11b9806fa\n"
+                 "\"Screenmanager Resolution Height_h2627697771\"=dword:000002d0\n"
+                 "\"Screenmanager Resolution Width_h182942802\"=dword:00000500\n"
+                 "\"Screenmanager Resolution Height Default_h1380706816\"=dword:000002d0\n"
+                 "\"Screenmanager Resolution Width Default_h680557497\"=hex(4):00,05,00,00\n\n"},
+      {"the game never ran", kHeader, "windowWidth:0 windowHeight:0 windowDefaultWidth:0 windowDefaultHeight:0", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const std::string gameDir = DataDir() + "/qvx";
+    os::MakeDirectories(gameDir);
+    std::string pe(0x40, '\0');
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    pe[0x3C] = 0x40;
+    Sandbox::WriteFile(gameDir + "/qvx.exe", pe + std::string("PE\0\0", 4));
+    const std::string userReg = os::PrefixDir() + "/user.reg";
+    Sandbox::WriteFile(userReg, c.userReg);
+    // A Wine server of the prefix that ends half a second from now.
+    struct stat st;
+    ASSERT_EQ(stat(os::PrefixDir().c_str(), &st), 0);
+    const std::string serverDir = InstallDir() + "/wine-tmp/server-" + Hex(st.st_dev) + "-" + Hex(st.st_ino);
+    os::MakeDirectories(serverDir);
+    const pid_t server = os::SpawnProgram("/bin/sleep", {"wineserver", "0.5"}, serverDir);
+    ASSERT_GT(server, 0);
+
+    Pipeline().AdjustWindowSize();
+
+    EXPECT_EQ(waitpid(server, nullptr, WNOHANG), server) << "the registry was edited while the server ran";
+    EXPECT_EQ(Sandbox::ReadFile(userReg), c.after.empty() ? c.userReg : c.after);
+    EXPECT_NE(os::RegOpenKey(RegRoot::CurrentUser, kSizeKey), 0) << "the launcher's own store";
+    std::string log = TakeLog();
+    EXPECT_TRUE(LogHas(log, "INFO", "CGameRemoteConfig::AdjustWindowSize", 1055,
+                       std::string("AdjustWindowSize origin data ") + c.origin));
+    EXPECT_TRUE(LogHas(log, "INFO", "CGameRemoteConfig::AdjustWindowSize", 1059,
+                       "The size of window is unnormal, reset to default setting."));
+  }
 }
 
 TEST_F(RegistrationTest, UninstallEntryIsWrittenReadBackAndRemoved) {
