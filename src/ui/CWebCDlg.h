@@ -6,10 +6,13 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "core/LauncherContext.h"
+#include "ui/GamePreparation.h"
+#include "ui/GameStarter.h"
 #include "ui/IContentView.h"
 
 class CWebDlg;
@@ -35,6 +38,9 @@ class CWebCDlg {
   void ShowMessageView();
 
   // Any thread: sets Ready and, when LoggedIn was already set, starts the game on this thread.
+  // The installed client is final then: a Windows build has its Wine prefix prepared first (in
+  // the background; the game starts once login and preparation are both done), and without Wine
+  // the player is told and nothing starts.
   void SetReady();
   bool IsReady() const;
   bool IsLoggedIn() const;
@@ -56,6 +62,18 @@ class CWebCDlg {
   // After the game ended: "Exit Game", the show-window message, the launcher's close.
   void OnGameExited();
 
+  // What the game's start waits for besides Ready and LoggedIn: nothing for a native build, the
+  // Wine prefix's preparation for a Windows build; never for a Windows build without Wine.
+  enum class Runtime { Unknown, Preparing, Ready, NoWine };
+  // The preparation thread, once Wine is ready: starts the game there when Ready and LoggedIn are set.
+  void OnWinePrepared();
+  // Ready and LoggedIn are both set, but a Windows build has no Wine: the message box. Any thread.
+  void ShowNoWineMessage();
+  // Shows text in the message label (any thread; it is set on the UI thread).
+  void ShowStatus(const std::string& text);
+  // The starter decided at the ready mark (or now, when the launch comes without one).
+  GameStarter Starter() const;
+
   CWebDlg* owner_;
   LauncherContext& ctx_;
   IContentView* view_ = nullptr;
@@ -69,6 +87,10 @@ class CWebCDlg {
   bool ready_ = false;
   bool loggedIn_ = false;
   std::string loginParameters_;
+  Runtime runtime_ = Runtime::Unknown;
+  std::optional<GameStarter> starter_;
+
+  GamePreparation preparation_;
 
   // The started game and the thread that waits for it.
   pid_t gamePid_ = 0;

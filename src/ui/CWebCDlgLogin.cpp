@@ -1,7 +1,8 @@
 // The content window's login side: the Ready/LoggedIn pair, the script bridge's targets and the
 // game launch. Setting one flag and testing the other is one step under flagLock_, so the game
 // starts exactly once, on whichever thread completes the pair; the wait for the game runs on a
-// thread of its own.
+// thread of its own. A Windows build adds a third condition, its Wine prefix prepared, under the
+// same lock.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/MessageBox.h"
+#include "os/Prefix.h"
 #include "os/Process.h"
 #include "os/WindowMessage.h"
 #include "ui/CWebCDlg.h"
@@ -21,6 +23,12 @@
 namespace {
 
 constexpr char kModule[] = "CWebCDlg";
+
+// The message label while a Windows build's Wine prefix is prepared, and afterwards.
+constexpr char kPreparingMessage[] = "正在准备游戏运行环境,请稍候......";
+constexpr char kReadyMessage[] = "更新已完成";
+// A Windows build and no Wine to run it.
+constexpr char kNoWineMessage[] = "未找到 Wine,无法启动 Windows 版游戏,请安装 Wine 后重试。";
 
 // The longest game command line, in UTF-16 units (the original fixed buffer, without its NUL).
 constexpr size_t kMaxCommandLine = 2047;
@@ -51,14 +59,63 @@ std::optional<std::string> ReadLuaPath() {
 
 // Any thread (the update worker, normally).
 void CWebCDlg::SetReady() {
+  // The installed client is final now, and with it the way the game starts (decided once).
+  const GameStarter found = GameStarter::ForInstalledClient(ctx_.layout);
+  bool decided = false;
+  Runtime runtime;
+  bool start, blocked;
+  {
+    std::lock_guard<std::mutex> hold(flagLock_);
+    if (!starter_) {
+      decided = true;
+      starter_ = found;
+      runtime_ = !found.NeedsWine() ? Runtime::Ready : found.CanStart() ? Runtime::Preparing : Runtime::NoWine;
+    }
+    runtime = runtime_;
+    ready_ = true;
+    LogInfo("is ready", "CWebCDlg::SetReady", kModule, 168);
+    start = loggedIn_ && runtime == Runtime::Ready;
+    blocked = loggedIn_ && runtime == Runtime::NoWine;
+  }
+  if (decided && runtime == Runtime::Preparing) {
+    ShowStatus(kPreparingMessage);
+    preparation_.Start(found.Runner(), os::PrefixDir(), [this] { OnWinePrepared(); });
+  }
+  if (decided && runtime == Runtime::NoWine) {
+    LogError("the game is a Windows build and no Wine was found (VELLMORA_WINE, or wine on PATH)", "CWebCDlg::SetReady",
+             kModule, 170);
+    ShowStatus(kNoWineMessage);
+  }
+  if (blocked) ShowNoWineMessage();
+  if (start) LaunchGame();
+}
+
+// Preparation thread.
+void CWebCDlg::OnWinePrepared() {
   bool start;
   {
     std::lock_guard<std::mutex> hold(flagLock_);
-    ready_ = true;
-    LogInfo("is ready", "CWebCDlg::SetReady", kModule, 168);
-    start = loggedIn_;
+    runtime_ = Runtime::Ready;
+    start = ready_ && loggedIn_;
   }
+  ShowStatus(kReadyMessage);
   if (start) LaunchGame();
+}
+
+void CWebCDlg::ShowNoWineMessage() {
+  ui::PostToUiThread(
+      [] { os::ShowMessageBox(kNoWineMessage, os::ApplicationName(), os::MsgIcon::Warning, os::MsgButtons::Ok); });
+}
+
+void CWebCDlg::ShowStatus(const std::string& text) {
+  ui::PostToUiThread([this, text] {
+    if (view_) view_->SetControlText(kIdMessageText, text);
+  });
+}
+
+GameStarter CWebCDlg::Starter() const {
+  std::lock_guard<std::mutex> hold(flagLock_);
+  return starter_ ? *starter_ : GameStarter::ForInstalledClient(ctx_.layout);
 }
 
 bool CWebCDlg::IsReady() const {
@@ -113,7 +170,7 @@ void CWebCDlg::OnLoginResult(const std::string& parameters) {
     return;
   }
 
-  bool start;
+  bool start, blocked;
   {
     std::lock_guard<std::mutex> hold(flagLock_);
     if (loggedIn_) {
@@ -123,12 +180,16 @@ void CWebCDlg::OnLoginResult(const std::string& parameters) {
     LogInfo("is logic suc!", "CWebCDlg::OnLoginResult", kModule, 402);
     loggedIn_ = true;
     loginParameters_ = loginParameters;
-    start = ready_;
+    start = ready_ && runtime_ == Runtime::Ready;
+    blocked = ready_ && runtime_ == Runtime::NoWine;
   }
+  if (blocked) ShowNoWineMessage();
   if (start) LaunchGame();
 }
 
 CWebCDlg::~CWebCDlg() {
+  // A preparation that is about to start the game finishes first; one still under way is left.
+  preparation_.Abandon();
   if (!gameWaiter_.joinable()) return;
   // The watch checks windowAlive after the game ended, this reads gameRunning after clearing
   // windowAlive: either the watch is past the game (join, it finishes at once since the UI is
@@ -148,7 +209,8 @@ void CWebCDlg::LaunchGame() {
   ctx_.telemetry.Log("game start");
 
   const InstallLayout& layout = ctx_.layout;
-  LogInfo(layout.gameExecutable, "CWebCDlg::LaunchGame", kModule, 435);
+  const GameStarter starter = Starter();
+  LogInfo(starter.Executable(), "CWebCDlg::LaunchGame", kModule, 435);
   LogInfo(layout.gameDir, "CWebCDlg::LaunchGame", kModule, 439);
 
   std::string commandLine = os::FullCommandLine() + " --parameters=" + LoginParameters() +
@@ -165,7 +227,7 @@ void CWebCDlg::LaunchGame() {
     // A cut command line would hand the game a truncated argument; the start is refused instead.
     LogError("command line too long:" + std::to_string(length), "CWebCDlg::LaunchGame", kModule, 464);
   } else if (!layout.dataDir.empty()) {
-    pid = os::SpawnProcess(layout.gameExecutable, commandLine, layout.gameDir);
+    pid = starter.Start(commandLine);
   }
   if (pid <= 0) {
     ctx_.telemetry.Log("game start failed");
