@@ -12,6 +12,7 @@
 #include "os/Process.h"
 #include "os/RemoveTree.h"
 #include "os/ShellFolders.h"
+#include "os/WineRunner.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {
@@ -77,11 +78,13 @@ void CWebApp::UnInstall() {
 }
 
 // The game runs when a process's executable is the game executable itself (the launcher copy
-// shares its file name, so the name alone would refuse every start from a shortcut).
+// shares its file name, so the name alone would refuse every start from a shortcut), or when Wine
+// runs the Windows build's executable.
 bool CWebApp::IsGameRunning() {
-  bool error = false;
-  const bool running = os::IsExecutableRunning(ctx_.layout.gameExecutable, &error);
-  if (error) {
+  bool error = false, wineError = false;
+  const bool running = os::IsExecutableRunning(ctx_.layout.gameExecutable, &error) ||
+                       os::IsWindowsProgramRunning(ctx_.layout.windowsGameExecutable, os::PrefixDir(), &wineError);
+  if (error || wineError) {
     LogError("get snapshot error", "CWebApp::IsGameRunning", kModule, 375);
     return true;
   }

@@ -181,6 +181,24 @@ TEST_F(Uninstall, RefusesWhileTheGameRuns) {
   ExpectNothingRemoved();
 }
 
+TEST_F(Uninstall, RefusesWhileTheWindowsBuildRunsUnderWine) {
+  Prepare(true);
+  // Wine shows the Windows program it runs as the process's argv[0].
+  const std::string game = app->DataDir() + "/qvx/qvx.exe";
+  Sandbox::WriteFile(game, "MZ");
+  const pid_t pid = os::SpawnProgram("/bin/sleep", {game, "30"}, "");
+  ASSERT_GT(pid, 0);
+  const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+  for (int i = 0; i < 200 && Sandbox::ReadFile(cmdline).rfind(game, 0) != 0; ++i) usleep(10000);
+  EXPECT_TRUE(app->IsGameRunning());
+  app->UnInstall();
+  kill(pid, SIGKILL);
+  os::WaitProcess(pid);
+  EXPECT_FALSE(app->IsGameRunning());
+  EXPECT_EQ(boxes, (std::vector<std::string>{"游戏正在运行,请关闭游戏后重试|qvx"}));
+  ExpectNothingRemoved();
+}
+
 TEST_F(Uninstall, AnythingButYesKeepsEverythingAndLogsNothing) {
   Prepare(true);
   answer = os::MsgAnswer::No;
