@@ -16,6 +16,8 @@ constexpr const char* kUsage =
     "  --mini-version V       ClientMiniUpdateVersion (default: the same as --version)\n"
     "  --no-mini-version      leave ClientMiniUpdateVersion out of the configuration\n"
     "  --package ZIP          the package to serve (default: the demo package of this build)\n"
+    "  --windows-game         serve the package with the demo game's Windows build, which the\n"
+    "                         launcher starts through Wine\n"
     "  --page-dir DIR         the login page's files (default: demo/page of the source tree)\n"
     "  --throttle BYTES       send the package at most BYTES per second\n"
     "  --telemetry-log FILE   append every telemetry request to FILE\n"
@@ -83,6 +85,10 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
       o.autologin = true;
     } else if (a == "--no-mini-version") {
       o.omitMiniVersion = true;
+    } else if (a == "--windows-game") {
+      if (std::string_view(VELLMORA_DEMO_WINDOWS_PACKAGE).empty())
+        return fail("this build has no Windows demo game (no mingw-w64 cross compiler at configure time)");
+      o.packagePath = VELLMORA_DEMO_WINDOWS_PACKAGE;
     } else {
       const char* v = value();
       if (!v) return fail("missing value for " + std::string(a));
