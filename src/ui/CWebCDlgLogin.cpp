@@ -24,10 +24,11 @@ namespace {
 
 constexpr char kModule[] = "CWebCDlg";
 
-// The message label while a Windows build's Wine prefix is prepared, and afterwards.
-constexpr char kPreparingMessage[] = "正在准备游戏运行环境,请稍候......";
+// The message label (180 pixels wide) while a Windows build's Wine prefix is prepared, and after.
+constexpr char kPreparingMessage[] = "正在准备运行环境......";
 constexpr char kReadyMessage[] = "更新已完成";
-// A Windows build and no Wine to run it.
+// A Windows build and no Wine to run it: the label, and the message box when the game would start.
+constexpr char kNoWineStatus[] = "未找到 Wine,无法启动游戏";
 constexpr char kNoWineMessage[] = "未找到 Wine,无法启动 Windows 版游戏,请安装 Wine 后重试。";
 
 // The longest game command line, in UTF-16 units (the original fixed buffer, without its NUL).
@@ -84,7 +85,7 @@ void CWebCDlg::SetReady() {
   if (decided && runtime == Runtime::NoWine) {
     LogError("the game is a Windows build and no Wine was found (VELLMORA_WINE, or wine on PATH)", "CWebCDlg::SetReady",
              kModule, 170);
-    ShowStatus(kNoWineMessage);
+    ShowStatus(kNoWineStatus);
   }
   if (blocked) ShowNoWineMessage();
   if (start) LaunchGame();

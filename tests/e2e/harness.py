@@ -18,6 +18,10 @@ import zipfile
 LAUNCHER = os.environ.get("VELLMORA_E2E_LAUNCHER", "")
 SERVER = os.environ.get("VELLMORA_E2E_SERVER", "")
 PACKAGE = os.environ.get("VELLMORA_E2E_PACKAGE", "")
+# The package with the demo game's Windows build, and where the Wine prefix template is kept.
+WINDOWS_PACKAGE = os.environ.get("VELLMORA_E2E_WINDOWS_PACKAGE", "")
+WINE_TEMPLATE = os.environ.get("VELLMORA_E2E_WINE_TEMPLATE", "")
+WINE = shutil.which("wine") or ""
 SERVER_BASE = os.environ.get("VELLMORA_E2E_SERVER_BASE", "http://127.0.0.1:18470")
 # The build's compiled-in identity (CMakeLists.txt passes the cache variables).
 GAME = os.environ.get("VELLMORA_E2E_GAME", "qvx")
@@ -90,7 +94,7 @@ class Sandbox:
         never created by the log itself, so the very first start on a machine writes no log."""
         os.makedirs(self.install_dir, exist_ok=True)
 
-    def env(self, display=None, game_exit_after="0"):
+    def env(self, display=None, game_exit_after="0", **changes):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS")
                and not k.lower().endswith("_proxy")}
@@ -115,7 +119,21 @@ class Sandbox:
         })
         if display:
             env["DISPLAY"] = display
+        for name, value in changes.items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
         return env
+
+    def wine_env(self, display=None):
+        """The environment for Wine's own tools in this sandbox's prefix."""
+        return self.env(display, WINEPREFIX=self.prefix, WINEDEBUG="-all")
+
+    def windows_path(self, path):
+        """The DOS path of a path in drive C: (as Wine shows it to a Windows program)."""
+        relative = os.path.relpath(path, os.path.join(self.prefix, "drive_c"))
+        return "C:\\" + relative.replace("/", "\\")
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
@@ -222,6 +240,96 @@ def telemetry_reports(path):
         url = urllib.parse.urlsplit(line)
         reports.append((url.path, dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))))
     return reports
+
+
+# Wine's programs and libraries in a prefix: nothing writes them once the prefix exists, so the
+# copies of the template share them.
+WINE_SHARED_SUFFIXES = (".dll", ".exe", ".sys", ".drv", ".ocx", ".cpl", ".acm", ".ax", ".tlb", ".nls")
+
+
+def wine_server_running(prefix):
+    """Whether a Wine server runs for the prefix: it works in a directory named after the prefix's
+    device and inode."""
+    st = os.stat(prefix)
+    name = "server-%x-%x" % (st.st_dev, st.st_ino)
+    for pid in os.listdir("/proc"):
+        if pid.isdigit():
+            try:
+                if os.path.basename(os.readlink("/proc/%s/cwd" % pid)) == name:
+                    return True
+            except OSError:
+                pass
+    return False
+
+
+def windows_program_running(path):
+    """Whether a process runs the Windows program: Wine shows the program as its argv[0]."""
+    for pid in os.listdir("/proc"):
+        if pid.isdigit():
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if f.read().split(b"\0")[0] == path.encode():
+                        return True
+            except OSError:
+                pass
+    return False
+
+
+def prepare_wine_template(path):
+    """Creates the Wine prefix that the tests copy (the first start of Wine in a prefix takes tens of
+    seconds; a copy starts at once). Replaces an earlier one."""
+    if not WINE:
+        raise AssertionError("wine is not installed")
+    shutil.rmtree(path, ignore_errors=True)
+    work = tempfile.mkdtemp(prefix="vellmora-wine-template-")
+    prefix = path + ".new"
+    shutil.rmtree(prefix, ignore_errors=True)
+    display = VirtualDisplay(work)
+    try:
+        env = {k: v for k, v in os.environ.items() if not k.startswith("WINE") and k != "DISPLAY"}
+        env.update({"HOME": work, "WINEPREFIX": prefix, "WINEDEBUG": "-all", "DISPLAY": display.display,
+                    "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(work, "no-bus")})
+        with open(os.path.join(work, "wineboot.log"), "wb") as out:
+            result = subprocess.run([WINE, "wineboot"], env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, timeout=300, check=False)
+        if result.returncode != 0:
+            raise AssertionError("wineboot failed (%d): %s" % (result.returncode,
+                                                              read_text(os.path.join(work, "wineboot.log"))))
+        # The prefix's registry reaches its files when the server ends.
+        wait_until(lambda: not wine_server_running(prefix), 120, "the template's Wine server to end")
+    finally:
+        display.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    # Wine links the user's folders to the HOME it was started with: plain folders in a template.
+    for dirpath, dirnames, filenames in os.walk(os.path.join(prefix, "drive_c", "users")):
+        for name in dirnames + filenames:
+            link = os.path.join(dirpath, name)
+            if os.path.islink(link):
+                os.unlink(link)
+                os.mkdir(link)
+    # A note some Wine builds keep of the server's directory for this very prefix.
+    if os.path.isfile(os.path.join(prefix, "wineserver")):
+        os.remove(os.path.join(prefix, "wineserver"))
+    os.rename(prefix, path)
+
+
+def install_wine_prefix(prefix):
+    """Copies the Wine prefix template into prefix (made first when there is none)."""
+    template = WINE_TEMPLATE or os.path.join(tempfile.gettempdir(), "vellmora-e2e-wine-template")
+    if not os.path.isdir(template):
+        prepare_wine_template(template)
+    shared = os.path.join(template, "drive_c", "windows") + os.sep
+
+    def copy(source, target):
+        if source.startswith(shared) and source.lower().endswith(WINE_SHARED_SUFFIXES):
+            try:
+                os.link(source, target)
+                return target
+            except OSError:
+                pass  # another file system
+        return shutil.copy2(source, target)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=copy, dirs_exist_ok=True)
 
 
 def package_entries(path=None):

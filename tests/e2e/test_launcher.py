@@ -8,6 +8,7 @@ environment; see CMakeLists.txt).
 import os
 import re
 import signal
+import subprocess
 import sys
 import time
 import unittest
@@ -41,8 +42,8 @@ class LauncherTestCase(unittest.TestCase):
     def start_server(self, *options):
         return self._keep(h.DemoServer(self.box, *options))
 
-    def start_launcher(self, *args, display=True, game_exit_after="0", program=None):
-        env = self.box.env(self.display.display if display else None, game_exit_after)
+    def start_launcher(self, *args, display=True, game_exit_after="0", program=None, **env_changes):
+        env = self.box.env(self.display.display if display else None, game_exit_after, **env_changes)
         name = "launcher%d" % len(self._stoppables)
         return self._keep(h.Process([program or h.LAUNCHER, *args], env, self.box.root, name, self.box.root))
 
@@ -371,6 +372,172 @@ class Uninstall(LauncherTestCase):
         self.assertEqual(launcher.wait(h.EXIT_TIMEOUT, "the uninstall"), 0, launcher.stderr())
         h.wait_until(lambda: not os.path.exists(self.box.install_dir), 30, "the installation directory to go")
         self.assertEqual(self.registration(), {k: False for k in installed})
+
+
+class WinePrefixTemplate(unittest.TestCase):
+    """Prepares the Wine prefix that the Windows-build tests copy: once per test run."""
+
+    def test_prepare(self):
+        if not h.WINE_TEMPLATE:
+            self.fail("VELLMORA_E2E_WINE_TEMPLATE is not set")
+        h.prepare_wine_template(h.WINE_TEMPLATE)
+        self.assertTrue(os.path.isfile(os.path.join(h.WINE_TEMPLATE, "user.reg")))
+        self.assertTrue(os.path.isdir(os.path.join(h.WINE_TEMPLATE, "drive_c", "windows", "system32")))
+
+
+class WindowsBuildTestCase(LauncherTestCase):
+    """The launcher with the demo game's Windows build, which it starts through Wine."""
+
+    def setUp(self):
+        super().setUp()
+        if not h.WINDOWS_PACKAGE or not os.path.exists(h.WINDOWS_PACKAGE):
+            self.fail("the Windows package is missing (%r): build the project first" % h.WINDOWS_PACKAGE)
+        self.box.leave_install_dir()  # for the log
+        self.game_dir = os.path.join(self.box.data_dir, h.GAME)
+        self.game = os.path.join(self.game_dir, h.GAME + ".exe")
+
+    def tearDown(self):
+        for item in reversed(self._stoppables):
+            item.stop()
+        self._stoppables = []
+        # Wine's server of the prefix ends a few seconds after its last program. Its directory is
+        # named after the prefix's inode, which a later prefix may get once this one is removed.
+        if os.path.isdir(self.box.prefix):
+            h.wait_until(lambda: not h.wine_server_running(self.box.prefix), 60, "Wine's server of the prefix to end")
+        super().tearDown()
+
+    def wine(self, *args):
+        """Runs one of Wine's own tools in the sandbox's prefix."""
+        result = subprocess.run([h.WINE, *args], env=self.box.wine_env(self.display.display), capture_output=True,
+                                timeout=120, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def start_windows_build(self, *args, game_exit_after="0", **env_changes):
+        self.start_server("--windows-game", "--autologin")
+        return self.start_launcher(*args, game_exit_after=game_exit_after, **env_changes)
+
+
+class WindowsGame(WindowsBuildTestCase):
+    def test_windows_build_starts_through_wine_like_a_native_start(self):
+        h.install_wine_prefix(self.box.prefix)
+        # The game kept an unusable window size; Wine's server of this change still runs when the
+        # launcher starts, so the repair has to wait for it.
+        key = "HKCU\\SOFTWARE\\qrd\\" + h.PRODUCT
+        sizes = [("Width_h182942802", 100), ("Height_h2627697771", 50), ("Width Default_h680557497", 1280),
+                 ("Height Default_h1380706816", 720)]
+        for name, value in sizes:
+            self.wine("reg", "add", key, "/v", "Screenmanager Resolution " + name, "/t", "REG_DWORD", "/d", str(value),
+                      "/f")
+
+        args = ("--token=ab", "--source=FC", "--name=a b")
+        launcher = self.start_windows_build(*args)
+        self.assertEqual(launcher.wait(h.INSTALL_TIMEOUT, "the first installation"), 0, self.context(launcher))
+        # The launcher ends with the game, not with Wine's server, which lingers a few seconds.
+        self.assertTrue(h.wine_server_running(self.box.prefix), "the launcher waited for Wine's server")
+        self.assertTrue(os.path.exists(self.box.game_record), "the game did not start" + self.context(launcher))
+
+        # The arguments after the program name are exactly those of a native start; Wine names the
+        # game by its DOS path, and maps the working directory.
+        login = "account=demo&session=" + h.demo_session("demo")
+        game_args = [*args, "--parameters=" + login, "--plat_extra=" + h.CUSTOM_PARAMETERS]
+        record = self.box.game_record_entries()
+        self.assertEqual(record["argv"], [self.box.windows_path(self.game), *game_args])
+        self.assertEqual(record["command_line"], "\"%s\" --token=ab --source=FC \"--name=a b\" --parameters=%s "
+                         "--plat_extra=%s" % (self.box.windows_path(self.game), login, h.CUSTOM_PARAMETERS))
+        self.assertEqual(record["cwd"], self.box.windows_path(self.game_dir))
+        self.assertEqual(os.path.realpath(record["unix_cwd"]), os.path.realpath(self.game_dir))
+        self.assertEqual(record["env"].get("WINEPREFIX"), self.box.prefix)
+        self.assertEqual(record["env"].get("WINEDEBUG"), "-all")
+        # The window size the game read: repaired from its defaults in Wine's registry.
+        self.assertEqual([record["registry.Screenmanager Resolution " + name] for name, _ in sizes],
+                         ["1280", "720", "1280", "720"])
+        self.assertNotIn("qrd", self.box.registry_text(), "the launcher's own registry store")
+
+        entries = self.box.log_entries()
+        h.find_in_order(entries, [
+            ("CGameRemoteConfig::AdjustWindowSize", 1055, "AdjustWindowSize origin data windowWidth:100 "
+             "windowHeight:50 windowDefaultWidth:1280 windowDefaultHeight:720"),
+            ("CGameRemoteConfig::AdjustWindowSize", 1059, "The size of window is unnormal, reset to default setting."),
+            ("CWebCDlg::SetReady", 168, "is ready"),
+            ("GamePreparation::Run", 520, "prepare wine prefix:%s with %s" % (self.box.prefix, h.WINE)),
+            ("GamePreparation::Run", 524, "wine prefix ready"),
+        ])
+        h.find_in_order(entries, [
+            ("CWebCDlg::LaunchGame", 435, self.game),
+            ("CWebCDlg::LaunchGame", 439, self.game_dir),
+            ("CWebCDlg::LaunchGame", 462, "%s --token=ab --source=FC \"--name=a b\" --parameters=%s --plat_extra=%s"
+             % (h.LAUNCHER, login, h.CUSTOM_PARAMETERS)),
+            ("CWebCDlg::LaunchGame", 466, "through wine:" + h.WINE),
+            ("CWebCDlg::LaunchGame", 472, "LaunchGame Succ"),
+            ("CWebCDlg::LaunchGame", 494, "Exit Game"),
+            ("CWebDlg::Cancel", 62, "Laucher Stop"),
+        ])
+        self.assertFalse([e for e in entries if e[0] == "ERROR" and e[1] in (
+            "CGameRemoteConfig::AdjustWindowSize", "GamePreparation::Run")], self.box.log_text())
+
+
+class WindowsGameRunning(WindowsBuildTestCase):
+    def test_a_running_windows_build_refuses_a_second_launcher_and_uninstall(self):
+        h.install_wine_prefix(self.box.prefix)
+        first = self.start_windows_build("--token=ab", "--source=FC", game_exit_after="12")
+        h.wait_until(lambda: os.path.exists(self.box.game_record) or not first.running(), h.INSTALL_TIMEOUT,
+                     "the game to start")
+        self.assertTrue(h.windows_program_running(self.game), "the game did not start" + self.context(first))
+        # Without its launcher (whose lock would refuse on its own), only the game stands in the way.
+        first.signal(signal.SIGKILL)
+        first.wait(h.EXIT_TIMEOUT)
+
+        second = self.start_launcher("--token=cd", display=False)
+        self.assertEqual(second.wait(h.EXIT_TIMEOUT, "the second launcher"), 0)
+        self.assertIn("游戏已启动", second.stderr())
+        copy = os.path.join(self.box.install_dir, h.GAME)
+        uninstall = self.start_launcher("/uninstall", display=False, program=copy)
+        self.assertEqual(uninstall.wait(h.EXIT_TIMEOUT, "the uninstall"), 0)
+        self.assertIn("游戏正在运行,请关闭游戏后重试", uninstall.stderr())
+        self.assertTrue(h.windows_program_running(self.game), "the game ended too soon for this test")
+        self.assertTrue(os.path.isdir(self.box.data_dir))
+
+        # Once the game has ended, Wine's own programs that linger do not count as the game.
+        h.wait_until(lambda: not h.windows_program_running(self.game), 30, "the game to end")
+        uninstall = self.start_launcher("/uninstall", display=False, program=copy)
+        self.assertEqual(uninstall.wait(h.EXIT_TIMEOUT, "the uninstall"), 0)
+        self.assertIn("确定要卸载吗?", uninstall.stderr())
+
+
+class WindowsNoWine(WindowsBuildTestCase):
+    def test_without_wine_the_launcher_says_so_and_starts_nothing(self):
+        empty = self.box.path("bin")
+        os.makedirs(empty)
+        launcher = self.start_windows_build("--token=ab", PATH=empty, VELLMORA_WINE=None)
+        # The message comes once the client is installed and the page has logged in.
+        def message_box():
+            # The launcher's visible windows besides its main window (950 pixels wide).
+            for wid in self.display.xdotool("search", "--onlyvisible", "--pid", str(launcher.pid)).stdout.split():
+                geo = self.display.xdotool("getwindowgeometry", "--shell", wid).stdout
+                values = dict(line.split("=", 1) for line in geo.split() if "=" in line)
+                if values and int(values["WIDTH"]) < 950:
+                    return wid
+            return None
+        dialog = h.wait_until(message_box, h.INSTALL_TIMEOUT, "the message box", interval=0.3)
+        self.display.screenshot(self.box.path("no-wine.png"))
+        self.display.xdotool("windowfocus", "--sync", dialog)
+        self.display.xdotool("key", "--clearmodifiers", "alt+o")
+        h.wait_until(lambda: not message_box(), h.START_TIMEOUT, "the message box to close", interval=0.3)
+
+        time.sleep(1.0)  # room for anything the launcher might wrongly do next
+        self.assertTrue(launcher.running(), "the launcher closed")
+        self.launcher_window(launcher)  # still visible
+        self.assertFalse(os.path.exists(self.box.game_record))
+        self.click_close_button(launcher)
+        self.assertEqual(launcher.wait(h.EXIT_TIMEOUT), 0, self.context(launcher))
+        entries = self.box.log_entries()
+        h.find_in_order(entries, [
+            ("CWebCDlg::SetReady", 168, "is ready"),
+            ("CWebCDlg::SetReady", 170, "the game is a Windows build and no Wine was found (VELLMORA_WINE, or wine "
+             "on PATH)"),
+            ("CWebDlg::Close", 54, "Laucher Stop"),
+        ])
+        self.assertFalse(any(f == "CWebCDlg::LaunchGame" for _, f, _, _ in entries), self.box.log_text())
 
 
 if __name__ == "__main__":

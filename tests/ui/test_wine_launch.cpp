@@ -29,7 +29,8 @@
 
 namespace {
 
-const char kPreparing[] = "正在准备游戏运行环境,请稍候......";
+const char kPreparing[] = "正在准备运行环境......";
+const char kNoWineStatus[] = "未找到 Wine,无法启动游戏";
 const char kNoWine[] = "未找到 Wine,无法启动 Windows 版游戏,请安装 Wine 后重试。";
 
 class RecordingViews : public IMainWindowView, public IContentView {
@@ -61,17 +62,25 @@ struct WineLaunch : ::testing::Test {
 
     // The stand-in for Wine: "wineboot" waits for the release file; anything else is the game.
     runner = box.Root() + "/wine";
-    Sandbox::WriteFile(runner, "#!/bin/sh\n"
-                               "cd '" + box.Root() + "' || exit 1\n"
-                               "if [ \"$1\" = wineboot ]; then\n"
-                               "  echo \"$WINEPREFIX\" >> wineboot.log\n"
-                               "  while [ ! -e release ]; do sleep 0.02; done\n"
-                               "  exit 0\n"
-                               "fi\n"
-                               "cd - >/dev/null\n"
-                               "printf '%s\\0' \"$@\" > '" + box.Root() + "/argv.bin'\n"
-                               "pwd -P > '" + box.Root() + "/cwd.txt'\n"
-                               "echo \"$WINEPREFIX $WINEDEBUG\" > '" + box.Root() + "/env.txt'\n");
+    Sandbox::WriteFile(runner,
+                       "#!/bin/sh\n"
+                       "cd '" +
+                           box.Root() +
+                           "' || exit 1\n"
+                           "if [ \"$1\" = wineboot ]; then\n"
+                           "  echo \"$WINEPREFIX\" >> wineboot.log\n"
+                           "  while [ ! -e release ]; do sleep 0.02; done\n"
+                           "  exit 0\n"
+                           "fi\n"
+                           "cd - >/dev/null\n"
+                           "printf '%s\\0' \"$@\" > '" +
+                           box.Root() +
+                           "/argv.bin'\n"
+                           "pwd -P > '" +
+                           box.Root() +
+                           "/cwd.txt'\n"
+                           "echo \"$WINEPREFIX $WINEDEBUG\" > '" +
+                           box.Root() + "/env.txt'\n");
     chmod(runner.c_str(), 0755);
     if (const char* w = std::getenv("VELLMORA_WINE")) savedWine = w;
     setenv("VELLMORA_WINE", runner.c_str(), 1);
@@ -99,8 +108,10 @@ struct WineLaunch : ::testing::Test {
     dlg.reset();
     SetArguments(savedArgs);
     if (!savedDisplay.empty()) setenv("DISPLAY", savedDisplay.c_str(), 1);
-    if (savedWine.empty()) unsetenv("VELLMORA_WINE");
-    else setenv("VELLMORA_WINE", savedWine.c_str(), 1);
+    if (savedWine.empty())
+      unsetenv("VELLMORA_WINE");
+    else
+      setenv("VELLMORA_WINE", savedWine.c_str(), 1);
   }
 
   static void SetArguments(const std::vector<std::string>& args) {
@@ -196,7 +207,7 @@ TEST_F(WineLaunch, WithoutWineTheLauncherStaysAndSaysSo) {
   RunFor(std::chrono::milliseconds(200));
 
   EXPECT_EQ(boxes, std::vector<std::string>{kNoWine});
-  EXPECT_EQ(views.labels, std::vector<std::string>{kNoWine});
+  EXPECT_EQ(views.labels, std::vector<std::string>{kNoWineStatus});
   EXPECT_TRUE(views.calls.empty()) << "the launcher hid or closed";
   EXPECT_FALSE(Prepared());
   EXPECT_FALSE(GameStarted());
