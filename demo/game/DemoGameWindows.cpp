@@ -31,8 +31,8 @@ Function WineExport(const char* name) {
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
   return out;
@@ -188,18 +188,17 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 int ShowWindowUntilClosed(HINSTANCE instance, const std::string& loginParameters, double exitAfter) {
-  WindowText text{Wide(identity::ProductName) + L" (Windows)",
-                  L"The demo game is running.\nLogged in with: " + Wide(loginParameters) +
-                      L"\nClose this window to return to the launcher."};
+  WindowText text{Wide(identity::ProductName) + L" (Windows)", L"The demo game is running.\nLogged in with: " +
+                                                                   Wide(loginParameters) +
+                                                                   L"\nClose this window to return to the launcher."};
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.lpszClassName = L"VellmoraDemoGame";
   if (!RegisterClassW(&windowClass)) return 0;
-  HWND window = CreateWindowExW(0, windowClass.lpszClassName, Wide(identity::ProductName).c_str(),
-                                WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 480, 270, nullptr, nullptr,
-                                instance, nullptr);
+  HWND window = CreateWindowExW(0, windowClass.lpszClassName, Wide(identity::ProductName).c_str(), WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 480, 270, nullptr, nullptr, instance, nullptr);
   if (!window) return 0;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&text));
   if (exitAfter > 0) SetTimer(window, 1, static_cast<UINT>(exitAfter * 1000), nullptr);
@@ -218,7 +217,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const std::wstring cwd = CurrentDirectory();
   std::string loginParameters;
   const std::string record = BuildRecord(cwd, loginParameters);
-  if (!WriteRecord(RecordPath(cwd), record)) std::fprintf(stderr, "%s: cannot write the start record\n", identity::GameShortName);
+  if (!WriteRecord(RecordPath(cwd), record))
+    std::fprintf(stderr, "%s: cannot write the start record\n", identity::GameShortName);
 
   const std::string exitAfterText = Utf8(Environment(L"VELLMORA_DEMO_GAME_EXIT_AFTER"));
   const double exitAfter = exitAfterText.empty() ? -1 : std::atof(exitAfterText.c_str());  // -1: until closed

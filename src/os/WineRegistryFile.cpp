@@ -304,7 +304,8 @@ bool WineRegistryFile::SetDword(const std::string& key, const std::string& name,
   size_t first, last;
   FindValue(header, name, first, last);
   if (first != std::string::npos) {
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first + 1), lines_.begin() + static_cast<std::ptrdiff_t>(last));
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(last));
     lines_[first] = line;
     return true;
   }

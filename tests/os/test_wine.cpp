@@ -80,7 +80,11 @@ TEST(PeImage, OnlyAnMzHeaderPointingAtAPeSignatureCounts) {
       {"wrong signature", header + std::string("PE\0\1", 4), false},
       {"offset inside the mz header", intoHeader, false},
       {"offset far away", farAway, false},
-      {"elf", "\x7f" "ELF" + std::string(60, '\0'), false},
+      {"elf",
+       "\x7f"
+       "ELF" +
+           std::string(60, '\0'),
+       false},
       {"empty", "", false},
   };
   for (const Case& c : cases) {
