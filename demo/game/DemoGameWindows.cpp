@@ -173,10 +173,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       SetTextColor(dc, RGB(0xe0, 0xb5, 0x52));
       RECT box = {32, 40, area.right - 32, area.bottom - 24};
       if (text) {
-        DrawTextW(dc, text->title.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_SINGLELINE);
+        DrawTextW(dc, text->title.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
         box.top += 48;
         SetTextColor(dc, RGB(0xc9, 0xd2, 0xf0));
-        DrawTextW(dc, text->lines.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_WORDBREAK);
+        DrawTextW(dc, text->lines.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
       }
       EndPaint(window, &paint);
       return 0;
