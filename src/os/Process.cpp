@@ -167,6 +167,9 @@ pid_t SpawnProcess(const std::string& executable, const std::string& commandLine
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // The started process gets standard input, output and error and nothing else of the launcher,
+  // whatever a library opened without close-on-exec (the log, sockets, random devices).
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // The game gets default signal handling, whatever the launcher installed.
