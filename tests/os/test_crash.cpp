@@ -110,6 +110,9 @@ TEST(CrashHandler, ASecondCrashingThreadWaitsForTheFirstRecord) {
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGSEGV);
     const auto files = Files(dir);
     ASSERT_EQ(files.size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(stat((dir + "/" + files[0]).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the memory layout is for the user only";
     const std::string record = Sandbox::ReadFile(dir + "/" + files[0]);
     const size_t maps = record.find("\nmemory map:\n");
     ASSERT_NE(maps, std::string::npos) << record;
