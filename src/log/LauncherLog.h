@@ -11,7 +11,7 @@
 // never joined (the update worker, telemetry workers that outlive their manager) until the very
 // end of the process, and from the host layer, the lowest layer but this one; an object that is
 // never destroyed is the only one those writers can always reach safely. It holds nothing but the
-// file. This layer depends on nothing else of the launcher.
+// file. It includes nothing else of the launcher, so the host layer can write to it.
 #pragma once
 
 #include <mutex>
