@@ -1,5 +1,8 @@
 #include "app/CWebApp.h"
 
+#include <cerrno>
+#include <cstdio>
+
 #include "Identity.h"
 #include "browser/CWebBrowserHelper.h"
 #include "log/LauncherLog.h"
@@ -17,12 +20,27 @@ CWebApp::CWebApp(LauncherContext& context) : ctx_(context) {}
 
 CWebApp::~CWebApp() = default;
 
+// "创建数据目录失败,错误id:%d": reported, shown, and the start ends without a window.
+void CWebApp::ReportDataDirFailure(int error) {
+  char text[128];
+  std::snprintf(text, sizeof text, "创建数据目录失败,错误id:%d", error);
+  ctx_.telemetry.Log(text);
+  os::ShowMessageBox(text, ctx_.layout.appName, os::MsgIcon::Warning, os::MsgButtons::Ok);
+}
+
 bool CWebApp::InitApplication() {
   // The prefix holds the drives and the registry store: settle it before anything writes there.
+  // Without any home directory there is no place of the user's own for it (and never a shared
+  // one): the start fails like an install directory that cannot be created.
+  if (os::PrefixDir().empty()) {
+    ReportDataDirFailure(ENOENT);
+    return false;
+  }
   os::EnsurePrefix();
   // The log's directory is the install folder on drive C:; on a first run it does not exist yet
-  // and the log stays silent for the whole run.
-  LauncherLog::Instance().Open(InstallLayout::LogPathFor(ctx_.layout.appName));
+  // and the log stays silent for the whole run. Until InitInstance knows that no other launcher
+  // runs, the file is left as it is (it may be the running launcher's) and lines wait in memory.
+  LauncherLog::Instance().OpenHeld(InstallLayout::LogPathFor(ctx_.layout.appName));
 
   CWebBrowserHelper(ctx_.machine.Is64BitWindows(), ctx_.layout.appName).FixBrowserVersion();
 
@@ -39,10 +57,7 @@ bool CWebApp::InitApplication() {
     if (!os::IsDirectory(layout.installDir)) error = os::MakeDirectory(layout.installDir);
     if (error == 0) error = os::MakeDirectory(layout.dataDir);
     if (error != 0) {
-      char text[128];
-      std::snprintf(text, sizeof text, "创建数据目录失败,错误id:%d", error);
-      ctx_.telemetry.Log(text);
-      os::ShowMessageBox(text, layout.appName, os::MsgIcon::Warning, os::MsgButtons::Ok);
+      ReportDataDirFailure(error);
       return false;
     }
   }
@@ -68,11 +83,13 @@ bool CWebApp::InitInstance() {
   bool refused =
       instanceMutex_.Acquire(identity::GameShortName) == os::InstanceLock::Result::AlreadyExists || IsGameRunning();
   if (refused) {
+    LauncherLog::Instance().Abandon();
     os::ShowMessageBox("游戏已启动", identity::GameShortName, os::MsgIcon::Information, os::MsgButtons::Ok);
     processEnded_ = true;
     return false;
   }
 
+  LauncherLog::Instance().Start();
   LogInfo("Laucher Start", "CWebApp::InitInstance", "CWebApp", 130);
 
   auto dlg = std::make_unique<CWebDlg>(ctx_);

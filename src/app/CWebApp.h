@@ -50,6 +50,10 @@ class CWebApp {
   CWebDlg* MainWindow() const { return mainWindow_; }
 
  private:
+  void ReportDataDirFailure(int error);
+  // DeleteNotNullDir of dir as the file system resolves it, only when that lies inside root.
+  bool DeleteInside(const std::string& dir, const std::string& root);
+
   LauncherContext& ctx_;
   std::unique_ptr<CImpIDispatch> scriptBridge_;
   os::InstanceLock instanceMutex_;

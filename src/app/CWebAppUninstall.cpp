@@ -22,17 +22,28 @@ constexpr char kRunningMessage[] = "游戏正在运行,请关闭游戏后重试"
 constexpr char kConfirmMessage[] = "确定要卸载吗?";
 constexpr char kFailedMessage[] = "卸载失败,可能是因为游戏正在运行或文件夹被占用。";
 
+// A file removed only when it lies inside root once its directory is resolved; a link is
+// removed as a link.
+bool RemoveFileInside(const std::string& path, const std::string& root) {
+  const std::string located = os::LocateInside(path, root);
+  return !located.empty() && os::RemoveFile(located) == 0;
+}
+
 }  // namespace
 
+bool CWebApp::DeleteInside(const std::string& dir, const std::string& root) {
+  const std::string located = os::LocateInside(dir, root);
+  return !located.empty() && DeleteNotNullDir(located);
+}
+
 void CWebApp::UnInstall() {
-  if (instanceMutex_.Acquire(identity::GameShortName) == os::InstanceLock::Result::AlreadyExists) {
+  // A running launcher or game refuses the uninstall; the running launcher's log stays as it is.
+  if (instanceMutex_.Acquire(identity::GameShortName) == os::InstanceLock::Result::AlreadyExists || IsGameRunning()) {
+    LauncherLog::Instance().Abandon();
     os::ShowMessageBox(kRunningMessage, identity::GameShortName, os::MsgIcon::Information);
     return;
   }
-  if (IsGameRunning()) {
-    os::ShowMessageBox(kRunningMessage, identity::GameShortName, os::MsgIcon::Information);
-    return;
-  }
+  LauncherLog::Instance().Start();
   if (os::ShowMessageBox(kConfirmMessage, ctx_.layout.appName, os::MsgIcon::Question, os::MsgButtons::YesNo) !=
       os::MsgAnswer::Yes) {
     return;
@@ -42,10 +53,13 @@ void CWebApp::UnInstall() {
   const InstallLayout& layout = ctx_.layout;
   LogInfo(layout.dataDir, "CWebApp::UnInstall", kModule, 272);
 
+  // Every removal acts on the path as the file system resolves it (links and ".." included), and
+  // only inside the folder it belongs to: the client directory inside the prefix, the start-menu
+  // folder inside the start menu, the desktop link inside the desktop. Anything else (a tampered
+  // install path, a planted link) is treated like a path that could not be deleted.
   if (os::PathExists(layout.dataDir)) {
-    // A client directory outside the prefix (a tampered install path) is not removed: treated
-    // like one that could not be deleted.
-    if (!os::MayRemoveTree(layout.dataDir) || !DeleteNotNullDir(layout.dataDir)) {
+    const std::string dataDir = os::RemovableTree(layout.dataDir);
+    if (dataDir.empty() || !DeleteNotNullDir(dataDir)) {
       LogError("unistall error", "CWebApp::UnInstall", kModule, 277);
       os::ShowMessageBox(kFailedMessage, identity::GameShortName, os::MsgIcon::Information);
       return;
@@ -54,7 +68,7 @@ void CWebApp::UnInstall() {
 
   const std::string& startMenu = layout.startMenuFolder;
   LogInfo(startMenu, "CWebApp::UnInstall", kModule, 289);
-  if (os::PathExists(startMenu) && !DeleteNotNullDir(startMenu)) {
+  if (os::PathExists(startMenu) && !DeleteInside(startMenu, os::StartMenuDir())) {
     LogError("unistall error", "CWebApp::UnInstall", kModule, 295);
     os::ShowMessageBox(kFailedMessage, identity::GameShortName, os::MsgIcon::Information);
     return;
@@ -63,7 +77,7 @@ void CWebApp::UnInstall() {
   const std::string desktopLink =
       os::JoinPath(layout.desktopDir, std::string(identity::ProductName) + os::LinkExtension());
   LogInfo(desktopLink, "CWebApp::UnInstall", kModule, 305);
-  if (os::PathExists(desktopLink) && os::RemoveFile(desktopLink) != 0) {
+  if (os::PathExists(desktopLink) && !RemoveFileInside(desktopLink, layout.desktopDir)) {
     LogError("unistall error", "CWebApp::UnInstall", kModule, 311);
     os::ShowMessageBox(kFailedMessage, identity::GameShortName, os::MsgIcon::Information);
   }

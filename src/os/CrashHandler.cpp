@@ -20,8 +20,77 @@ constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 char g_basePath[4096];
 struct sigaction g_previous[kSignalCount];
 std::atomic<bool> g_installed{false};
-std::atomic<bool> g_inHandler{false};
 char g_altStack[128 * 1024];
+
+// The thread writing the record (0: none yet) and whether its record is complete.
+std::atomic<long> g_writer{0};
+std::atomic<bool> g_recordDone{false};
+static_assert(std::atomic<long>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the handler's atomics must be usable in a signal handler");
+
+// The local time zone as offsets from UTC, prepared at installation for the handler (localtime_r
+// may take locks and read files, which a signal handler must not): the offset in force from each
+// moment on, for the two years after installation (daylight-saving changes included).
+struct ZoneSpan {
+  time_t from;
+  long offset;  // seconds east of UTC
+};
+constexpr int kMaxZoneSpans = 8;
+ZoneSpan g_zone[kMaxZoneSpans];
+int g_zoneSpans = 0;
+
+long OffsetAt(time_t t) {
+  struct tm tm {};
+  return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+}
+
+// Installation only.
+void PrepareZone(time_t now) {
+  g_zoneSpans = 0;
+  g_zone[g_zoneSpans++] = {now, OffsetAt(now)};
+  constexpr time_t kDay = 24 * 60 * 60;
+  for (time_t day = now; day < now + 2 * 366 * kDay && g_zoneSpans < kMaxZoneSpans; day += kDay) {
+    const long before = OffsetAt(day);
+    if (OffsetAt(day + kDay) == before) continue;
+    // The change lies within (day, day + kDay]: find its first second.
+    time_t lo = day, hi = day + kDay;
+    while (hi - lo > 1) {
+      const time_t mid = lo + (hi - lo) / 2;
+      (OffsetAt(mid) == before ? lo : hi) = mid;
+    }
+    g_zone[g_zoneSpans++] = {hi, OffsetAt(hi)};
+  }
+}
+
+// Signal-safe: the civil date and time of t in the prepared zone (days-from-civil inverted, in the
+// proleptic Gregorian calendar).
+void LocalFields(time_t t, int fields[6]) {
+  long offset = g_zoneSpans > 0 ? g_zone[0].offset : 0;
+  for (int i = 1; i < g_zoneSpans; ++i)
+    if (t >= g_zone[i].from) offset = g_zone[i].offset;
+  const long long local = static_cast<long long>(t) + offset;
+  long long days = local / 86400;
+  long long secs = local % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  const long long z = days + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long day = doy - (153 * mp + 2) / 5 + 1;
+  const long long month = mp < 10 ? mp + 3 : mp - 9;
+  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  fields[0] = static_cast<int>(year);
+  fields[1] = static_cast<int>(month);
+  fields[2] = static_cast<int>(day);
+  fields[3] = static_cast<int>(secs / 3600);
+  fields[4] = static_cast<int>(secs / 60 % 60);
+  fields[5] = static_cast<int>(secs % 60);
+}
 
 // Async-signal-safe output helpers: no allocation, no stdio.
 void Put(int fd, const char* s) {
@@ -102,13 +171,12 @@ const char* SignalName(int sig) {
 
 void WriteRecord(int sig, siginfo_t* info) {
   time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
+  int fields[6];
+  LocalFields(now, fields);
   char name[4200];
   char* end = name + sizeof name - 8;
   char* p = name;
   for (const char* s = g_basePath; *s && p < end; ++s) *p++ = *s;
-  const int fields[6] = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
   for (int i = 0; i < 6; ++i) {
     *p++ = '_';
     p = AppendPadded(p, end, fields[i], i == 0 ? 4 : 2);
@@ -116,7 +184,8 @@ void WriteRecord(int sig, siginfo_t* info) {
   memcpy(p, ".dmp", 5);
 
   // No file when the directory is gone: the open simply fails.
-  int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // The record shows the process's memory layout: for the user only.
+  int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return;
   Put(fd, "Crash record\nsignal: ");
   PutNumber(fd, static_cast<unsigned>(sig), 10);
@@ -142,6 +211,10 @@ void WriteRecord(int sig, siginfo_t* info) {
   ::close(fd);
 }
 
+// Only async-signal-safe calls from here on (backtrace's unwinder is loaded at installation).
+// The first crashing thread writes the record; a thread crashing meanwhile waits until that record
+// is complete (the writer's exit then ends it too), at most 10 s; a crash inside the writer itself
+// ends the process at once.
 void OnCrash(int sig, siginfo_t* info, void*) {
   if (BeingTraced()) {
     // A debugger sees the signal as if there were no handler.
@@ -149,7 +222,17 @@ void OnCrash(int sig, siginfo_t* info, void*) {
     ::raise(sig);
     return;
   }
-  if (!g_inHandler.exchange(true)) WriteRecord(sig, info);
+  const long self = ::syscall(SYS_gettid);
+  long writer = 0;
+  if (g_writer.compare_exchange_strong(writer, self)) {
+    WriteRecord(sig, info);
+    g_recordDone.store(true);
+  } else if (writer != self) {
+    for (int i = 0; i < 1000 && !g_recordDone.load(); ++i) {
+      struct timespec pause = {0, 10 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
   ::_exit(128 + sig);  // a silent end: no core, no further launcher code
 }
 
@@ -164,6 +247,7 @@ std::string CrashRecordName(const std::string& base, int year, int month, int da
 bool InstallCrashHandler(const std::string& dumpBasePath) {
   if (g_installed.exchange(true)) return false;
   std::snprintf(g_basePath, sizeof g_basePath, "%s", dumpBasePath.c_str());
+  PrepareZone(time(nullptr));
   // The first backtrace() loads the unwinder; do it now, not inside the handler.
   void* frame[1];
   backtrace(frame, 1);
@@ -175,7 +259,9 @@ bool InstallCrashHandler(const std::string& dumpBasePath) {
 
   struct sigaction sa {};
   sa.sa_sigaction = OnCrash;
-  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  // The handler stays in force for every thread (a second crashing thread must wait, not die of
+  // the default action), and a crash inside it re-enters it instead of being held back.
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&sa.sa_mask);
   for (size_t i = 0; i < kSignalCount; ++i) ::sigaction(kSignals[i], &sa, &g_previous[i]);
   return true;
@@ -187,5 +273,11 @@ void RemoveCrashHandler() {
 }
 
 bool CrashHandlerInstalled() { return g_installed.load(); }
+
+std::string CrashRecordNameAt(const std::string& dumpBasePath, time_t when) {
+  int f[6];
+  LocalFields(when, f);
+  return CrashRecordName(dumpBasePath, f[0], f[1], f[2], f[3], f[4], f[5]);
+}
 
 }  // namespace os

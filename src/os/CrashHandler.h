@@ -1,8 +1,11 @@
 // Crash record: handlers for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT on an alternate stack
-// write a text record to "<base>_YYYY_MM_DD_HH_MM_SS.dmp" and end the process silently.
-// A traced process gets the default action instead.
+// write a text record to "<base>_YYYY_MM_DD_HH_MM_SS.dmp" (local time) and end the process
+// silently. The handler makes async-signal-safe calls only: the local time comes from the zone's
+// offsets prepared at installation. When several threads crash, the first one's record is written
+// whole before the process ends. A traced process gets the default action instead.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace os {
@@ -18,5 +21,9 @@ bool CrashHandlerInstalled();
 // The record's file name for a time (exposed for tests).
 std::string CrashRecordName(const std::string& dumpBasePath, int year, int month, int day, int hour, int minute,
                             int second);
+
+// The record's file name for a crash at the moment when, as the handler builds it (with the zone
+// prepared by the last installation).
+std::string CrashRecordNameAt(const std::string& dumpBasePath, time_t when);
 
 }  // namespace os

@@ -58,7 +58,8 @@ void StartDelayedRemoval(const std::vector<std::string>& dirs) {
     Detach(fds[0]);
     WaitForStarterExit();
     for (const std::string& dir : dirs) {
-      if (MayRemoveTree(dir)) RemoveTree(dir);
+      const std::string located = RemovableTree(dir);
+      if (!located.empty()) RemoveTree(located);
     }
     ::_exit(0);
   }

@@ -9,8 +9,9 @@ namespace os {
 
 // Starts a detached remover (its own session, no terminal, no inherited descriptors) that waits
 // until this process has exited, then removes each of dirs with RemoveTree, only when at that
-// time MayRemoveTree still allows it. Returns at once; nothing is reported, since the caller
-// is about to exit. Main thread, with nothing more to write in the directories.
+// time RemovableTree still allows it, and at the path it resolves to then. Returns at once;
+// nothing is reported, since the caller is about to exit. Main thread, with nothing more to write
+// in the directories.
 void StartDelayedRemoval(const std::vector<std::string>& dirs);
 
 }  // namespace os

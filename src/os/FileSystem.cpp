@@ -87,7 +87,7 @@ int WriteFileAtomically(const std::string& path, const std::string& content) {
 }
 
 bool ReadFile(const std::string& path, std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = std::fopen(path.c_str(), "rbe");  // close-on-exec
   if (!f) return false;
   content.clear();
   char buf[8192];

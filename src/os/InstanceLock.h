@@ -1,6 +1,7 @@
 // The single-instance lock (the named mutex of the original design): an flock on
-// "<name>.lock" in $XDG_RUNTIME_DIR (else the temporary directory). The kernel releases it
-// when the holder dies.
+// "<name>.lock" in $XDG_RUNTIME_DIR when that is the user's private directory, else in the prefix;
+// never in a directory other users can write, where one of them could hold the lock and block
+// every start. The kernel releases it when the holder dies.
 #pragma once
 
 #include <string>

@@ -177,6 +177,9 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // The started process gets standard input, output and error and nothing else of the launcher,
+  // whatever a library opened without close-on-exec (the log, sockets, random devices).
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (quiet) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);

@@ -43,7 +43,8 @@ bool IsExecutableRunning(const std::string& executablePath, bool* error = nullpt
 
 // Starts a process without a shell: the executable runs with argv = SplitCommandLine(commandLine)
 // (so argv[0] is the command line's first token, as on Windows), in the working directory cwd,
-// with the launcher's environment. Returns the pid or -1 (errno in *error).
+// with the launcher's environment and no descriptor but 0, 1 and 2. Returns the pid or -1 (errno
+// in *error).
 pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
                    int* error = nullptr);
 

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <mutex>
+#include <set>
 #include <vector>
 
+#include "log/LauncherLog.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 #include "os/Prefix.h"
@@ -22,6 +25,7 @@ struct Value {
   RegType type = RegType::String;
   std::string text;  // REG_SZ
   uint32_t dword = 0;
+  std::string raw;  // not empty: a line kept as read (unreadable, or a comment), never a value
 };
 
 struct Key {
@@ -29,7 +33,10 @@ struct Key {
   std::vector<Value> values;
 };
 
-using Store = std::vector<Key>;
+struct Store {
+  std::vector<std::string> preamble;  // lines before the first key, kept as they were read
+  std::vector<Key> keys;
+};
 
 std::string Lower(const std::string& s) {
   std::string out = s;
@@ -51,7 +58,7 @@ std::string CanonicalKey(const std::string& key) {
 
 Key* FindKey(Store& store, const std::string& key) {
   std::string want = Lower(CanonicalKey(key));
-  for (auto& k : store)
+  for (auto& k : store.keys)
     if (Lower(k.path) == want) return &k;
   return nullptr;
 }
@@ -59,7 +66,7 @@ Key* FindKey(Store& store, const std::string& key) {
 Value* FindValue(Key& key, const std::string& name) {
   std::string want = Lower(name);
   for (auto& v : key.values)
-    if (Lower(v.name) == want) return &v;
+    if (v.raw.empty() && Lower(v.name) == want) return &v;
   return nullptr;
 }
 
@@ -94,15 +101,65 @@ bool ParseQuoted(const std::string& s, size_t& i, std::string& out) {
   return false;
 }
 
-Store Parse(const std::string& text) {
+// "dword:" is followed by one to eight hexadecimal digits and nothing else.
+bool ParseDword(const std::string& digits, uint32_t& out) {
+  if (digits.empty() || digits.size() > 8) return false;
+  out = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    out = (out << 4) | static_cast<uint32_t>(d);
+  }
+  return true;
+}
+
+// One value line ("name"=... or @=...): false when it is not a REG_SZ or REG_DWORD value this
+// store can read back.
+bool ParseValue(const std::string& line, Value& v) {
+  size_t i = 0;
+  if (line[0] == '@') {
+    i = 1;
+  } else if (!ParseQuoted(line, i, v.name)) {
+    return false;
+  }
+  if (i >= line.size() || line[i] != '=') return false;
+  ++i;
+  if (line.compare(i, 6, "dword:") == 0) {
+    v.type = RegType::Dword;
+    return ParseDword(line.substr(i + 6), v.dword);
+  }
+  return ParseQuoted(line, i, v.text) && i == line.size();
+}
+
+// An unreadable line is reported once per process (the store is read again for every call), with
+// the file it is in; the line itself is kept and written back unchanged.
+void ReportUnreadable(const std::string& storeName, size_t lineNumber, const std::string& line) {
+  static std::set<std::string> reported;  // under the store lock's process mutex
+  if (!reported.insert(storeName + "\n" + line).second) return;
+  std::string shown = line.size() > 200 ? line.substr(0, 200) + "..." : line;
+  LogError("unreadable line kept as it is: " + storeName + ":" + std::to_string(lineNumber) + ": " + shown,
+           "Registry::Load", "Registry", __LINE__);
+}
+
+Store Parse(const std::string& text, const std::string& storeName) {
   Store store;
   Key* current = nullptr;
   size_t pos = 0;
+  size_t lineNumber = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
+    ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line == kHeader) continue;
     if (line.front() == '[' && line.back() == ']') {
@@ -111,25 +168,23 @@ Store Parse(const std::string& text) {
       std::string path = slash == std::string::npos ? "" : CanonicalKey(full.substr(slash + 1));
       current = FindKey(store, path);
       if (!current) {
-        store.push_back({path, {}});
-        current = &store.back();
+        store.keys.push_back({path, {}});
+        current = &store.keys.back();
       }
       continue;
     }
-    if (!current) continue;
     Value v;
-    size_t i = 0;
-    if (line[0] == '@') {
-      i = 1;
-    } else if (!ParseQuoted(line, i, v.name)) {
-      continue;
-    }
-    if (i >= line.size() || line[i] != '=') continue;
-    ++i;
-    if (line.compare(i, 6, "dword:") == 0) {
-      v.type = RegType::Dword;
-      v.dword = static_cast<uint32_t>(std::stoul(line.substr(i + 6), nullptr, 16));
-    } else if (!ParseQuoted(line, i, v.text)) {
+    const bool comment = line.front() == ';';
+    if (comment || !current || !ParseValue(line, v)) {
+      // Kept in its place: a later save writes it back exactly as it was.
+      if (!comment) ReportUnreadable(storeName, lineNumber, line);
+      if (current) {
+        Value keep;
+        keep.raw = line;
+        current->values.push_back(keep);
+      } else {
+        store.preamble.push_back(line);
+      }
       continue;
     }
     if (Value* old = FindValue(*current, v.name))
@@ -142,9 +197,14 @@ Store Parse(const std::string& text) {
 
 std::string Serialise(RegRoot root, const Store& store) {
   std::string out = std::string(kHeader) + "\n";
-  for (const auto& k : store) {
+  for (const auto& line : store.preamble) out += line + "\n";
+  for (const auto& k : store.keys) {
     out += "\n[" + std::string(RegRootName(root)) + (k.path.empty() ? "" : "\\" + k.path) + "]\n";
     for (const auto& v : k.values) {
+      if (!v.raw.empty()) {
+        out += v.raw + "\n";
+        continue;
+      }
       out += v.name.empty() ? "@" : "\"" + Escape(v.name) + "\"";
       if (v.type == RegType::Dword) {
         char buf[16];
@@ -186,10 +246,19 @@ class StoreLock {
   int fd_ = -1;
 };
 
+// Only a regular file is read: anything else at the store's path (a pipe, a device) would block
+// or never end; it reads as an empty store and the next save replaces it.
 Store Load(RegRoot root) {
+  const std::string path = StorePath(root);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
   std::string text;
-  if (!ReadFile(StorePath(root), text)) return {};
-  return Parse(text);
+  if (!S_ISREG(st.st_mode)) {
+    LogError("not a regular file: " + path, "Registry::Load", "Registry", __LINE__);
+    return {};
+  }
+  if (!ReadFile(path, text)) return {};
+  return Parse(text, BaseName(path));
 }
 
 long Save(RegRoot root, const Store& store) {
@@ -239,7 +308,7 @@ long RegCreateKey(RegRoot root, const std::string& key) {
     for (;;) {
       size_t slash = path.find('\\', pos);
       std::string part = path.substr(0, slash);
-      if (!FindKey(store, part)) store.push_back({part, {}});
+      if (!FindKey(store, part)) store.keys.push_back({part, {}});
       if (slash == std::string::npos) break;
       pos = slash + 1;
     }
@@ -321,11 +390,11 @@ long RegDeleteKey(RegRoot root, const std::string& key) {
   if (path.empty()) return kRegAccessDenied;
   return Modify(root, [&](Store& store) -> long {
     std::string want = Lower(path);
-    for (const auto& k : store)
+    for (const auto& k : store.keys)
       if (Lower(k.path).rfind(want + "\\", 0) == 0) return kRegAccessDenied;
-    for (auto it = store.begin(); it != store.end(); ++it) {
+    for (auto it = store.keys.begin(); it != store.keys.end(); ++it) {
       if (Lower(it->path) == want) {
-        store.erase(it);
+        store.keys.erase(it);
         return kRegSuccess;
       }
     }

@@ -2,7 +2,9 @@
 // "Windows Registry Editor Version 5.00" (UTF-8). Key names compare case-insensitively;
 // values are REG_SZ or REG_DWORD. Every change re-reads the file under an advisory lock,
 // applies itself and saves atomically, so concurrent processes never lose each other's values.
-// Results use the Windows status codes. Safe from any thread.
+// A line the store cannot read (a malformed value, a type it does not know) is skipped with one
+// ERROR log line per process and written back unchanged by the next save: nothing in a store file
+// stops a start or gets lost. Results use the Windows status codes. Safe from any thread.
 #pragma once
 
 #include <cstdint>

@@ -6,24 +6,26 @@
 #include <cstdlib>
 
 #include "os/FileSystem.h"
+#include "os/Prefix.h"
 
 namespace os {
 
+// Both are under the user's home (never a shared directory); empty when no home is known.
 std::string StartMenuDir() {
   const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && *data) return JoinPath(data, "applications");
-  const char* home = std::getenv("HOME");
-  return JoinPath(std::string(home ? home : "/tmp") + "/.local/share", "applications");
+  if (data && data[0] == '/') return JoinPath(data, "applications");
+  const std::string home = HomeDir();
+  return home.empty() ? std::string() : JoinPath(home + "/.local/share", "applications");
 }
 
 std::string DesktopDir() {
   // XDG_DESKTOP_DIR from the environment wins (tests and sandboxes); else the user-dirs setting.
-  if (const char* d = std::getenv("XDG_DESKTOP_DIR"); d && *d) return d;
+  if (const char* d = std::getenv("XDG_DESKTOP_DIR"); d && d[0] == '/') return d;
   g_reload_user_special_dirs_cache();
   const char* dir = g_get_user_special_dir(G_USER_DIRECTORY_DESKTOP);
-  if (dir && *dir) return dir;
-  const char* home = std::getenv("HOME");
-  return JoinPath(home ? home : "/tmp", "Desktop");
+  if (dir && dir[0] == '/') return dir;
+  const std::string home = HomeDir();
+  return home.empty() ? std::string() : JoinPath(home, "Desktop");
 }
 
 const char* LinkExtension() { return ".desktop"; }

@@ -6,6 +6,7 @@
 
 namespace os {
 
+// Empty when the user has no known home directory.
 std::string StartMenuDir();
 std::string DesktopDir();
 

@@ -214,9 +214,15 @@ void CWebCDlg::LaunchGame() {
   LogInfo(starter.Executable(), "CWebCDlg::LaunchGame", kModule, 435);
   LogInfo(layout.gameDir, "CWebCDlg::LaunchGame", kModule, 439);
 
-  std::string commandLine = os::FullCommandLine() + " --parameters=" + LoginParameters() +
-                            " --plat_extra=" + ctx_.remoteConfig.GetCustomParameters();
-  if (std::optional<std::string> luaPath = ReadLuaPath()) commandLine += " --luapath=" + *luaPath;
+  // The launcher's own arguments pass through as they came. Each value from elsewhere (the page's
+  // login parameters, the configuration's CustomParameters, the luapath text) becomes exactly one
+  // argument of the game whatever it holds: quoted by the rules the line is split with, so blanks
+  // and quotes in it can neither add arguments nor swallow the next one. An ordinary value needs
+  // no quotes and is written as it is.
+  std::string commandLine = os::FullCommandLine() + " " + os::QuoteArgument("--parameters=" + LoginParameters()) + " " +
+                            os::QuoteArgument("--plat_extra=" + ctx_.remoteConfig.GetCustomParameters());
+  if (std::optional<std::string> luaPath = ReadLuaPath())
+    commandLine += " " + os::QuoteArgument("--luapath=" + *luaPath);
 
   LogInfo(commandLine, "CWebCDlg::LaunchGame", kModule, 462);
   LogInfo("LaunchGame", "CWebCDlg::LaunchGame", kModule, 463);

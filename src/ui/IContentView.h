@@ -23,6 +23,7 @@ class IContentView {
   virtual void SetControlVisible(int controlId, bool visible) = 0;
   // Stores the progress bar's position and repaints it.
   virtual void SetProgressPos(int pos) = 0;
+  // Opens the login page; documents of its origin are the only ones the script bridge serves.
   virtual void Navigate(const std::string& url) = 0;
   // The Ready flag changed: the page's synchronous view of it is brought up to date.
   virtual void OnReadyChanged(bool /*ready*/) {}

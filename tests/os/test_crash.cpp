@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
+#include <ctime>
 
+#include <atomic>
 #include <regex>
+#include <thread>
 
 #include "os/CrashHandler.h"
 #include "support/Sandbox.h"
@@ -72,4 +77,109 @@ TEST(CrashHandler, NoRecordWhenTheDirectoryIsGone) {
   int status = CrashInChild(box.Root() + "/gone/vellmora", SIGSEGV);
   EXPECT_TRUE(WIFEXITED(status));
   for (const auto& f : Files(box.Root())) EXPECT_EQ(f.find(".dmp"), std::string::npos) << f;
+}
+
+// Two threads crash at once: the first one's record is written whole, and the process still ends
+// by the handler's silent exit (the second thread neither dies of the default action nor cuts the
+// record short).
+TEST(CrashHandler, ASecondCrashingThreadWaitsForTheFirstRecord) {
+  Sandbox box;
+  for (int round = 0; round < 10; ++round) {
+    const std::string dir = box.Root() + "/round" + std::to_string(round);
+    mkdir(dir.c_str(), 0755);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      os::InstallCrashHandler(dir + "/vellmora");
+      std::atomic<int> waiting{2};
+      auto crash = [&waiting] {
+        --waiting;
+        while (waiting.load() > 0) {
+        }
+        volatile int* p = nullptr;
+        *p = 1;
+      };
+      std::thread a(crash), b(crash);
+      a.join();
+      b.join();
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "round " << round << ": ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGSEGV);
+    const auto files = Files(dir);
+    ASSERT_EQ(files.size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(stat((dir + "/" + files[0]).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the memory layout is for the user only";
+    const std::string record = Sandbox::ReadFile(dir + "/" + files[0]);
+    const size_t maps = record.find("\nmemory map:\n");
+    ASSERT_NE(maps, std::string::npos) << record;
+    EXPECT_NE(record.find("[stack]", maps), std::string::npos);
+    EXPECT_EQ(record.back(), '\n');
+  }
+}
+
+// The record's name carries the local time without the handler ever calling the C library's
+// time-zone code: the zone's offsets are prepared at installation, daylight-saving changes
+// included.
+TEST(CrashHandler, RecordNameUsesTheLocalTimeAcrossZoneChanges) {
+  Sandbox box;
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int failures = 0;
+    for (const char* zone : {"UTC0", "IST-5:30", "CET-1CEST,M3.5.0,M10.5.0/3", "NZST-12NZDT,M9.5.0,M4.1.0/3"}) {
+      setenv("TZ", zone, 1);
+      tzset();
+      os::RemoveCrashHandler();
+      os::InstallCrashHandler("/b");
+      const time_t now = time(nullptr);
+      for (time_t t = now; t < now + 2 * 365 * 86400; t += 3 * 3600 + 17) {
+        for (time_t probe : {t, t - 1, t + 1}) {
+          struct tm tm {};
+          localtime_r(&probe, &tm);
+          const std::string expected =
+              os::CrashRecordName("/b", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+          if (os::CrashRecordNameAt("/b", probe) != expected && ++failures < 5)
+            fprintf(stderr, "%s at %lld: %s, expected %s\n", zone, static_cast<long long>(probe),
+                    os::CrashRecordNameAt("/b", probe).c_str(), expected.c_str());
+        }
+      }
+    }
+    _exit(failures == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // And a real crash in a zone far from UTC is named by its local time.
+  const std::string dir = box.Root() + "/zoned";
+  mkdir(dir.c_str(), 0755);
+  setenv("TZ", "XYZ-9:45", 1);
+  tzset();
+  const time_t before = time(nullptr);
+  const pid_t crasher = fork();
+  ASSERT_GE(crasher, 0);
+  if (crasher == 0) {
+    os::InstallCrashHandler(dir + "/vellmora");
+    raise(SIGSEGV);
+    _exit(0);
+  }
+  waitpid(crasher, &status, 0);
+  const time_t after = time(nullptr);
+  const auto files = Files(dir);
+  ASSERT_EQ(files.size(), 1u);
+  bool matched = false;
+  for (time_t t = before; t <= after; ++t) {
+    struct tm tm {};
+    localtime_r(&t, &tm);
+    matched =
+        matched || dir + "/" + files[0] == os::CrashRecordName(dir + "/vellmora", tm.tm_year + 1900, tm.tm_mon + 1,
+                                                               tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  }
+  EXPECT_TRUE(matched) << files[0];
+  unsetenv("TZ");
+  tzset();
 }

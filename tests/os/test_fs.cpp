@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -116,6 +117,12 @@ TEST(Prefix, TreesThatMayBeRemoved) {
   MakeDirectories(p + "/registry");
   ASSERT_EQ(symlink((p + "/drive_c").c_str(), (p + "/drive_c/qvx-harlu7/alias").c_str()), 0);
   ASSERT_EQ(symlink(box.Root().c_str(), (p + "/drive_c/escape").c_str()), 0);
+  // "lnk/.." is the parent of the link's target, not the prefix: text is never taken for the file
+  // system.
+  MakeDirectories(box.Root() + "/elsewhere/deeper");
+  MakeDirectories(box.Root() + "/elsewhere/x");
+  ASSERT_EQ(symlink((box.Root() + "/elsewhere/deeper").c_str(), (p + "/lnk").c_str()), 0);
+  MakeDirectories(p + "/x");
   struct Case {
     std::string path;
     bool allowed;
@@ -134,8 +141,16 @@ TEST(Prefix, TreesThatMayBeRemoved) {
       {p + "/drive_c/escape", false},
       {box.Root() + "/home", false},
       {"drive_c/qvx-harlu7", false},
+      {p + "/lnk/../x", false},
+      {p + "/lnk/../x/client", false},
+      {p + "/lnk/../../prefix/x", true},
+      {p + "/drive_c/escape/prefix/x", true},
   };
   for (const Case& c : cases) EXPECT_EQ(MayRemoveTree(c.path), c.allowed) << c.path;
+  // What is removed is the resolved path.
+  EXPECT_EQ(RemovableTree(p + "/lnk/../../prefix/x"), RemovableTree(p + "/x"));
+  EXPECT_EQ(RemovableTree(p + "/drive_c/qvx-harlu7/./client/"), RemovableTree(p + "/drive_c/qvx-harlu7/client"));
+  EXPECT_FALSE(RemovableTree(p + "/x").empty());
 }
 
 TEST(CodePage, Utf16AndCaseRules) {
@@ -157,4 +172,32 @@ TEST(ShellFolders, DesktopEntryQuotesTargetAndArguments) {
   struct stat st;
   ASSERT_EQ(stat(link.c_str(), &st), 0);
   EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
+// Without HOME the home directory is the account's own (never a shared directory such as /tmp);
+// an XDG_DATA_HOME that is not absolute is ignored, as the XDG rules say.
+TEST(Prefix, HomeComesFromThePasswordDatabaseWithoutHome) {
+  Sandbox box;
+  const struct passwd* account = getpwuid(geteuid());
+  ASSERT_NE(account, nullptr);
+  const std::string own = account->pw_dir;
+  struct Case {
+    const char* home;
+    const char* dataHome;
+    std::string prefix;
+    std::string startMenu;
+  } cases[] = {
+      {nullptr, nullptr, own + "/.local/share/vellmora", own + "/.local/share/applications"},
+      {"", nullptr, own + "/.local/share/vellmora", own + "/.local/share/applications"},
+      {"relative", "also/relative", own + "/.local/share/vellmora", own + "/.local/share/applications"},
+      {"/h", nullptr, "/h/.local/share/vellmora", "/h/.local/share/applications"},
+      {nullptr, "/d", "/d/vellmora", "/d/applications"},
+  };
+  unsetenv("VELLMORA_PREFIX");
+  for (const Case& c : cases) {
+    c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
+    c.dataHome ? setenv("XDG_DATA_HOME", c.dataHome, 1) : unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(PrefixDir(), c.prefix) << (c.home ? c.home : "(no HOME)");
+    EXPECT_EQ(StartMenuDir(), c.startMenu) << (c.home ? c.home : "(no HOME)");
+  }
 }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 
 #include "os/InstanceLock.h"
+#include "os/Prefix.h"
 #include "os/Process.h"
 #include "support/Sandbox.h"
 
@@ -76,4 +78,44 @@ TEST(InstanceLock, SecondProcessIsRefusedUntilTheHolderDies) {
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(mine.Acquire("qvx"), InstanceLock::Result::Acquired);
   EXPECT_EQ(InstanceLock::LockPath("qvx"), box.Root() + "/runtime/qvx.lock");
+}
+
+// The lock lives where no other user can take it first: the runtime directory only when it is this
+// user's private one, else the prefix (never a shared temporary directory).
+TEST(InstanceLock, LivesInThePrivateRuntimeDirectoryElseInThePrefix) {
+  Sandbox box;
+  ASSERT_TRUE(EnsurePrefix());
+  const std::string runtime = box.Root() + "/runtime";
+  const std::string shared = box.Root() + "/shared";
+  mkdir(shared.c_str(), 0777);
+  chmod(shared.c_str(), 01777);
+  const std::string readable = box.Root() + "/readable";
+  mkdir(readable.c_str(), 0755);
+  const std::string inPrefix = box.Prefix() + "/qvx.lock";
+  struct Case {
+    const char* runtimeDir;
+    std::string lock;
+  } cases[] = {
+      {nullptr, inPrefix},
+      {"", inPrefix},
+      {runtime.c_str(), runtime + "/qvx.lock"},
+      {shared.c_str(), inPrefix},
+      {readable.c_str(), inPrefix},
+      {"runtime", inPrefix},
+      {"/nonexistent/runtime", inPrefix},
+  };
+  const char* tmp = getenv("TMPDIR");
+  const std::string savedTmp = tmp ? tmp : "";
+  unsetenv("TMPDIR");
+  for (const Case& c : cases) {
+    c.runtimeDir ? setenv("XDG_RUNTIME_DIR", c.runtimeDir, 1) : unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(InstanceLock::LockPath("qvx"), c.lock) << (c.runtimeDir ? c.runtimeDir : "(unset)");
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  InstanceLock lock;
+  ASSERT_EQ(lock.Acquire("qvx"), InstanceLock::Result::Acquired);
+  struct stat st {};
+  ASSERT_EQ(stat(inPrefix.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  if (tmp) setenv("TMPDIR", savedTmp.c_str(), 1);
 }

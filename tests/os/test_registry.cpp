@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "log/LauncherLog.h"
+#include "os/FileSystem.h"
 #include "os/Registry.h"
 #include "support/Sandbox.h"
 
@@ -89,4 +94,78 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
       EXPECT_EQ(v, static_cast<uint32_t>(i));
     }
   }
+}
+
+// A store file damaged by hand or by another program: each line the store cannot read is skipped
+// with one ERROR line (however often the store is read), the readable values still work, and the
+// next save writes the damaged lines back unchanged, where they were.
+TEST(Registry, UnreadableLinesAreSkippedReportedOnceAndKept) {
+  Sandbox box;
+  box.MakeDrives(true);
+  MakeDirectories(box.InstallDir());
+  LauncherLog::Instance().Open(box.LogPath());
+  MakeDirectories(box.Prefix() + "/registry");
+  const std::string store = box.Prefix() + "/registry/HKEY_CURRENT_USER.reg";
+  const std::vector<std::string> unreadable = {
+      "\"Outside\"=\"a value before any key\"",
+      "\"Width\"=dword:zz",
+      "\"Height\"=dword:100000000",
+      "\"Empty\"=dword:",
+      "\"Blob\"=hex:01,02,03",
+      "\"Open\"=\"no closing quote",
+      "\"Tail\"=\"x\" and more",
+      "no equals sign",
+      "[HKEY_CURRENT_USER\\unclosed",
+      std::string("bin\0ary\xff\xfe", 9),
+  };
+  std::string text = "Windows Registry Editor Version 5.00\n" + unreadable[0] +
+                     "\n; a comment\n\n[HKEY_CURRENT_USER\\" + kKey + "]\n\"InstallPath\"=\"/games/qvx\"\n";
+  for (size_t i = 1; i < unreadable.size(); ++i) text += unreadable[i] + "\n";
+  text += "\"Good\"=dword:0000002a\n";
+  Sandbox::WriteFile(store, text);
+
+  for (int round = 0; round < 3; ++round) {
+    std::string s;
+    uint32_t d = 0;
+    EXPECT_EQ(RegQueryString(RegRoot::CurrentUser, kKey, "InstallPath", s), kRegSuccess);
+    EXPECT_EQ(s, "/games/qvx");
+    EXPECT_EQ(RegQueryDword(RegRoot::CurrentUser, kKey, "Good", d), kRegSuccess);
+    EXPECT_EQ(d, 42u);
+    for (const char* name : {"Width", "Height", "Empty", "Blob", "Open", "Tail", "Outside"})
+      EXPECT_EQ(RegQueryDword(RegRoot::CurrentUser, kKey, name, d), kRegFileNotFound) << name;
+  }
+  ASSERT_EQ(RegSetString(RegRoot::CurrentUser, kKey, "Added", "v"), kRegSuccess);
+
+  const std::string saved = Sandbox::ReadFile(store);
+  size_t at = 0;
+  for (const std::string& line : unreadable) {
+    const size_t found = saved.find(line + "\n", at);
+    ASSERT_NE(found, std::string::npos) << "lost or moved: " << line << "\n" << saved;
+    at = found;
+  }
+  EXPECT_NE(saved.find("; a comment\n"), std::string::npos);
+  EXPECT_LT(saved.find("\"InstallPath\""), saved.find("\"Width\"=dword:zz"));
+  EXPECT_NE(saved.find("\"Added\"=\"v\"\n"), std::string::npos);
+
+  LauncherLog::Instance().Close();
+  const std::string log = Sandbox::ReadFile(box.LogPath());
+  size_t errors = 0;
+  for (size_t p = log.find("[ERROR][Registry::Load::"); p != std::string::npos;
+       p = log.find("[ERROR][Registry::Load::", p + 1))
+    ++errors;
+  EXPECT_EQ(errors, unreadable.size()) << log;
+  EXPECT_NE(log.find("unreadable line kept as it is: HKEY_CURRENT_USER.reg:7: \"Width\"=dword:zz\n"), std::string::npos)
+      << log;
+}
+
+// Something other than a file at a store's path (a pipe nobody writes to) reads as an empty store
+// instead of blocking the launcher for ever; a save replaces it.
+TEST(Registry, AStoreThatIsNoFileReadsAsEmpty) {
+  Sandbox box;
+  MakeDirectories(box.Prefix() + "/registry");
+  const std::string store = box.Prefix() + "/registry/HKEY_CURRENT_USER.reg";
+  ASSERT_EQ(mkfifo(store.c_str(), 0600), 0);
+  EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), kRegFileNotFound);
+  ASSERT_EQ(RegCreateKey(RegRoot::CurrentUser, kKey), kRegSuccess);
+  EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), kRegSuccess);
 }

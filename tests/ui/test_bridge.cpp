@@ -164,6 +164,43 @@ TEST_F(Bridge, LongParametersAreLoggedShortened) {
   EXPECT_EQ(end - at, 2047u);
 }
 
+// More arguments than a method takes, or a string over 65536 UTF-16 units: refused with an ERROR
+// line, nothing reaches the window. (Arguments arrive reversed.)
+TEST_F(Bridge, OverlongOrSurplusArgumentsAreRefused) {
+  const std::string longest(65536, 'x');
+  const std::string tooLong(65537, 'x');
+  // Counted in UTF-16 units, not bytes: 30000 CJK characters are 90000 bytes but fit.
+  std::string cjk;
+  for (int i = 0; i < 30000; ++i) cjk += "中";
+  struct Case {
+    long id;
+    std::vector<std::string> args;
+    bool reaches;
+    const char* logLine;
+  } cases[] = {
+      {1, {"x", "GetCommandLine"}, true, nullptr},
+      {1, {"x", "GetCommandLine", "extra"}, false, "call refused: 3 arguments for JavascriptToCsharp (at most 2)\n"},
+      {2, {"a", "true|p"}, false, "call refused: 2 arguments for AppLogin (at most 1)\n"},
+      {3, {"x"}, false, "call refused: 1 arguments for IsDownLoadComplete (at most 0)\n"},
+      {1, {longest, "Echo"}, true, nullptr},
+      {1, {tooLong, "Echo"}, false, "call refused: an argument of JavascriptToCsharp is longer than 65536"},
+      {2, {"true|" + tooLong}, false, "call refused: an argument of AppLogin is longer than 65536"},
+      {1, {cjk, "Echo"}, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    LauncherLog::Instance().Open(box.LogPath());
+    const Value answer = bridge.Invoke(c.id, c.args, true);
+    const std::string log = Log();
+    EXPECT_EQ(log.find("JavascriptToCPLUSPLUS") != std::string::npos, c.reaches && c.id == 1) << c.args.size();
+    if (c.logLine) {
+      EXPECT_NE(log.find(std::string("[ERROR][CImpIDispatch::Invoke::")), std::string::npos) << log;
+      EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+      EXPECT_EQ(answer, Value()) << c.logLine;
+    }
+  }
+  EXPECT_FALSE(content().IsLoggedIn());
+}
+
 TEST_F(Bridge, NoMainWindowAnswersEmpty) {
   CImpIDispatch orphan([] { return static_cast<CWebDlg*>(nullptr); });
   EXPECT_EQ(orphan.Invoke(1, {"x", "GetCommandLine"}, true), Value(std::string()));

@@ -6,45 +6,100 @@
 
 #include "browser/KeyFilter.h"
 #include "log/LauncherLog.h"
+#include "os/CodePage.h"
 #include "os/MessageBox.h"
 
 namespace {
 
+constexpr char kModule[] = "WebViewHost";
+
+// The bridge's private script world: its handler and its code are out of reach of every page
+// script (the page's own world has no window.webkit.messageHandlers entry for it).
+constexpr char kWorld[] = "vellmora-bridge";
 constexpr char kChannel[] = "vellmoraExternal";
 
-// The external object. Calls are posted to the launcher; values the page reads back at once come
-// from the mirror the launcher keeps current (__vellmoraMirror, not enumerable, not on external).
+// Refused calls of other origins are logged, but a page cannot fill the disk with them.
+constexpr int kMaxRefusalLines = 100;
+
+// The page's world, documents of the login page's origin only (self.origin, read before any page
+// script of the document has run): the external object. Calls go over a message port to the
+// bridge world; values the page reads back at once come from the mirror the launcher keeps
+// current through the same port.
 constexpr char kExternalScript[] = R"JS((function () {
+  if (self.origin !== %ORIGIN%) return;
   var mirror = { ready: %READY%, path: %PATH% };
+  var channel = new MessageChannel();
+  var port = channel.port2;
+  port.onmessage = function (event) {
+    var m = event.data;
+    if (m && m.mirror === true) { mirror.ready = !!m.ready; mirror.path = String(m.path); }
+  };
+  window.postMessage("vellmora-external-port", self.origin, [channel.port1]);
   var post = function (id, args) {
-    try {
-      window.webkit.messageHandlers.vellmoraExternal.postMessage({ id: id, args: args });
-    } catch (e) {}
+    try { port.postMessage({ id: id, args: args }); } catch (e) {}
   };
   var strings = function (args) { return Array.prototype.map.call(args, function (a) { return String(a); }); };
+  // What the launcher accepts (it refuses the rest itself): no more arguments than the method
+  // takes, none longer than 65536 characters.
+  var fits = function (args, most) {
+    if (args.length > most) return false;
+    for (var i = 0; i < args.length; ++i) if (args[i].length > 65536) return false;
+    return true;
+  };
   var external = Object.create(null);
   external.JavascriptToCsharp = function (method, parameters) {
     if (arguments.length < 2) return undefined;
-    post(1, strings(arguments));
-    // With extra arguments the bridge reads the last two: method, then parameters.
-    return String(arguments[arguments.length - 2]) === "GetCommandLine" ? mirror.path : "";
+    var args = strings(arguments);
+    post(1, args);
+    if (!fits(args, 2)) return undefined;
+    return args[0] === "GetCommandLine" ? mirror.path : "";
   };
   external.AppLogin = function (parameters) {
     if (arguments.length < 1) return undefined;
-    post(2, strings(arguments));
-    return "";
+    var args = strings(arguments);
+    post(2, args);
+    return fits(args, 1) ? "" : undefined;
   };
-  external.IsDownLoadComplete = function () { return mirror.ready; };
+  external.IsDownLoadComplete = function () { return arguments.length > 0 ? undefined : mirror.ready; };
   Object.freeze(external);
   try {
     Object.defineProperty(window, "external", { value: external, writable: false, configurable: false });
   } catch (e) {
     window.external = external;
   }
-  Object.defineProperty(window, "__vellmoraMirror", {
-    value: function (ready, path) { mirror.ready = !!ready; mirror.path = String(path); },
-    enumerable: false, writable: false, configurable: false
-  });
+})();)JS";
+
+// The bridge world, every document: takes the first port its page world hands over and forwards
+// the calls on it with the document's own origin, which the launcher checks; the launcher's mirror
+// updates go back only to a document of the login page's origin. Calls that are not text, hold
+// too many values or too long a string are forwarded without their arguments (the launcher
+// refuses them), so nothing large crosses to the launcher.
+constexpr char kBridgeScript[] = R"JS((function () {
+  var handler = window.webkit.messageHandlers.vellmoraExternal;
+  var trusted = %ORIGIN%;
+  var port = null;
+  var forward = function (event) {
+    var call = event.data, args = null;
+    if (call && typeof call === "object" && Array.isArray(call.args) && call.args.length <= 16) {
+      args = [];
+      for (var i = 0; i < call.args.length; ++i) {
+        var a = call.args[i];
+        if (typeof a !== "string" || a.length > 65536) { args = null; break; }
+        args.push(a);
+      }
+    }
+    var id = call && typeof call === "object" && typeof call.id === "number" ? call.id : 0;
+    try { handler.postMessage({ origin: self.origin, id: id, args: args }); } catch (e) {}
+  };
+  window.addEventListener("message", function (event) {
+    if (port || event.source !== window || event.data !== "vellmora-external-port" || event.ports.length !== 1) return;
+    event.stopImmediatePropagation();
+    port = event.ports[0];
+    port.onmessage = forward;
+  }, true);
+  window.__vellmoraMirror = function (ready, path) {
+    if (port && self.origin === trusted) port.postMessage({ mirror: true, ready: !!ready, path: String(path) });
+  };
 })();)JS";
 
 // Scroll bars take no room and are never drawn; scrolling itself (wheel, keys) still works.
@@ -116,7 +171,7 @@ WebViewHost::WebViewHost(ExternalCall onExternalCall, UriOpener openExternally)
     : onExternalCall_(std::move(onExternalCall)), openExternally_(std::move(openExternally)) {
   if (!openExternally_) openExternally_ = OpenWithDefaultBrowser;
   content_ = webkit_user_content_manager_new();
-  webkit_user_content_manager_register_script_message_handler(content_, kChannel);
+  webkit_user_content_manager_register_script_message_handler_in_world(content_, kChannel, kWorld);
   g_signal_connect(content_, "script-message-received::vellmoraExternal", G_CALLBACK(OnScriptMessage), this);
 
   view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content_));
@@ -145,11 +200,21 @@ WebViewHost::~WebViewHost() {
 void WebViewHost::InstallScript() {
   webkit_user_content_manager_remove_all_scripts(content_);
   webkit_user_content_manager_remove_all_style_sheets(content_);
+  // No trusted origin yet (or an address without one): a value self.origin never has.
+  const std::string origin = JsString(trustedOrigin_.empty() ? "-" : trustedOrigin_);
+  std::string bridge = kBridgeScript;
+  Replace(bridge, "%ORIGIN%", origin);
+  WebKitUserScript* script =
+      webkit_user_script_new_for_world(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kWorld, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content_, script);
+  webkit_user_script_unref(script);
   std::string source = kExternalScript;
+  Replace(source, "%ORIGIN%", origin);
   Replace(source, "%READY%", ready_ ? "true" : "false");
   Replace(source, "%PATH%", JsString(launcherPath_));
-  WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                  WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content_, script);
   webkit_user_script_unref(script);
   WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(kNoScrollBars, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
@@ -158,16 +223,38 @@ void WebViewHost::InstallScript() {
   webkit_user_style_sheet_unref(sheet);
 }
 
-void WebViewHost::Navigate(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
+void WebViewHost::Navigate(const std::string& url) {
+  trustedOrigin_ = OriginOf(url);
+  InstallScript();
+  webkit_web_view_load_uri(view_, url.c_str());
+}
+
+// The origin ("scheme://host[:port]") of an http or https address, as the engine writes it for a
+// document; empty for any other address (nothing is trusted then).
+std::string WebViewHost::OriginOf(const std::string& url) {
+  std::string origin;
+  WebKitSecurityOrigin* parsed = webkit_security_origin_new_for_uri(url.c_str());
+  if (!parsed) return origin;
+  const char* scheme = webkit_security_origin_get_protocol(parsed);
+  const char* host = webkit_security_origin_get_host(parsed);
+  if (scheme && host && *host && (g_str_equal(scheme, "http") || g_str_equal(scheme, "https"))) {
+    gchar* text = webkit_security_origin_to_string(parsed);
+    if (text) origin = text;
+    g_free(text);
+  }
+  webkit_security_origin_unref(parsed);
+  return origin;
+}
 
 void WebViewHost::SetMirror(bool ready, const std::string& launcherPath) {
   if (ready == ready_ && launcherPath == launcherPath_) return;
   ready_ = ready;
   launcherPath_ = launcherPath;
   InstallScript();  // for documents loaded from now on
+  // In the bridge world, which hands the values only to a document of the login page's origin.
   const std::string call = std::string("if (window.__vellmoraMirror) window.__vellmoraMirror(") +
                            (ready ? "true" : "false") + ", " + JsString(launcherPath) + ");";
-  webkit_web_view_evaluate_javascript(view_, call.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
+  webkit_web_view_evaluate_javascript(view_, call.c_str(), -1, kWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
 void WebViewHost::OpenWithDefaultBrowser(const std::string& uri) {
@@ -203,31 +290,65 @@ gboolean WebViewHost::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
   return TRUE;
 }
 
-// A new window (target="_blank", window.open): no second view; the address goes to the user's
-// default browser instead.
+// A new window (target="_blank", window.open): no second view; an http or https address goes to
+// the user's default browser instead. Any other scheme (a file share, a remote shell, whatever
+// handler the desktop has for it) is dropped: the page must not start programs.
 GtkWidget* WebViewHost::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
   auto* self = static_cast<WebViewHost*>(data);
   ++self->newViewRequests_;
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-  if (uri && *uri && std::string(uri) != "about:blank") self->openExternally_(uri);
+  if (!uri || !*uri || std::string(uri) == "about:blank") return nullptr;
+  if (IsWebAddress(uri)) {
+    self->openExternally_(uri);
+  } else {
+    LogError(os::TruncateUtf16(std::string("new window refused: ") + uri, 2047), "WebViewHost::OnCreate", kModule,
+             __LINE__);
+  }
   return nullptr;
+}
+
+bool WebViewHost::IsWebAddress(const std::string& uri) {
+  gchar* scheme = g_uri_parse_scheme(uri.c_str());
+  const bool web = scheme && (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0);
+  g_free(scheme);
+  return web;
 }
 
 void WebViewHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
   if (event == WEBKIT_LOAD_FINISHED) gtk_widget_show(GTK_WIDGET(view));
 }
 
-// Page -> launcher: {id, args} with the script's arguments in order; forwarded reversed.
+// Bridge world -> launcher: {origin, id, args} with the script's arguments in order, or args null
+// for a call the bridge world found malformed or too large. Only calls of the login page's origin
+// reach the bridge, with their arguments reversed.
 void WebViewHost::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
   auto* self = static_cast<WebViewHost*>(data);
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (!jsc_value_is_object(value)) return;
+  JSCValue* originValue = jsc_value_object_get_property(value, "origin");
+  std::string origin;
+  if (jsc_value_is_string(originValue)) {
+    char* text = jsc_value_to_string(originValue);
+    origin = text ? text : "";
+    g_free(text);
+  }
+  g_object_unref(originValue);
+  if (self->trustedOrigin_.empty() || origin != self->trustedOrigin_) {
+    if (self->refusalsLogged_ < kMaxRefusalLines) {
+      ++self->refusalsLogged_;
+      LogError(os::TruncateUtf16("call from another origin refused: " + origin, 2047), "WebViewHost::OnScriptMessage",
+               kModule, __LINE__);
+    }
+    return;
+  }
+
   JSCValue* id = jsc_value_object_get_property(value, "id");
   JSCValue* args = jsc_value_object_get_property(value, "args");
   const int dispid = jsc_value_is_number(id) ? jsc_value_to_int32(id) : 0;
+  const bool wellFormed = jsc_value_is_array(args);
   std::vector<std::string> reversed;
-  if (jsc_value_is_array(args)) {
+  if (wellFormed) {
     JSCValue* length = jsc_value_object_get_property(args, "length");
     const int n = jsc_value_to_int32(length);
     g_object_unref(length);
@@ -241,5 +362,10 @@ void WebViewHost::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
   }
   g_object_unref(id);
   g_object_unref(args);
+  if (!wellFormed) {
+    LogError("call refused: an argument is not text or longer than 65536 characters", "WebViewHost::OnScriptMessage",
+             kModule, __LINE__);
+    return;
+  }
   if ((dispid == 1 || dispid == 2) && self->onExternalCall_) self->onExternalCall_(dispid, reversed);
 }

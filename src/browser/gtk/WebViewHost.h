@@ -1,8 +1,15 @@
 // The embedded page: a WebKitGTK view that behaves like part of the launcher. No context menu,
 // no scroll bars (the wheel still scrolls), refresh/open/print/new-window keys swallowed, script
-// alerts and confirms shown as the launcher's own error box, new windows sent to the default
-// browser, and window.external with exactly JavascriptToCsharp, AppLogin and IsDownLoadComplete.
-// The view stays hidden until its main document has loaded. UI thread only.
+// alerts and confirms shown as the launcher's own error box, new windows of http and https
+// addresses sent to the default browser (others dropped), and window.external with exactly
+// JavascriptToCsharp, AppLogin and IsDownLoadComplete. The view stays hidden until its main
+// document has loaded. UI thread only.
+//
+// The external object exists only in documents of the login page's origin (scheme, host, port of
+// the address given to Navigate), in the main frame and in frames alike. Page scripts reach the
+// launcher only through a private script world that reports each call with its document's origin,
+// which the page cannot forge; calls of any other origin are refused here with an ERROR line naming
+// it. Other origins can still be shown, without the bridge.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -27,6 +34,7 @@ class WebViewHost {
   GtkWidget* Widget() const { return GTK_WIDGET(view_); }
   WebKitWebView* View() const { return view_; }
 
+  // Opens the login page; its origin becomes the only one the external object serves.
   void Navigate(const std::string& url);
 
   // The values the page reads back synchronously: IsDownLoadComplete() and the launcher path
@@ -38,6 +46,12 @@ class WebViewHost {
 
   // Opens a URI with the user's default handler (the default opener).
   static void OpenWithDefaultBrowser(const std::string& uri);
+
+  // True for an http or https address (any letter case), the only ones handed to the browser.
+  static bool IsWebAddress(const std::string& uri);
+
+  // The origin of an http or https address as the engine writes it; empty for any other.
+  static std::string OriginOf(const std::string& url);
 
  private:
   void InstallScript();
@@ -56,5 +70,7 @@ class WebViewHost {
   UriOpener openExternally_;
   bool ready_ = false;
   std::string launcherPath_;
+  std::string trustedOrigin_;
+  int refusalsLogged_ = 0;
   int newViewRequests_ = 0;
 };

@@ -1,0 +1,308 @@
+// The page bridge against other origins, through the real web view: a login page on one loopback
+// origin with frames of its own origin, of another origin (another port) and sandboxed; then a
+// navigation of the whole view to the other origin. Only documents of the login page's origin get
+// window.external, and only their calls reach the launcher; everything else is refused and logged
+// with its origin, whatever the page tries (posing as the bridge's own channel included).
+// httplib first: the X11 headers define macros (Success, ...) that its names collide with.
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browser/gtk/WebViewHost.h"
+#include "log/LauncherLog.h"
+#include "os/FileSystem.h"
+#include "platform/XvfbServer.h"
+#include "support/Sandbox.h"
+#include "support/TestContext.h"
+#include "ui/CImpIDispatch.h"
+#include "ui/CWebCDlg.h"
+#include "ui/CWebDlg.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kLoginPage[] = R"HTML(<!DOCTYPE html><html><head><title>login</title></head><body>
+<script>
+  window.__reports = [];
+  window.addEventListener("message", function (e) {
+    if (typeof e.data === "string" && e.data.indexOf("report:") === 0) window.__reports.push(e.data.substr(7));
+  });
+</script>
+<iframe src="/frame"></iframe>
+<iframe src="%OTHER%/frame"></iframe>
+<iframe sandbox="allow-scripts" src="/frame"></iframe>
+</body></html>)HTML";
+
+// Every frame reports what it sees, tries the external object, and poses as the login page's own
+// world by handing the bridge world a message port of its own.
+constexpr char kFrame[] = R"HTML(<!DOCTYPE html><html><body><script>
+  var kind = self.origin === "null" ? "sandboxed" : "%KIND%";
+  var report = function (what) { parent.postMessage("report:" + kind + ":" + what, "*"); };
+  report("external=" + typeof (window.external && window.external.AppLogin));
+  report("handler=" + typeof (window.webkit && window.webkit.messageHandlers &&
+                              window.webkit.messageHandlers.vellmoraExternal));
+  try { window.external.JavascriptToCsharp("Probe", "from-" + kind); } catch (e) {}
+  if (kind !== "same") {
+    try { window.external.AppLogin("true|from-" + kind); } catch (e) {}
+    var channel = new MessageChannel();
+    window.postMessage("vellmora-external-port", "*", [channel.port1]);
+    channel.port2.postMessage({ id: 2, args: ["true|forged-" + kind] });
+  }
+  report("done");
+</script></body></html>)HTML";
+
+// The whole view on the other origin: no external object, and a page that fishes for the launcher's
+// path through the mirror and through a channel of its own.
+constexpr char kForeignPage[] = R"HTML(<!DOCTYPE html><html><head><title>foreign</title></head><body><script>
+  window.__leaked = "nothing";
+  window.__external = typeof (window.external && window.external.AppLogin);
+  window.__vellmoraMirror = function (ready, path) { window.__leaked = String(path); };
+  var channel = new MessageChannel();
+  window.postMessage("vellmora-external-port", "*", [channel.port1]);
+  channel.port2.onmessage = function (e) { window.__leaked = JSON.stringify(e.data); };
+  channel.port2.postMessage({ id: 2, args: ["true|forged-top"] });
+</script></body></html>)HTML";
+
+void Replace(std::string& s, const std::string& what, const std::string& with) {
+  for (size_t p; (p = s.find(what)) != std::string::npos;) s.replace(p, what.size(), with);
+}
+
+struct Origin {
+  explicit Origin(const std::string& kind) {
+    port = server.bind_to_any_port("127.0.0.1");
+    server.Get("/frame", [kind](const httplib::Request&, httplib::Response& res) {
+      std::string page = kFrame;
+      Replace(page, "%KIND%", kind);
+      res.set_content(page, "text/html");
+    });
+    server.Get("/foreign",
+               [](const httplib::Request&, httplib::Response& res) { res.set_content(kForeignPage, "text/html"); });
+    server.Get("/news", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<html><body>news</body></html>", "text/html");
+    });
+  }
+  void Start() {
+    thread = std::thread([this] { server.listen_after_bind(); });
+  }
+  ~Origin() {
+    server.stop();
+    if (thread.joinable()) thread.join();
+  }
+  std::string Url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+  httplib::Server server;
+  int port = 0;
+  std::thread thread;
+};
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+// Runs script in the main frame's page world; its value as text ("<error>" on failure).
+std::string Eval(WebKitWebView* view, const std::string& script) {
+  struct Result {
+    bool done = false;
+    std::string text;
+  } result;
+  webkit_web_view_evaluate_javascript(
+      view, script.c_str(), -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* res, gpointer data) {
+        auto* r = static_cast<Result*>(data);
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
+        if (value) {
+          char* s = jsc_value_to_string(value);
+          r->text = s ? s : "";
+          g_free(s);
+          g_object_unref(value);
+        } else {
+          r->text = "<error>";
+          if (error) g_error_free(error);
+        }
+        r->done = true;
+      },
+      &result);
+  if (!PumpUntil([&] { return result.done; }, 10000)) return "<timeout>";
+  return result.text;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+struct HostilePage : ::testing::Test {
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) xvfb = std::make_unique<XvfbServer>();
+    if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no display";
+    box.MakeDrives(true);
+    os::MakeDirectories(box.InstallDir());
+    context.SettleIn(box.InstallDir());
+    dlg.CreateContent();
+    login.server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
+      std::string page = kLoginPage;
+      Replace(page, "%OTHER%", other.Url());
+      res.set_content(page, "text/html");
+    });
+    login.Start();
+    other.Start();
+    host = std::make_unique<WebViewHost>(
+        [this](int id, const std::vector<std::string>& reversed) {
+          std::string call = std::to_string(id);
+          for (auto it = reversed.rbegin(); it != reversed.rend(); ++it) call += "|" + it->substr(0, 40);
+          calls.push_back(call);
+          bridge.Invoke(id, reversed, false);
+        },
+        [this](const std::string& uri) { opened.push_back(uri); });
+    window = gtk_offscreen_window_new();
+    gtk_widget_set_size_request(host->Widget(), 800, 600);
+    gtk_container_add(GTK_CONTAINER(window), host->Widget());
+    gtk_widget_show_all(window);
+    host->SetMirror(false, "/opt/launcher/vellmora");
+  }
+  void TearDown() override {
+    if (window) gtk_widget_destroy(window);
+    host.reset();
+    LauncherLog::Instance().Close();
+  }
+  std::string Log() const { return Sandbox::ReadFile(box.LogPath()); }
+  bool Called(const std::string& what) const {
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const std::string& c) { return c.find(what) != std::string::npos; });
+  }
+
+  std::unique_ptr<XvfbServer> xvfb;
+  Sandbox box;
+  TestContext context;
+  CWebDlg dlg{context.Get()};
+  CImpIDispatch bridge{[this] { return &dlg; }};
+  Origin login{"same"}, other{"other"};
+  std::unique_ptr<WebViewHost> host;
+  GtkWidget* window = nullptr;
+  std::vector<std::string> calls, opened;
+};
+
+TEST_F(HostilePage, OnlyTheLoginOriginReachesTheLauncher) {
+  WebKitWebView* page = host->View();
+  host->Navigate(login.Url("/login"));
+  ASSERT_TRUE(
+      PumpUntil([&] { return Eval(page, "String(window.__reports && window.__reports.length)") == "9"; }, 20000))
+      << Eval(page, "JSON.stringify(window.__reports)");
+
+  // What each frame saw: the external object only in the frame of the login page's origin, the
+  // bridge's own channel nowhere.
+  const std::string reports = Eval(page, "window.__reports.slice().sort().join(' ')");
+  for (const char* seen : {"same:external=function", "other:external=undefined", "sandboxed:external=undefined",
+                           "same:handler=undefined", "other:handler=undefined", "sandboxed:handler=undefined"})
+    EXPECT_NE(reports.find(seen), std::string::npos) << seen << " in " << reports;
+
+  // The main frame: exactly the three methods, nothing else of the bridge in sight.
+  EXPECT_EQ(Eval(page, "Object.getOwnPropertyNames(window.external).sort().join(',')"),
+            "AppLogin,IsDownLoadComplete,JavascriptToCsharp");
+  EXPECT_EQ(Eval(page, "typeof window.__vellmoraMirror"), "undefined");
+
+  // Calls and what the page gets back; refused calls reach neither the window nor the login.
+  const std::string big = "'x'.repeat(65536)", tooBig = "'x'.repeat(65537)";
+  struct Case {
+    std::string script;
+    std::string answer;
+    const char* reaches;  // the call as the launcher receives it, or null when it must not
+  } cases[] = {
+      {"window.external.JavascriptToCsharp('GetCommandLine', '')", "/opt/launcher/vellmora", "1|GetCommandLine|"},
+      {"window.external.JavascriptToCsharp('GetCommandLine', '', 'x')", "undefined", nullptr},
+      {"window.external.AppLogin('true|extra', 'x')", "undefined", nullptr},
+      {"window.external.JavascriptToCsharp('Echo', " + tooBig + ")", "undefined", nullptr},
+      {"window.external.JavascriptToCsharp('Big', " + big + ")", "", "1|Big|xxxx"},
+      {"window.external.IsDownLoadComplete(1)", "undefined", nullptr},
+      {"window.external.IsDownLoadComplete()", "false", nullptr},
+      {"window.external.AppLogin('true|from-main')", "", "2|true|from-main"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Eval(page, "String(" + c.script + ")"), c.answer) << c.script;
+    if (c.reaches) {
+      EXPECT_TRUE(PumpUntil([&] { return Called(c.reaches); }, 5000)) << c.script;
+    }
+  }
+  PumpFor(500);
+  const std::string log = Log();
+  EXPECT_NE(log.find("call refused: 3 arguments for JavascriptToCsharp (at most 2)"), std::string::npos) << log;
+  EXPECT_NE(log.find("call refused: 2 arguments for AppLogin (at most 1)"), std::string::npos) << log;
+  EXPECT_NE(log.find("[ERROR][WebViewHost::OnScriptMessage::"), std::string::npos) << log;
+  EXPECT_NE(log.find("call refused: an argument is not text or longer than 65536 characters"), std::string::npos);
+
+  // The frames: the login origin's call arrived, no other origin's did, each refusal names its origin.
+  EXPECT_TRUE(Called("1|Probe|from-same"));
+  for (const char* never : {"other", "sandboxed", "forged"}) EXPECT_FALSE(Called(never)) << never;
+  EXPECT_GE(Count(log, "call from another origin refused: " + other.Url() + "\n"), 1u) << log;
+  EXPECT_GE(Count(log, "call from another origin refused: null\n"), 1u) << log;
+  EXPECT_TRUE(dlg.Content()->IsLoggedIn());
+  EXPECT_EQ(dlg.Content()->LoginParameters(), "from-main");
+
+  // The whole view on another origin: it loads, without the bridge; its calls are refused and
+  // the launcher's path never reaches it, neither through the mirror nor through its own channel.
+  Eval(page, "location.href = '" + other.Url("/foreign") + "'; 1");
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "foreign"; }, 10000));
+  EXPECT_EQ(Eval(page, "window.__external"), "undefined");
+  host->SetMirror(true, "/secret/launcher/path");
+  PumpFor(800);
+  EXPECT_EQ(Eval(page, "window.__leaked"), "nothing");
+  EXPECT_FALSE(Called("forged-top"));
+  EXPECT_GE(Count(Log(), "call from another origin refused: " + other.Url() + "\n"), 2u);
+}
+
+// New windows: only web addresses go to the default browser; any other scheme is dropped and logged.
+TEST_F(HostilePage, NewWindowsOpenOnlyWebAddresses) {
+  WebKitWebView* page = host->View();
+  host->Navigate(login.Url("/login"));
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "login"; }, 20000));
+  struct Case {
+    std::string uri;
+    bool opens;
+  } cases[] = {
+      {other.Url("/news"), true},
+      {"https://example.invalid/page", true},
+      {"smb://fileserver/share", false},
+      {"ssh://user@host", false},
+      {"file:///etc/passwd", false},
+      {"vellmora-custom-handler:run?x=1", false},
+      {"mailto:someone@example.invalid", false},
+      {"data:text/html,<p>x</p>", false},
+  };
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    Eval(page, "window.open('" + c.uri + "'); 1");
+    if (c.opens) expected.push_back(c.uri);
+  }
+  PumpFor(500);
+  EXPECT_EQ(opened, expected);
+  const std::string log = Log();
+  for (const Case& c : cases) {
+    if (!c.opens) {
+      EXPECT_NE(log.find("new window refused: " + c.uri.substr(0, 12)), std::string::npos) << c.uri;
+    }
+  }
+  EXPECT_EQ(host->NewViewRequests(), static_cast<int>(std::size(cases)));
+}
+
+}  // namespace
