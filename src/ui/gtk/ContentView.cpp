@@ -3,19 +3,18 @@
 #include "controls/gtk/SkinnedWidgets.h"
 #include "os/CodePage.h"
 #include "os/Process.h"
+#include "ui/gtk/ContentLayer.h"
 #include "ui/gtk/Layout.h"
 
 namespace {
 
-void Place(GtkWidget* fixed, GtkWidget* w, const layout::Rect& r) {
-  gtk_widget_set_size_request(w, r.w, r.h);
-  gtk_fixed_put(GTK_FIXED(fixed), w, r.x, r.y);
-}
+void Place(GtkWidget* layer, GtkWidget* w, const layout::Rect& r) { PlaceInContentLayer(layer, w, r.x, r.y, r.w, r.h); }
 
 }  // namespace
 
-ContentView::ContentView(const std::string& resourceDir, Actions actions) : actions_(std::move(actions)) {
-  fixed_ = gtk_fixed_new();
+ContentView::ContentView(const std::string& resourceDir, Actions actions)
+    : resourceDir_(resourceDir), actions_(std::move(actions)) {
+  fixed_ = NewContentLayer(layout::kWindowWidth, layout::kWindowHeight);
   g_object_ref_sink(fixed_);
 
   // The launcher's bar: one colour (so 255 bands), dark blue behind, no percentage text.
@@ -43,10 +42,8 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions) : acti
     gtk_widget_set_no_show_all(w, TRUE);  // the logic decides when they show
   }
 
-  const std::string minimiseFace = resourceDir + "/btn-minimise.png";
-  const std::string closeFace = resourceDir + "/btn-close.png";
-  minimise_.LoadFaces(minimiseFace, minimiseFace, minimiseFace, minimiseFace);
-  close_.LoadFaces(closeFace, closeFace, closeFace, closeFace);
+  LoadFaces();
+  g_signal_connect(fixed_, "notify::scale-factor", G_CALLBACK(OnScaleChanged), this);
   minimise_.clickAction = [this] {
     if (actions_.minimise) actions_.minimise();
   };
@@ -60,10 +57,26 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions) : acti
 }
 
 ContentView::~ContentView() {
+  g_signal_handlers_disconnect_by_data(fixed_, this);
   if (GtkWidget* parent = gtk_widget_get_parent(fixed_)) gtk_container_remove(GTK_CONTAINER(parent), fixed_);
   gtk_widget_destroy(fixed_);
   g_object_unref(fixed_);
   browser_.reset();
+}
+
+// The button faces for the layer's current scale factor.
+void ContentView::LoadFaces() {
+  const int scale = gtk_widget_get_scale_factor(fixed_);
+  const std::string minimiseFace = resourceDir_ + "/btn-minimise.png";
+  const std::string closeFace = resourceDir_ + "/btn-close.png";
+  minimise_.LoadFaces(minimiseFace, minimiseFace, minimiseFace, minimiseFace, scale);
+  close_.LoadFaces(closeFace, closeFace, closeFace, closeFace, scale);
+}
+
+void ContentView::OnScaleChanged(GObject*, GParamSpec*, gpointer data) {
+  auto* self = static_cast<ContentView*>(data);
+  self->LoadFaces();
+  gtk_widget_queue_draw(self->fixed_);
 }
 
 GtkWidget* ContentView::ControlWidget(int controlId) const {

@@ -29,7 +29,7 @@ class ContentView : public IContentView {
   ContentView(const ContentView&) = delete;
   ContentView& operator=(const ContentView&) = delete;
 
-  // The layer (a GtkFixed) to put into the main window.
+  // The layer (exactly the window's size) to put into the main window.
   GtkWidget* Layer() const { return fixed_; }
   WebViewHost& Browser() { return *browser_; }
   GtkWidget* ControlWidget(int controlId) const;
@@ -48,7 +48,10 @@ class ContentView : public IContentView {
 
  private:
   CStaticEx* Label(int controlId);
+  void LoadFaces();
+  static void OnScaleChanged(GObject*, GParamSpec*, gpointer);
 
+  std::string resourceDir_;
   Actions actions_;
   GtkWidget* fixed_ = nullptr;
   CGradientProgressCtrl bar_;
