@@ -14,9 +14,7 @@ struct ContentLayerClass {
 
 GType ContentLayerType();
 
-ContentLayer* AsLayer(GtkWidget* w) {
-  return G_TYPE_CHECK_INSTANCE_CAST(w, ContentLayerType(), ContentLayer);
-}
+ContentLayer* AsLayer(GtkWidget* w) { return G_TYPE_CHECK_INSTANCE_CAST(w, ContentLayerType(), ContentLayer); }
 
 void PreferredWidth(GtkWidget* w, gint* minimum, gint* natural) { *minimum = *natural = AsLayer(w)->width; }
 
@@ -52,9 +50,9 @@ void ClassInit(gpointer klass, gpointer) {
 GType ContentLayerType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
-    g_once_init_leave(&type, g_type_register_static_simple(GTK_TYPE_FIXED, "VellmoraContentLayer",
-                                                           sizeof(ContentLayerClass), ClassInit, sizeof(ContentLayer),
-                                                           nullptr, GTypeFlags(0)));
+    g_once_init_leave(&type,
+                      g_type_register_static_simple(GTK_TYPE_FIXED, "VellmoraContentLayer", sizeof(ContentLayerClass),
+                                                    ClassInit, sizeof(ContentLayer), nullptr, GTypeFlags(0)));
   }
   return static_cast<GType>(type);
 }

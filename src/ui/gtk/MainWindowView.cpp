@@ -57,6 +57,7 @@ MainWindowView::MainWindowView(const std::string& resourceDir, GtkWidget* conten
   g_signal_connect(window_, "button-press-event", G_CALLBACK(OnButtonPress), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
   g_signal_connect(window_, "realize", G_CALLBACK(OnRealize), this);
+  g_signal_connect_after(window_, "map", G_CALLBACK(OnMapped), this);
   g_signal_connect(window_, "notify::scale-factor", G_CALLBACK(OnScaleChanged), this);
   gtk_container_add(GTK_CONTAINER(window_), contentLayer);
   loop_ = g_main_loop_new(nullptr, FALSE);
@@ -142,13 +143,10 @@ void MainWindowView::ApplyShape() {
 }
 
 // The desktop entry's id names the window, so docks and task bars show the launcher's own entry:
-// the application id on Wayland, the class of WM_CLASS on X11.
+// the class of WM_CLASS on X11 (set here), the application id on Wayland (OnMapped).
 void MainWindowView::OnRealize(GtkWidget* w, gpointer data) {
   auto* self = static_cast<MainWindowView*>(data);
   GdkWindow* gw = gtk_widget_get_window(w);
-#ifdef GDK_WINDOWING_WAYLAND
-  if (GDK_IS_WAYLAND_WINDOW(gw)) gdk_wayland_window_set_application_id(gw, VELLMORA_APP_ID);
-#endif
   if (GDK_IS_X11_WINDOW(gw)) {
     XClassHint hint;
     const char* name = g_get_prgname();
@@ -157,6 +155,16 @@ void MainWindowView::OnRealize(GtkWidget* w, gpointer data) {
     XSetClassHint(GDK_WINDOW_XDISPLAY(gw), GDK_WINDOW_XID(gw), &hint);
   }
   self->ApplyShape();
+}
+
+// A Wayland toplevel exists only once the window is shown, and each showing makes a new one.
+void MainWindowView::OnMapped(GtkWidget* w, gpointer) {
+#ifdef GDK_WINDOWING_WAYLAND
+  GdkWindow* gw = gtk_widget_get_window(w);
+  if (gw && GDK_IS_WAYLAND_WINDOW(gw)) gdk_wayland_window_set_application_id(gw, VELLMORA_APP_ID);
+#else
+  (void)w;
+#endif
 }
 
 // Moved to a monitor with another scale factor: the pictures of that scale, the same shape.

@@ -53,6 +53,7 @@ class MainWindowView : public IMainWindowView {
   static gboolean OnButtonPress(GtkWidget*, GdkEventButton*, gpointer);
   static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer);
   static void OnRealize(GtkWidget*, gpointer);
+  static void OnMapped(GtkWidget*, gpointer);
   static void OnScaleChanged(GObject*, GParamSpec*, gpointer);
 
   std::string resourceDir_;
