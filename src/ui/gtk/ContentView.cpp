@@ -1,5 +1,6 @@
 #include "ui/gtk/ContentView.h"
 
+#include "controls/gtk/ProgressAccessible.h"
 #include "controls/gtk/SkinnedWidgets.h"
 #include "os/CodePage.h"
 #include "os/Process.h"
@@ -54,6 +55,11 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions)
   Place(fixed_, minimiseWidget_, layout::kMinimiseButton);
   closeWidget_ = NewPngButtonWidget(&close_);
   Place(fixed_, closeWidget_, layout::kCloseButton);
+
+  // What a screen reader says: the buttons' actions, the bar's purpose (its value is the percentage).
+  SetAccessibleName(minimiseWidget_, kMinimiseName);
+  SetAccessibleName(closeWidget_, kCloseName);
+  SetAccessibleName(barWidget_, kProgressName);
 }
 
 ContentView::~ContentView() {
@@ -114,7 +120,10 @@ void ContentView::SetControlText(int controlId, const std::string& text) {
   CStaticEx* label = Label(controlId);
   if (!label) return;
   label->SetWindowText(text);
-  if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_queue_draw(w);
+  if (GtkWidget* w = ControlWidget(controlId)) {
+    SetAccessibleName(w, CStaticEx::ParseMnemonics(text).text);
+    gtk_widget_queue_draw(w);
+  }
 }
 
 void ContentView::SetControlVisible(int controlId, bool visible) {
@@ -124,6 +133,7 @@ void ContentView::SetControlVisible(int controlId, bool visible) {
 void ContentView::SetProgressPos(int pos) {
   bar_.SetPos(pos);
   gtk_widget_queue_draw(barWidget_);
+  NotifyProgressValueChanged(barWidget_);
 }
 
 void ContentView::Navigate(const std::string& url) { browser_->Navigate(url); }

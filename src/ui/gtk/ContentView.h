@@ -43,6 +43,11 @@ class ContentView : public IContentView {
   void Navigate(const std::string& url) override;
   void OnReadyChanged(bool ready) override;
 
+  // The names screen readers give the two buttons and the bar (the launcher speaks Chinese).
+  static constexpr const char* kMinimiseName = "最小化";
+  static constexpr const char* kCloseName = "关闭";
+  static constexpr const char* kProgressName = "更新进度";
+
   // The launcher path the page reads back (at most 259 UTF-16 units).
   static std::string LauncherPathForPage();
 
