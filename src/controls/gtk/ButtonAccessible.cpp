@@ -78,14 +78,16 @@ void WidgetClassInit(gpointer klass, gpointer) {
 GType SkinnedButtonType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
-    g_once_init_leave(&type, g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedButton",
-                                                           sizeof(WidgetClass), WidgetClassInit, sizeof(Widget),
-                                                           nullptr, GTypeFlags(0)));
+    g_once_init_leave(&type,
+                      g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedButton", sizeof(WidgetClass),
+                                                    WidgetClassInit, sizeof(Widget), nullptr, GTypeFlags(0)));
   }
   return static_cast<GType>(type);
 }
 
-void SetSkinnedButton(GtkWidget* widget, CPngButton* button) { g_object_set_data(G_OBJECT(widget), kButtonKey, button); }
+void SetSkinnedButton(GtkWidget* widget, CPngButton* button) {
+  g_object_set_data(G_OBJECT(widget), kButtonKey, button);
+}
 
 CPngButton* SkinnedButton(GtkWidget* widget) {
   return static_cast<CPngButton*>(g_object_get_data(G_OBJECT(widget), kButtonKey));

@@ -81,9 +81,8 @@ GType AccessibleType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
     const GType t =
-        g_type_register_static_simple(GTK_TYPE_WIDGET_ACCESSIBLE, "VellmoraProgressAccessible",
-                                      sizeof(AccessibleClass), AccessibleClassInit, sizeof(Accessible), nullptr,
-                                      GTypeFlags(0));
+        g_type_register_static_simple(GTK_TYPE_WIDGET_ACCESSIBLE, "VellmoraProgressAccessible", sizeof(AccessibleClass),
+                                      AccessibleClassInit, sizeof(Accessible), nullptr, GTypeFlags(0));
     const GInterfaceInfo value = {ValueInit, nullptr, nullptr};
     g_type_add_interface_static(t, ATK_TYPE_VALUE, &value);
     g_once_init_leave(&type, t);
@@ -100,9 +99,9 @@ void WidgetClassInit(gpointer klass, gpointer) {
 GType SkinnedProgressType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
-    g_once_init_leave(&type, g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedProgress",
-                                                           sizeof(WidgetClass), WidgetClassInit, sizeof(Widget),
-                                                           nullptr, GTypeFlags(0)));
+    g_once_init_leave(
+        &type, g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedProgress", sizeof(WidgetClass),
+                                             WidgetClassInit, sizeof(Widget), nullptr, GTypeFlags(0)));
   }
   return static_cast<GType>(type);
 }

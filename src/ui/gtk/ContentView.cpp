@@ -7,6 +7,10 @@
 #include "ui/gtk/ContentLayer.h"
 #include "ui/gtk/Layout.h"
 
+#ifndef VELLMORA_APP_ID
+#define VELLMORA_APP_ID "vellmora"
+#endif
+
 namespace {
 
 void Place(GtkWidget* layer, GtkWidget* w, const layout::Rect& r) { PlaceInContentLayer(layer, w, r.x, r.y, r.w, r.h); }
@@ -14,7 +18,9 @@ void Place(GtkWidget* layer, GtkWidget* w, const layout::Rect& r) { PlaceInConte
 }  // namespace
 
 ContentView::ContentView(const std::string& resourceDir, Actions actions)
-    : resourceDir_(resourceDir), actions_(std::move(actions)) {
+    : resourceDir_(resourceDir),
+      actions_(std::move(actions)),
+      taskBarProgress_(std::string(VELLMORA_APP_ID) + ".desktop") {
   fixed_ = NewContentLayer(layout::kWindowWidth, layout::kWindowHeight);
   g_object_ref_sink(fixed_);
 
@@ -128,12 +134,15 @@ void ContentView::SetControlText(int controlId, const std::string& text) {
 
 void ContentView::SetControlVisible(int controlId, bool visible) {
   if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_set_visible(w, visible);
+  // The task bar shows the percentage exactly while the window's bar does.
+  if (controlId == kIdProgressBar) taskBarProgress_.SetVisible(visible);
 }
 
 void ContentView::SetProgressPos(int pos) {
   bar_.SetPos(pos);
   gtk_widget_queue_draw(barWidget_);
   NotifyProgressValueChanged(barWidget_);
+  taskBarProgress_.SetPercent(pos);
 }
 
 void ContentView::Navigate(const std::string& url) { browser_->Navigate(url); }

@@ -14,6 +14,7 @@
 #include "controls/CPngButton.h"
 #include "controls/CStaticEx.h"
 #include "ui/IContentView.h"
+#include "ui/gtk/LauncherEntryProgress.h"
 
 class ContentView : public IContentView {
  public:
@@ -63,6 +64,7 @@ class ContentView : public IContentView {
   CStaticEx statusLabel_, progressText_, messageText_;
   CPngButton minimise_, close_;
   std::unique_ptr<WebViewHost> browser_;
+  LauncherEntryProgress taskBarProgress_;
   GtkWidget* barWidget_ = nullptr;
   GtkWidget* statusWidget_ = nullptr;
   GtkWidget* progressTextWidget_ = nullptr;
