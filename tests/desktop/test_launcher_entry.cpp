@@ -101,8 +101,8 @@ TEST(LauncherEntryProgress, DockSeesThePercentWhileTheBarShowsAndNothingAfter) {
     ASSERT_TRUE(PumpUntil([&] { return seen.back().visible; }, 5000));
   }  // gone while showing: the entry's progress is hidden
   ASSERT_TRUE(PumpUntil([&] { return !seen.back().visible; }, 5000));
-  const std::vector<Update> expected = {{uri, 0.42, true}, {uri, 1.0, true}, {uri, 1.0, false},
-                                        {uri, 0.07, true}, {uri, 0.07, false}};
+  const std::vector<Update> expected = {
+      {uri, 0.42, true}, {uri, 1.0, true}, {uri, 1.0, false}, {uri, 0.07, true}, {uri, 0.07, false}};
   // The first signal may carry 0 (sent on connection) before 42 arrives; the rest is exact.
   std::vector<Update> tail(seen.end() - std::min(seen.size(), expected.size()), seen.end());
   EXPECT_EQ(tail, expected);

@@ -19,6 +19,12 @@
 #ifndef VELLMORA_RES_DIR
 #define VELLMORA_RES_DIR "res"
 #endif
+#ifndef VELLMORA_RES_RELATIVE
+#define VELLMORA_RES_RELATIVE "../share/vellmora/res"
+#endif
+#ifndef VELLMORA_INSTALLED_RES_DIR
+#define VELLMORA_INSTALLED_RES_DIR "/usr/share/vellmora/res"
+#endif
 
 namespace {
 
@@ -59,8 +65,11 @@ void LogDisplayServices() {
 }  // namespace
 
 std::string ResourceDir() {
-  const std::string local = os::JoinPath(os::ExecutableDir(), "res");
-  if (os::PathExists(os::JoinPath(local, "background.png"))) return local;
+  const std::string candidates[] = {os::JoinPath(os::ExecutableDir(), "res"),
+                                    os::JoinPath(os::ExecutableDir(), VELLMORA_RES_RELATIVE),
+                                    VELLMORA_INSTALLED_RES_DIR};
+  for (const std::string& dir : candidates)
+    if (os::PathExists(os::JoinPath(dir, "background.png"))) return dir;
   return VELLMORA_RES_DIR;
 }
 

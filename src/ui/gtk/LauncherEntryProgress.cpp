@@ -29,8 +29,8 @@ bool SessionBusExists() {
 LauncherEntryProgress::LauncherEntryProgress(const std::string& desktopId) : appUri_("application://" + desktopId) {
   cancel_ = g_cancellable_new();
   if (!SessionBusExists()) {
-    LogInfo("no session bus, no progress on the task bar", "LauncherEntryProgress::LauncherEntryProgress", "LauncherEntryProgress",
-            __LINE__);
+    LogInfo("no session bus, no progress on the task bar", "LauncherEntryProgress::LauncherEntryProgress",
+            "LauncherEntryProgress", __LINE__);
     return;
   }
   g_bus_get(G_BUS_TYPE_SESSION, cancel_, OnBus, this);
