@@ -95,7 +95,7 @@ class Geometry(LauncherTestCase):
                 sizes.setdefault(size, samples)
                 shown_at = shown_at or time.monotonic()
             # The throttled download takes several seconds from about the moment the window shows.
-            if not shot and shown_at and time.monotonic() - shown_at > 2.5:
+            if not shot and shown_at and time.monotonic() - shown_at > 4.0:
                 shoot("downloading")
                 shot = True
             time.sleep(0.1)
