@@ -5,6 +5,7 @@ Debian package built from this build tree, installed into a scratch root and run
 Run one class with: python3 test_desktop.py <ClassName> (CTest does; see CMakeLists.txt).
 """
 
+import json
 import os
 import re
 import shutil
@@ -237,6 +238,61 @@ class WaylandInput(LauncherTestCase):
         self.assertEqual(launcher.wait(h.EXIT_TIMEOUT, "the close button to close the launcher"), 0,
                          self.context(launcher))
         self.assertIn("[CWebDlg::Close::54] Laucher Stop", self.box.log_text())
+
+
+class ScreenReaderAndTaskBar(LauncherTestCase):
+    """With a session bus: a screen reader (over the accessibility bus) finds the named buttons and the
+    progress bar with its value and closes the launcher through the close button's action, and a
+    dock listening for the launcher-entry signals sees the download's percentage, then none."""
+
+    def test_screen_reader_and_dock(self):
+        self.box.leave_install_dir()
+        bus = self._keep(h.Process(["dbus-daemon", "--session", "--nofork", "--print-address=1"], self.box.env(),
+                                   self.box.root, "session-bus", self.box.root))
+        address = h.wait_until(lambda: bus.stdout().strip(), h.START_TIMEOUT, "the session bus")
+        monitor = self._keep(h.Process(
+            ["dbus-monitor", "--address", address, "type='signal',interface='com.canonical.Unity.LauncherEntry'"],
+            self.box.env(), self.box.root, "dock", self.box.root))
+        self.start_server("--throttle", "150000")
+        env = self.box.env(self.display.display)
+        env["DBUS_SESSION_BUS_ADDRESS"] = address
+        del env["NO_AT_BRIDGE"]
+        launcher = self._keep(h.Process([h.LAUNCHER, "--token=ab"], env, self.box.root, "launcher", self.box.root))
+        self.launcher_window(launcher)
+        probe_env = dict(env, PYTHONDONTWRITEBYTECODE="1")
+        probe = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_probe.py"), str(launcher.pid)]
+
+        def seen():
+            result = subprocess.run(["/usr/bin/python3", *probe], env=probe_env, capture_output=True, text=True,
+                                    timeout=60)
+            items = [json.loads(line) for line in result.stdout.splitlines() if line.startswith("{")]
+            bar = [i for i in items if i["role"] == "progress bar"]
+            return items if bar and bar[0]["value"] and bar[0]["value"] > 0 else None
+
+        items = h.wait_until(seen, 40, "the progress bar's value to show", interval=1)
+        buttons = {i["name"]: i["actions"] for i in items if i["role"] == "push button"}
+        self.assertEqual(buttons.get("最小化"), ["click"], items)
+        self.assertEqual(buttons.get("关闭"), ["click"], items)
+        bar = [i for i in items if i["role"] == "progress bar"][0]
+        self.assertEqual(bar["name"], "更新进度")
+        self.assertTrue(0 < bar["value"] <= 100, bar)
+        self.assertIn("正在下载：", [i["name"] for i in items if i["role"] == "label"])
+
+        subprocess.run(["/usr/bin/python3", *probe, "--do", "关闭"], env=probe_env, capture_output=True, timeout=60)
+        self.assertEqual(launcher.wait(h.EXIT_TIMEOUT, "the close action to close the launcher"), 0,
+                         self.context(launcher))
+        self.assertIn("[CWebDlg::Close::54] Laucher Stop", self.box.log_text())
+
+        def updates():
+            text = monitor.stdout()
+            return re.findall(r'string "progress"\s+variant\s+double ([0-9.]+)\s+\)\s+dict entry\(\s+'
+                              r'string "progress-visible"\s+variant\s+boolean (true|false)', text)
+
+        found = h.wait_until(lambda: [u for u in updates() if u[1] == "false"] and updates(), 10,
+                             "the dock to see the progress hidden")
+        shown = [float(p) for p, visible in found if visible == "true"]
+        self.assertTrue(shown and shown == sorted(shown) and 0 < shown[-1] < 1, found)
+        self.assertEqual(found[-1][1], "false", "the progress stays on the dock after the launcher closed")
 
 
 class InstalledPackage(LauncherTestCase):
