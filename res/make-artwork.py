@@ -4,6 +4,10 @@
 background.png  950x632 RGBA: the launcher's shape, transparent around it
 btn-minimise.png, btn-close.png  46x46 RGBA button faces (blue disc, transparent corners)
 icon.png  64x64 window icon; cursor.png  32x32 pointer (hot spot 1,1)
+
+Each of these is also drawn at twice the size as "<name>@2x.png" for screens with a scale factor
+of 2 (the same drawing, every device pixel its own). icons/<N>.png are the icon at the hicolor
+theme's sizes for the desktop entry.
 """
 import math
 import os
@@ -54,9 +58,14 @@ def shield_path(cr, cx, top, w, h):
     cr.close_path()
 
 
-def draw_background():
-    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, W, H)
+def scaled_name(name, scale):
+    return name if scale == 1 else name.replace(".png", "@%dx.png" % scale)
+
+
+def draw_background(scale=1):
+    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, W * scale, H * scale)
     cr = cairo.Context(s)
+    cr.scale(scale, scale)
     rnd = random.Random(7)
     x0, y0, x1, y1 = 22, 52, 944, 632
 
@@ -197,12 +206,13 @@ def draw_background():
     for px, py in ((0, 0), (W - 4, 0), (0, H - 4), (W - 4, H - 4)):
         cr.rectangle(px, py, 4, 4)
     cr.fill()
-    s.write_to_png(os.path.join(HERE, "background.png"))
+    s.write_to_png(os.path.join(HERE, scaled_name("background.png", scale)))
 
 
-def draw_button(name, glyph):
-    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, 46, 46)
+def draw_button(name, glyph, scale=1):
+    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, 46 * scale, 46 * scale)
     cr = cairo.Context(s)
+    cr.scale(scale, scale)
     g = cairo.RadialGradient(18, 14, 2, 23, 23, 22)
     g.add_color_stop_rgb(0, *rgb(0x6CB8FF)[:3])
     g.add_color_stop_rgb(0.6, *rgb(0x1F6FD6)[:3])
@@ -225,12 +235,13 @@ def draw_button(name, glyph):
         cr.move_to(31, 15)
         cr.line_to(15, 31)
     cr.stroke()
-    s.write_to_png(os.path.join(HERE, name))
+    s.write_to_png(os.path.join(HERE, scaled_name(name, scale)))
 
 
-def draw_icon():
-    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, 64, 64)
+def draw_icon(size=64, path=None):
+    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, size, size)
     cr = cairo.Context(s)
+    cr.scale(size / 64.0, size / 64.0)
     cr.set_source(gold(cr, 0, 64))
     shield_path(cr, 32, 2, 52, 60)
     cr.fill()
@@ -243,12 +254,13 @@ def draw_icon():
     cr.move_to(32 - ext.width / 2 - ext.x_bearing, 42)
     cr.set_source(gold(cr, 10, 44))
     cr.show_text("V")
-    s.write_to_png(os.path.join(HERE, "icon.png"))
+    s.write_to_png(path or os.path.join(HERE, "icon.png"))
 
 
-def draw_cursor():
-    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, 32, 32)
+def draw_cursor(scale=1):
+    s = cairo.ImageSurface(cairo.FORMAT_ARGB32, 32 * scale, 32 * scale)
     cr = cairo.Context(s)
+    cr.scale(scale, scale)
     # A gilded arrow pointer with a dark outline; the tip is the hot spot (1, 1).
     cr.move_to(1, 1)
     cr.line_to(1, 22)
@@ -263,12 +275,19 @@ def draw_cursor():
     cr.set_line_width(1.2)
     cr.set_source_rgb(*rgb(0x2A1A05)[:3])
     cr.stroke()
-    s.write_to_png(os.path.join(HERE, "cursor.png"))
+    s.write_to_png(os.path.join(HERE, scaled_name("cursor.png", scale)))
 
+
+# The hicolor theme's sizes the desktop entry's icon is installed in.
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
 if __name__ == "__main__":
-    draw_background()
-    draw_button("btn-minimise.png", "bar")
-    draw_button("btn-close.png", "cross")
+    for scale in (1, 2):
+        draw_background(scale)
+        draw_button("btn-minimise.png", "bar", scale)
+        draw_button("btn-close.png", "cross", scale)
+        draw_cursor(scale)
     draw_icon()
-    draw_cursor()
+    os.makedirs(os.path.join(HERE, "icons"), exist_ok=True)
+    for size in ICON_SIZES:
+        draw_icon(size, os.path.join(HERE, "icons", "%d.png" % size))

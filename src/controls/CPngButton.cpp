@@ -3,11 +3,11 @@
 #include <utility>
 
 bool CPngButton::LoadFaces(const std::string& normal, const std::string& pressed, const std::string& hover,
-                           const std::string& disabled) {
-  normal_ = PngImage::Load(normal);
-  pressed_img_ = PngImage::Load(pressed);
-  hover_img_ = PngImage::Load(hover);
-  disabled_img_ = PngImage::Load(disabled);
+                           const std::string& disabled, int scale) {
+  normal_ = PngImage::LoadForScale(normal, scale);
+  pressed_img_ = PngImage::LoadForScale(pressed, scale);
+  hover_img_ = PngImage::LoadForScale(hover, scale);
+  disabled_img_ = PngImage::LoadForScale(disabled, scale);
   return !normal_.Empty() && !pressed_img_.Empty() && !hover_img_.Empty() && !disabled_img_.Empty();
 }
 

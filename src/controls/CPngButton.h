@@ -23,8 +23,9 @@ class CPngButton {
 
   // Loads the four faces, in the order normal, pressed, hover, disabled (the same file may be
   // given four times). A face that fails to load leaves that state blank; returns false then.
+  // With a scale factor above 1 each face comes from its "@<scale>x" picture when there is one.
   bool LoadFaces(const std::string& normal, const std::string& pressed, const std::string& hover,
-                 const std::string& disabled);
+                 const std::string& disabled, int scale = 1);
 
   // Replaces one face (pictures made in memory).
   void SetFace(Face face, PngImage image);

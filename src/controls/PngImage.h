@@ -25,6 +25,17 @@ class PngImage {
   // Loads a PNG file; an empty image when the file is missing or not a PNG.
   static PngImage Load(const std::string& path);
 
+  // The picture for a screen scale factor: "<stem>@<scale>x.png" beside path when the scale is
+  // above 1 and that file loads (its device scale set, so it draws at the picture's logical
+  // size with every device pixel its own), else path itself.
+  static PngImage LoadForScale(const std::string& path, int scale);
+
+  // The size in logical pixels (device pixels divided by the device scale).
+  int LogicalWidth() const;
+  int LogicalHeight() const;
+  // The device scale of the picture (1 for a plain load).
+  int Scale() const;
+
   bool Empty() const { return surface_ == nullptr; }
   cairo_surface_t* Surface() const { return surface_; }
   int Width() const { return surface_ ? cairo_image_surface_get_width(surface_) : 0; }

@@ -50,21 +50,6 @@ std::string QuoteExecArg(const std::string& arg) {
   return out + "\"";
 }
 
-// Values of a desktop entry are escaped for \n, \t, \r and \\ (the file is line oriented).
-std::string EscapeValue(const std::string& v) {
-  std::string out;
-  for (char c : v) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 int CreateLinkFile(const std::string& target, const std::string& linkPath, const std::string& arguments) {
@@ -80,8 +65,19 @@ int CreateLinkFile(const std::string& target, const std::string& linkPath, const
     for (gint i = 0; i < argc; ++i) exec += " " + QuoteExecArg(argv[i]);
     g_strfreev(argv);
   }
-  std::string entry = "[Desktop Entry]\nType=Application\nName=" + EscapeValue(name) + "\nExec=" + EscapeValue(exec) +
-                      "\nTerminal=false\n";
+  // The key-file writer escapes the values (line breaks, backslashes, leading blanks) by the
+  // format's rules; the Exec quoting above is the desktop entry's own layer on top of that.
+  GKeyFile* file = g_key_file_new();
+  g_key_file_set_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_TYPE,
+                        G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
+  g_key_file_set_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_NAME, name.c_str());
+  g_key_file_set_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_EXEC, exec.c_str());
+  g_key_file_set_boolean(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_TERMINAL, FALSE);
+  gsize length = 0;
+  gchar* data = g_key_file_to_data(file, &length, nullptr);
+  const std::string entry(data ? data : "", data ? length : 0);
+  g_free(data);
+  g_key_file_free(file);
   int rc = WriteFileAtomically(linkPath, entry);
   if (rc != 0) return rc;
   return ::chmod(linkPath.c_str(), 0755) == 0 ? 0 : errno;

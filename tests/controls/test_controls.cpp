@@ -230,6 +230,57 @@ TEST(PngButtonFaces, TransparentCornersShowWhatIsBehindAndMissingFilesStayBlank)
   EXPECT_TRUE(blank.OnLButtonUp());  // still works as a button
 }
 
+// At scale factor 2 the faces come from the "@2x" pictures and land on the device pixels one to
+// one; a scale without its own picture falls back to the plain one.
+TEST(PngButtonFaces, ScaleTwoUsesTheDoubleSizePicturePixelForPixel) {
+  const std::string res = std::string(VELLMORA_SOURCE_DIR) + "/res/";
+  PngImage two = PngImage::LoadForScale(res + "btn-close.png", 2);
+  ASSERT_FALSE(two.Empty());
+  EXPECT_EQ(two.Width(), 92);
+  EXPECT_EQ(two.LogicalWidth(), 46);
+  EXPECT_EQ(two.Scale(), 2);
+  EXPECT_EQ(PngImage::LoadForScale(res + "btn-close.png", 1).Width(), 46);
+  PngImage noDouble = PngImage::LoadForScale(res + "icon.png", 2);
+  EXPECT_EQ(noDouble.Scale(), 1);
+  EXPECT_EQ(noDouble.Width(), 64);
+
+  CPngButton button;
+  const std::string face = res + "btn-close.png";
+  ASSERT_TRUE(button.LoadFaces(face, face, face, face, 2));
+  Canvas c(92, 92);
+  cairo_surface_set_device_scale(c.surface, 2, 2);
+  button.Paint(c.cr);
+  Canvas reference(92, 92);
+  cairo_set_source_surface(reference.cr, PngImage::Load(res + "btn-close@2x.png").Surface(), 0, 0);
+  cairo_paint(reference.cr);
+  int differing = 0;
+  for (int y = 0; y < 92; ++y)
+    for (int x = 0; x < 92; ++x) differing += c.Pixel(x, y) != reference.Pixel(x, y);
+  EXPECT_EQ(differing, 0);
+}
+
+// At scale factor 2 the bar has only its two colours (no blended edge) and its filled part ends at
+// twice the column it ends at on a plain screen.
+TEST(GradientProgress, CrispAtScaleTwo) {
+  CGradientProgressCtrl bar;
+  SetUpLauncherBar(bar);
+  bar.SetPos(42);
+  Canvas one(kBarW, kBarH);
+  bar.Paint(one.cr, kBarW, kBarH);
+  Canvas two(kBarW * 2, kBarH * 2);
+  cairo_surface_set_device_scale(two.surface, 2, 2);
+  bar.Paint(two.cr, kBarW, kBarH);
+  int edge = -1, other = 0;
+  for (int y = 0; y < kBarH * 2; ++y)
+    for (int x = 0; x < kBarW * 2; ++x) {
+      const uint32_t p = two.Pixel(x, y);
+      if (p != kBlue && p != kBack) ++other;
+      if (y == 0 && p != kBlue && edge < 0) edge = x;
+    }
+  EXPECT_EQ(other, 0);
+  EXPECT_EQ(edge, 2 * FilledColumns(one));
+}
+
 TEST(StaticEx, MnemonicRule) {
   struct Case {
     const char* in;

@@ -400,11 +400,11 @@ class Process:
 class VirtualDisplay:
     """An Xvfb server on a free display number."""
 
-    def __init__(self, log_dir):
+    def __init__(self, log_dir, screen=None):
         read_end, write_end = os.pipe()
-        self._err = open(os.path.join(log_dir, "xvfb.stderr"), "wb")
+        self._err = open(os.path.join(log_dir, "xvfb.stderr"), "ab")
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen or "1280x1024x24", "-nolisten", "tcp"],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=self._err, start_new_session=True)
         os.close(write_end)

@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <csignal>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
@@ -200,4 +204,62 @@ TEST(Prefix, HomeComesFromThePasswordDatabaseWithoutHome) {
     EXPECT_EQ(PrefixDir(), c.prefix) << (c.home ? c.home : "(no HOME)");
     EXPECT_EQ(StartMenuDir(), c.startMenu) << (c.home ? c.home : "(no HOME)");
   }
+}
+
+namespace {
+
+// The argument vector a desktop reads back from a link's Exec line: the key file's value
+// unescaped, "%%" turned back into "%", then the quoting (inside double quotes a backslash escapes
+// '"', '`', '$' and '\', as in a shell).
+std::vector<std::string> ExecArgv(const std::string& linkPath, std::string* name) {
+  std::vector<std::string> out;
+  GKeyFile* file = g_key_file_new();
+  if (!g_key_file_load_from_file(file, linkPath.c_str(), G_KEY_FILE_NONE, nullptr)) {
+    g_key_file_free(file);
+    return out;
+  }
+  gchar* exec = g_key_file_get_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr);
+  gchar* n = g_key_file_get_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_NAME, nullptr);
+  *name = n ? n : "";
+  std::string line = exec ? exec : "";
+  for (size_t p = 0; (p = line.find("%%", p)) != std::string::npos; ++p) line.erase(p, 1);
+  gchar** argv = nullptr;
+  if (g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr)) {
+    for (gchar** a = argv; *a; ++a) out.emplace_back(*a);
+    g_strfreev(argv);
+  }
+  g_free(exec);
+  g_free(n);
+  g_key_file_free(file);
+  return out;
+}
+
+}  // namespace
+
+// Whatever the names and paths hold, the link reads back as the same name and argument vector,
+// and the desktop's own validator accepts it.
+TEST(ShellFolders, DesktopEntriesReadBackAndValidate) {
+  Sandbox box;
+  struct Case {
+    std::string linkName, target, arguments;
+    std::vector<std::string> argv;
+  } cases[] = {
+      {"Vellmora", "/opt/games/qvx", "", {"/opt/games/qvx"}},
+      {"100% fun", "/opt/100% fun/qvx", "--rate=50%", {"/opt/100% fun/qvx", "--rate=50%"}},
+      {"维尔莫拉 启动", "/home/玩家/游戏/qvx", "/uninstall", {"/home/玩家/游戏/qvx", "/uninstall"}},
+      {" lead", "/opt/a\\b/`q`/\"x\"", "--a=\"x y\" --b", {"/opt/a\\b/`q`/\"x\"", "--a=x y", "--b"}},
+      {"tab\there", "/opt/q$HOME/qvx", "'$x' ;rm", {"/opt/q$HOME/qvx", "$x", ";rm"}},
+  };
+  const bool validator = RunShell("command -v desktop-file-validate >/dev/null 2>&1") == 0;
+  for (const Case& c : cases) {
+    const std::string link = box.Root() + "/" + c.linkName + ".desktop";
+    ASSERT_EQ(CreateLinkFile(c.target, link, c.arguments), 0) << c.linkName;
+    std::string name;
+    EXPECT_EQ(ExecArgv(link, &name), c.argv) << Sandbox::ReadFile(link);
+    EXPECT_EQ(name, c.linkName);
+    if (validator) {
+      EXPECT_EQ(RunShell("desktop-file-validate '" + link + "' >&2"), 0) << Sandbox::ReadFile(link);
+    }
+  }
+  if (!validator) GTEST_SKIP() << "desktop-file-validate is not installed (scripts/install-deps)";
 }

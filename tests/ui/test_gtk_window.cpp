@@ -7,6 +7,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <atk/atk.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
@@ -275,6 +276,207 @@ class FakeWorker {
   bool stop_ = false;
   std::thread thread_;
 };
+
+// A document much larger than the page's place: the page's wish for room must not reach the window.
+constexpr char kWidePage[] = R"HTML(<!DOCTYPE html><html><body style="margin:0">
+<div style="width:2400px;height:3000px;background:#235"></div></body></html>)HTML";
+
+// The window's size as the display server has it (X11: the X window's attributes).
+std::pair<int, int> XWindowSize(unsigned long xid) {
+  Display* dpy = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+  XWindowAttributes a = {};
+  if (!XGetWindowAttributes(dpy, xid, &a)) return {-1, -1};
+  return {a.width, a.height};
+}
+
+// The window is 950 x 632 at every moment of a run (mapped, page shown, downloading, message
+// view), and it opens centred on the monitor that holds the pointer.
+TEST(LauncherWindow, ExactSizeThroughTheRunAndCentredOnThePointersMonitor) {
+  if (!XServer::Ensure() || !gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no Xvfb";
+  Sandbox box;
+  box.MakeDrives(true);
+  os::MakeDirectories(box.InstallDir());
+  TestContext context;
+  context.SettleIn(box.InstallDir());
+  LoopbackServer http;
+  http.server.Get("/wide", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kWidePage, "text/html; charset=utf-8");
+  });
+  context.Get().remoteConfig.Parse("EntryUrl=" + http.Url("/wide") + "\n");
+  // The pointer on the screen's middle: the only monitor's work area centres the window.
+  RunShell("xdotool mousemove 640 400 >/dev/null 2>&1");
+
+  CWebDlg dlg(context.Get());
+  FakeWorker worker;
+  std::vector<std::string> sizes;  // every size seen that is not 950 x 632, with the moment
+  int samples = 0;
+  GdkPoint origin = {-1, -1};
+  LauncherWindowOptions options;
+  options.external = [](int, const std::vector<std::string>&) {};
+  options.startWorker = [&] {
+    worker.Start();
+    worker.Post([&] { dlg.InitWebBrower(); });
+  };
+  options.onShown = [&](const LauncherWindowParts& parts) {
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        [](gpointer data) {
+          (*static_cast<std::function<void()>*>(data))();
+          return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>([&, parts] {
+          GtkWidget* window = parts.main->Window();
+          auto sample = [&](const char* when) {
+            ++samples;
+            GdkWindow* gw = gtk_widget_get_window(window);
+            const auto [xw, xh] = XWindowSize(parts.main->NativeId());
+            int aw = gtk_widget_get_allocated_width(window), ah = gtk_widget_get_allocated_height(window);
+            if (!gw || gdk_window_get_width(gw) != 950 || gdk_window_get_height(gw) != 632 || xw != 950 || xh != 632 ||
+                aw != 950 || ah != 632)
+              sizes.push_back(std::string(when) + ": " + std::to_string(xw) + "x" + std::to_string(xh) + " allocated " +
+                              std::to_string(aw) + "x" + std::to_string(ah));
+          };
+          auto pumpSampling = [&](const std::function<bool()>& done, int ms, const char* when) {
+            PumpUntil(
+                [&] {
+                  sample(when);
+                  return done();
+                },
+                ms);
+          };
+          auto runJob = [&](std::function<void()> job, const char* when) {
+            const int n = worker.Post(std::move(job));
+            pumpSampling([&] { return worker.Finished(n); }, 10000, when);
+            pumpSampling([] { return false; }, 300, when);
+          };
+          PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000);
+          gdk_window_get_origin(gtk_widget_get_window(window), &origin.x, &origin.y);
+          pumpSampling([&] { return gtk_widget_get_visible(parts.content->ControlWidget(kIdBrowser)); }, 20000,
+                       "page loading");
+          pumpSampling([] { return false; }, 800, "page shown");
+          runJob(
+              [&] {
+                dlg.ShowProgressView();
+                dlg.SetProgress("", "42%", 42, 1);
+                dlg.ShowProgressView();
+              },
+              "downloading");
+          runJob(
+              [&] {
+                dlg.SetProgress("更新已完成", "100%", 100, 0);
+                dlg.ShowMessageView();
+              },
+              "message view");
+          parts.main->EndModal(2);
+        }),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  };
+  RunLauncherWindowWith(dlg, options);
+  worker.Stop();
+  EXPECT_GT(samples, 20);
+  EXPECT_TRUE(sizes.empty()) << sizes.front() << " (" << sizes.size() << " samples off)";
+  // Xvfb here is 1280 x 800 with one monitor and no panels.
+  EXPECT_EQ(origin.x, (1280 - 950) / 2);
+  EXPECT_EQ(origin.y, (800 - 632) / 2);
+}
+
+TEST(MainWindowView, CentredInKeepsTheTopLeftCornerInsideTheArea) {
+  struct Case {
+    GdkRectangle area;
+    int x, y;
+  } cases[] = {
+      {{0, 0, 1280, 800}, 165, 84},
+      {{1920, 0, 2560, 1440}, 1920 + 805, 404},  // a second monitor right of the first
+      {{0, 32, 1280, 768}, 165, 32 + 68},        // a panel along the top
+      {{100, 50, 800, 600}, 100, 50},            // smaller than the window: the corner stays inside
+  };
+  for (const Case& c : cases) {
+    const GdkPoint p = MainWindowView::CentredIn(c.area, 950, 632);
+    EXPECT_EQ(p.x, c.x) << c.area.x;
+    EXPECT_EQ(p.y, c.y) << c.area.x;
+  }
+}
+
+// At scale 2 the shape is still a region of logical pixels: one counts when any of its four
+// device pixels is not transparent.
+TEST(MainWindowView, OpaqueRegionOfADoubleSizePicture) {
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 4);
+  cairo_surface_flush(image);
+  auto* data = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(image));
+  const int stride = cairo_image_surface_get_stride(image) / 4;
+  data[1 * stride + 3] = 0x01000000;  // device (3, 1): logical (1, 0)
+  data[2 * stride + 6] = 0xFF00FF00;  // device (6, 2): logical (3, 1)
+  data[3 * stride + 7] = 0xFF00FF00;  // device (7, 3): logical (3, 1) again
+  cairo_surface_mark_dirty(image);
+  cairo_surface_set_device_scale(image, 2, 2);
+  cairo_region_t* region = MainWindowView::OpaqueRegion(image);
+  cairo_rectangle_int_t extents;
+  cairo_region_get_extents(region, &extents);
+  EXPECT_EQ(cairo_region_num_rectangles(region), 2);
+  EXPECT_TRUE(cairo_region_contains_point(region, 1, 0));
+  EXPECT_TRUE(cairo_region_contains_point(region, 3, 1));
+  EXPECT_FALSE(cairo_region_contains_point(region, 0, 0));
+  EXPECT_EQ(extents.x + extents.width, 4) << "the region is in logical pixels";
+  cairo_region_destroy(region);
+  cairo_surface_destroy(image);
+}
+
+// A screen reader finds two push buttons named after their actions whose "click" runs them, a
+// progress bar whose value is the percentage, and labels named by their text.
+TEST(ContentView, ScreenReadersSeeNamedButtonsAndTheProgressValue) {
+  if (!XServer::Ensure() || !gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no Xvfb";
+  int minimised = 0, closed = 0;
+  ContentView::Actions actions;
+  actions.minimise = [&] { ++minimised; };
+  actions.close = [&] { ++closed; };
+  ContentView view(ResourceDir(), actions);
+
+  struct Button {
+    int id;
+    const char* name;
+    int* count;
+  } buttons[] = {{kIdMinimiseButton, "最小化", &minimised}, {kIdCloseButton, "关闭", &closed}};
+  for (const Button& b : buttons) {
+    AtkObject* a = gtk_widget_get_accessible(view.ControlWidget(b.id));
+    EXPECT_EQ(atk_object_get_role(a), ATK_ROLE_PUSH_BUTTON);
+    EXPECT_STREQ(atk_object_get_name(a), b.name);
+    ASSERT_TRUE(ATK_IS_ACTION(a));
+    ASSERT_EQ(atk_action_get_n_actions(ATK_ACTION(a)), 1);
+    EXPECT_STREQ(atk_action_get_name(ATK_ACTION(a), 0), "click");
+    EXPECT_TRUE(atk_action_do_action(ATK_ACTION(a), 0));
+    EXPECT_TRUE(PumpUntil([&] { return *b.count == 1; }, 2000)) << b.name;
+  }
+  EXPECT_EQ(minimised + closed, 2) << "each action ran its own button's action once";
+
+  AtkObject* bar = gtk_widget_get_accessible(view.ControlWidget(kIdProgressBar));
+  EXPECT_EQ(atk_object_get_role(bar), ATK_ROLE_PROGRESS_BAR);
+  EXPECT_STREQ(atk_object_get_name(bar), "更新进度");
+  ASSERT_TRUE(ATK_IS_VALUE(bar));
+  std::vector<std::string> announced;
+  const gulong watch =
+      g_signal_connect(bar, "value-changed", G_CALLBACK(+[](AtkValue*, gdouble, gchar* text, gpointer out) {
+                         static_cast<std::vector<std::string>*>(out)->push_back(text ? text : "");
+                       }),
+                       &announced);
+  view.SetProgressPos(42);
+  g_signal_handler_disconnect(bar, watch);
+  gdouble value = -1;
+  gchar* text = nullptr;
+  atk_value_get_value_and_text(ATK_VALUE(bar), &value, &text);
+  EXPECT_EQ(value, 42);
+  EXPECT_STREQ(text, "42%");
+  g_free(text);
+  AtkRange* range = atk_value_get_range(ATK_VALUE(bar));
+  EXPECT_EQ(atk_range_get_lower_limit(range), 0);
+  EXPECT_EQ(atk_range_get_upper_limit(range), 100);
+  atk_range_free(range);
+  EXPECT_EQ(announced, std::vector<std::string>{"42%"});
+
+  view.SetControlText(kIdStatusLabel, "正在下载：");
+  AtkObject* label = gtk_widget_get_accessible(view.ControlWidget(kIdStatusLabel));
+  EXPECT_EQ(atk_object_get_role(label), ATK_ROLE_LABEL);
+  EXPECT_STREQ(atk_object_get_name(label), "正在下载：");
+}
 
 TEST(LauncherWindow, EndToEndOnLoopback) {
   if (!XServer::Ensure() || !gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no Xvfb";

@@ -3,6 +3,8 @@
 #include "controls/CGradientProgressCtrl.h"
 #include "controls/CPngButton.h"
 #include "controls/CStaticEx.h"
+#include "controls/gtk/ButtonAccessible.h"
+#include "controls/gtk/ProgressAccessible.h"
 
 namespace {
 
@@ -62,19 +64,22 @@ void ButtonStateChanged(GtkWidget* w, GtkStateFlags, gpointer data) {
 }  // namespace
 
 GtkWidget* NewProgressWidget(CGradientProgressCtrl* bar) {
-  GtkWidget* w = gtk_drawing_area_new();
+  GtkWidget* w = GTK_WIDGET(g_object_new(SkinnedProgressType(), nullptr));
+  SetSkinnedProgress(w, bar);
   g_signal_connect(w, "draw", G_CALLBACK(DrawProgress), bar);
   return w;
 }
 
 GtkWidget* NewLabelWidget(CStaticEx* label) {
   GtkWidget* w = gtk_drawing_area_new();
+  atk_object_set_role(gtk_widget_get_accessible(w), ATK_ROLE_LABEL);
   g_signal_connect(w, "draw", G_CALLBACK(DrawLabel), label);
   return w;
 }
 
 GtkWidget* NewPngButtonWidget(CPngButton* button) {
-  GtkWidget* w = gtk_drawing_area_new();
+  GtkWidget* w = GTK_WIDGET(g_object_new(SkinnedButtonType(), nullptr));
+  SetSkinnedButton(w, button);
   gtk_widget_set_size_request(w, CPngButton::kWidth, CPngButton::kHeight);
   gtk_widget_add_events(
       w, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
@@ -85,4 +90,8 @@ GtkWidget* NewPngButtonWidget(CPngButton* button) {
   g_signal_connect(w, "button-release-event", G_CALLBACK(ButtonRelease), button);
   g_signal_connect(w, "state-flags-changed", G_CALLBACK(ButtonStateChanged), button);
   return w;
+}
+
+void SetAccessibleName(GtkWidget* widget, const std::string& name) {
+  atk_object_set_name(gtk_widget_get_accessible(widget), name.c_str());
 }

@@ -1,21 +1,27 @@
 #include "ui/gtk/ContentView.h"
 
+#include "controls/gtk/ProgressAccessible.h"
 #include "controls/gtk/SkinnedWidgets.h"
 #include "os/CodePage.h"
 #include "os/Process.h"
+#include "ui/gtk/ContentLayer.h"
 #include "ui/gtk/Layout.h"
+
+#ifndef VELLMORA_APP_ID
+#define VELLMORA_APP_ID "vellmora"
+#endif
 
 namespace {
 
-void Place(GtkWidget* fixed, GtkWidget* w, const layout::Rect& r) {
-  gtk_widget_set_size_request(w, r.w, r.h);
-  gtk_fixed_put(GTK_FIXED(fixed), w, r.x, r.y);
-}
+void Place(GtkWidget* layer, GtkWidget* w, const layout::Rect& r) { PlaceInContentLayer(layer, w, r.x, r.y, r.w, r.h); }
 
 }  // namespace
 
-ContentView::ContentView(const std::string& resourceDir, Actions actions) : actions_(std::move(actions)) {
-  fixed_ = gtk_fixed_new();
+ContentView::ContentView(const std::string& resourceDir, Actions actions)
+    : resourceDir_(resourceDir),
+      actions_(std::move(actions)),
+      taskBarProgress_(std::string(VELLMORA_APP_ID) + ".desktop") {
+  fixed_ = NewContentLayer(layout::kWindowWidth, layout::kWindowHeight);
   g_object_ref_sink(fixed_);
 
   // The launcher's bar: one colour (so 255 bands), dark blue behind, no percentage text.
@@ -43,10 +49,8 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions) : acti
     gtk_widget_set_no_show_all(w, TRUE);  // the logic decides when they show
   }
 
-  const std::string minimiseFace = resourceDir + "/btn-minimise.png";
-  const std::string closeFace = resourceDir + "/btn-close.png";
-  minimise_.LoadFaces(minimiseFace, minimiseFace, minimiseFace, minimiseFace);
-  close_.LoadFaces(closeFace, closeFace, closeFace, closeFace);
+  LoadFaces();
+  g_signal_connect(fixed_, "notify::scale-factor", G_CALLBACK(OnScaleChanged), this);
   minimise_.clickAction = [this] {
     if (actions_.minimise) actions_.minimise();
   };
@@ -57,13 +61,34 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions) : acti
   Place(fixed_, minimiseWidget_, layout::kMinimiseButton);
   closeWidget_ = NewPngButtonWidget(&close_);
   Place(fixed_, closeWidget_, layout::kCloseButton);
+
+  // What a screen reader says: the buttons' actions, the bar's purpose (its value is the percentage).
+  SetAccessibleName(minimiseWidget_, kMinimiseName);
+  SetAccessibleName(closeWidget_, kCloseName);
+  SetAccessibleName(barWidget_, kProgressName);
 }
 
 ContentView::~ContentView() {
+  g_signal_handlers_disconnect_by_data(fixed_, this);
   if (GtkWidget* parent = gtk_widget_get_parent(fixed_)) gtk_container_remove(GTK_CONTAINER(parent), fixed_);
   gtk_widget_destroy(fixed_);
   g_object_unref(fixed_);
   browser_.reset();
+}
+
+// The button faces for the layer's current scale factor.
+void ContentView::LoadFaces() {
+  const int scale = gtk_widget_get_scale_factor(fixed_);
+  const std::string minimiseFace = resourceDir_ + "/btn-minimise.png";
+  const std::string closeFace = resourceDir_ + "/btn-close.png";
+  minimise_.LoadFaces(minimiseFace, minimiseFace, minimiseFace, minimiseFace, scale);
+  close_.LoadFaces(closeFace, closeFace, closeFace, closeFace, scale);
+}
+
+void ContentView::OnScaleChanged(GObject*, GParamSpec*, gpointer data) {
+  auto* self = static_cast<ContentView*>(data);
+  self->LoadFaces();
+  gtk_widget_queue_draw(self->fixed_);
 }
 
 GtkWidget* ContentView::ControlWidget(int controlId) const {
@@ -101,16 +126,23 @@ void ContentView::SetControlText(int controlId, const std::string& text) {
   CStaticEx* label = Label(controlId);
   if (!label) return;
   label->SetWindowText(text);
-  if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_queue_draw(w);
+  if (GtkWidget* w = ControlWidget(controlId)) {
+    SetAccessibleName(w, CStaticEx::ParseMnemonics(text).text);
+    gtk_widget_queue_draw(w);
+  }
 }
 
 void ContentView::SetControlVisible(int controlId, bool visible) {
   if (GtkWidget* w = ControlWidget(controlId)) gtk_widget_set_visible(w, visible);
+  // The task bar shows the percentage exactly while the window's bar does.
+  if (controlId == kIdProgressBar) taskBarProgress_.SetVisible(visible);
 }
 
 void ContentView::SetProgressPos(int pos) {
   bar_.SetPos(pos);
   gtk_widget_queue_draw(barWidget_);
+  NotifyProgressValueChanged(barWidget_);
+  taskBarProgress_.SetPercent(pos);
 }
 
 void ContentView::Navigate(const std::string& url) { browser_->Navigate(url); }

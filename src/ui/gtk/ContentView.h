@@ -14,6 +14,7 @@
 #include "controls/CPngButton.h"
 #include "controls/CStaticEx.h"
 #include "ui/IContentView.h"
+#include "ui/gtk/LauncherEntryProgress.h"
 
 class ContentView : public IContentView {
  public:
@@ -29,7 +30,7 @@ class ContentView : public IContentView {
   ContentView(const ContentView&) = delete;
   ContentView& operator=(const ContentView&) = delete;
 
-  // The layer (a GtkFixed) to put into the main window.
+  // The layer (exactly the window's size) to put into the main window.
   GtkWidget* Layer() const { return fixed_; }
   WebViewHost& Browser() { return *browser_; }
   GtkWidget* ControlWidget(int controlId) const;
@@ -43,18 +44,27 @@ class ContentView : public IContentView {
   void Navigate(const std::string& url) override;
   void OnReadyChanged(bool ready) override;
 
+  // The names screen readers give the two buttons and the bar (the launcher speaks Chinese).
+  static constexpr const char* kMinimiseName = "最小化";
+  static constexpr const char* kCloseName = "关闭";
+  static constexpr const char* kProgressName = "更新进度";
+
   // The launcher path the page reads back (at most 259 UTF-16 units).
   static std::string LauncherPathForPage();
 
  private:
   CStaticEx* Label(int controlId);
+  void LoadFaces();
+  static void OnScaleChanged(GObject*, GParamSpec*, gpointer);
 
+  std::string resourceDir_;
   Actions actions_;
   GtkWidget* fixed_ = nullptr;
   CGradientProgressCtrl bar_;
   CStaticEx statusLabel_, progressText_, messageText_;
   CPngButton minimise_, close_;
   std::unique_ptr<WebViewHost> browser_;
+  LauncherEntryProgress taskBarProgress_;
   GtkWidget* barWidget_ = nullptr;
   GtkWidget* statusWidget_ = nullptr;
   GtkWidget* progressTextWidget_ = nullptr;

@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <csignal>
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include "log/LauncherLog.h"
@@ -17,6 +18,12 @@
 
 #ifndef VELLMORA_RES_DIR
 #define VELLMORA_RES_DIR "res"
+#endif
+#ifndef VELLMORA_RES_RELATIVE
+#define VELLMORA_RES_RELATIVE "../share/vellmora/res"
+#endif
+#ifndef VELLMORA_INSTALLED_RES_DIR
+#define VELLMORA_INSTALLED_RES_DIR "/usr/share/vellmora/res"
 #endif
 
 namespace {
@@ -43,11 +50,26 @@ os::MsgAnswer PresentWithGtk(const std::string& text, const std::string& caption
   return os::MsgAnswer::Ok;
 }
 
+// Two services reach the platform through X11: the show-window message (addressed to an X window
+// id, sent with the launcher's own X window as the sender) and the keyboard map the page's key
+// filter reads. On another display server both still run in a reduced form; say so once.
+void LogDisplayServices() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display || GDK_IS_X11_DISPLAY(display)) return;
+  LogInfo(std::string("display server ") + G_OBJECT_TYPE_NAME(display) +
+              ": the show-window message goes without a sender window (and only where DISPLAY reaches the "
+              "platform's X server); the key filter sees the pressed key only, not the other keys held",
+          "RunLauncherWindow", "GtkFrontEnd", __LINE__);
+}
+
 }  // namespace
 
 std::string ResourceDir() {
-  const std::string local = os::JoinPath(os::ExecutableDir(), "res");
-  if (os::PathExists(os::JoinPath(local, "background.png"))) return local;
+  const std::string candidates[] = {os::JoinPath(os::ExecutableDir(), "res"),
+                                    os::JoinPath(os::ExecutableDir(), VELLMORA_RES_RELATIVE),
+                                    VELLMORA_INSTALLED_RES_DIR};
+  for (const std::string& dir : candidates)
+    if (os::PathExists(os::JoinPath(dir, "background.png"))) return dir;
   return VELLMORA_RES_DIR;
 }
 
@@ -78,6 +100,7 @@ int RunLauncherWindowWith(CWebDlg& dlg, const LauncherWindowOptions& options) {
     };
   }
 
+  LogDisplayServices();
   dlg.CreateContent();
   ContentView::Actions actions;
   std::unique_ptr<MainWindowView> main;

@@ -38,7 +38,7 @@ struct LauncherWindowOptions {
   std::function<void(const LauncherWindowParts&)> onShown;
   // Where new windows' addresses go; empty: the user's default browser.
   WebViewHost::UriOpener openExternally;
-  // Directory of the pictures; empty: next to the executable, else the source tree's res/.
+  // Directory of the pictures; empty: ResourceDir().
   std::string resourceDir;
 };
 
@@ -46,5 +46,6 @@ struct LauncherWindowOptions {
 // when no display could be opened.
 int RunLauncherWindowWith(CWebDlg& dlg, const LauncherWindowOptions& options);
 
-// The directory the pictures are taken from.
+// The directory the pictures are taken from: res/ next to the executable, else the installed data
+// folder (relative to the executable, then the configured one), else the source tree's res/.
 std::string ResourceDir();
