@@ -186,10 +186,13 @@ class WaylandInput(LauncherTestCase):
             self.display.xdotool("mousemove", "--sync", str(x), str(y))
             time.sleep(0.3)
             self.display.xdotool("mousedown", "1")
-            time.sleep(0.3)
+            time.sleep(0.5)
+            # Small steps, each delivered before the next: on a loaded machine a burst of motion can
+            # reach the compositor before the press has started the move.
             for i in range(1, 11):
-                self.display.xdotool("mousemove", str(x + dx * i // 10), str(y + dy * i // 10))
-                time.sleep(0.05)
+                self.display.xdotool("mousemove", "--sync", str(x + dx * i // 10), str(y + dy * i // 10))
+                time.sleep(0.1)
+            time.sleep(0.3)
             self.display.xdotool("mouseup", "1")
 
         def click(x, y):
@@ -203,7 +206,7 @@ class WaylandInput(LauncherTestCase):
         # Right after the window maps the compositor may not have it under the pointer yet: tried again
         # a few times, and the first move that happens must be exactly the pointer's.
         moved = None
-        for _ in range(5):
+        for _ in range(8):
             time.sleep(1)
             press_and_move(x + 100, y + 300, 100, 50)
             try:
