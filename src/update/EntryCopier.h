@@ -1,7 +1,7 @@
 // Copies zip entries' data into open files, fast: minizip says where an entry's stored bytes are
 // (it keeps the archive's directory, order, names and attributes); they are read with plain reads
-// in large blocks, inflated by the build's inflater (Inflater.h), and written in large blocks on
-// a writer thread while the next block is inflated. Each entry's size and CRC-32 from the
+// in large blocks and inflated by the build's inflater (Inflater.h) into a small block that is
+// written while it is still in the processor's cache. Each entry's size and CRC-32 from the
 // archive's directory are checked. One per extraction; update worker.
 #pragma once
 
@@ -11,7 +11,6 @@
 #include <memory>
 #include <string>
 
-#include "update/BlockWriter.h"
 #include "update/Inflater.h"
 
 class EntryCopier {
@@ -32,22 +31,18 @@ class EntryCopier {
  private:
   bool CopyStored(int fd);
   bool CopyDeflated(int fd);
-  // The next block of stored bytes into in_ (up to the entry's end); false on a read failure.
-  bool ReadMore();
+  // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
+  bool Read(uint8_t* buffer, size_t size);
 
   int archive_ = -1;
   std::unique_ptr<Inflater> inflater_;
   std::unique_ptr<uint8_t[]> in_;
-  BlockWriter writer_;
+  std::unique_ptr<uint8_t[]> out_;
 
   // The opened entry.
   int method_ = 0;
-  uint64_t offset_ = 0;  // of the stored bytes in the archive
+  uint64_t offset_ = 0;  // of its next stored byte in the archive
   uint64_t storedLeft_ = 0;
   uint64_t size_ = 0;
   uint32_t crc_ = 0;
-
-  // Stored bytes read and not yet inflated.
-  const uint8_t* pending_ = nullptr;
-  size_t pendingSize_ = 0;
 };
