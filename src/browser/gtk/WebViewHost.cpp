@@ -160,6 +160,10 @@ void WebViewHost::InstallScript() {
 
 void WebViewHost::Navigate(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
 
+void WebViewHost::Prewarm() {
+  if (!webkit_web_view_get_uri(view_)) webkit_web_view_load_uri(view_, "about:blank");
+}
+
 void WebViewHost::SetMirror(bool ready, const std::string& launcherPath) {
   if (ready == ready_ && launcherPath == launcherPath_) return;
   ready_ = ready;
@@ -214,8 +218,15 @@ GtkWidget* WebViewHost::OnCreate(WebKitWebView*, WebKitNavigationAction* action,
   return nullptr;
 }
 
-void WebViewHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
-  if (event == WEBKIT_LOAD_FINISHED) gtk_widget_show(GTK_WIDGET(view));
+// Shown once a real document has loaded; the prewarm's blank document (finished, or cut short by
+// the page's load) never shows the view.
+void WebViewHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+  auto* self = static_cast<WebViewHost*>(data);
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    const char* uri = webkit_web_view_get_uri(view);
+    if (uri && std::string(uri) != "about:blank") self->pageCommitted_ = true;
+  }
+  if (event == WEBKIT_LOAD_FINISHED && self->pageCommitted_) gtk_widget_show(GTK_WIDGET(view));
 }
 
 // Page -> launcher: {id, args} with the script's arguments in order; forwarded reversed.

@@ -2,7 +2,8 @@
 // no scroll bars (the wheel still scrolls), refresh/open/print/new-window keys swallowed, script
 // alerts and confirms shown as the launcher's own error box, new windows sent to the default
 // browser, and window.external with exactly JavascriptToCsharp, AppLogin and IsDownLoadComplete.
-// The view stays hidden until its main document has loaded. UI thread only.
+// The view stays hidden until its main document has loaded (the blank document that starts the
+// web process early is never shown). UI thread only.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -28,6 +29,9 @@ class WebViewHost {
   WebKitWebView* View() const { return view_; }
 
   void Navigate(const std::string& url);
+  // Starts the page's web process now (with a blank document that is never shown), so that
+  // Navigate can load at once instead of waiting for the process to start.
+  void Prewarm();
 
   // The values the page reads back synchronously: IsDownLoadComplete() and the launcher path
   // that JavascriptToCsharp("GetCommandLine", ...) answers.
@@ -57,4 +61,5 @@ class WebViewHost {
   bool ready_ = false;
   std::string launcherPath_;
   int newViewRequests_ = 0;
+  bool pageCommitted_ = false;  // a document other than the prewarm's blank one has been committed
 };
