@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
   bool mapped = false, requested = false, shown = false, first = false, complete = false;
   pollfd x = {ConnectionNumber(display), POLLIN, 0};
   while (true) {
-    poll(&x, 1, 2);
+    // Once the window is mapped the display is no longer read: waiting on it would then return at
+    // once for every other window's events and spin.
+    poll(&x, mapped ? 0 : 1, 2);
     while (!mapped && XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
