@@ -7,6 +7,7 @@
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
+#include "update/EntryCopier.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -14,7 +15,6 @@ namespace {
 const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
 
 constexpr size_t kNameBuffer = 512;
-constexpr size_t kBlock = 8192;
 
 // Closes the archive on every way out.
 class Archive {
@@ -86,31 +86,16 @@ mode_t StoredMode(const unz_file_info64& info) {
 }
 
 // Copies the current entry into target; false on any failure (the partly written file stays).
-bool ExtractCurrentEntry(unzFile zip, const std::string& target, mode_t mode) {
-  if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+bool ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file_info64& info, const std::string& target,
+                         mode_t mode) {
+  if (!copier.Open(zip, info)) return false;
   FILE* out = std::fopen(target.c_str(), "wbe");
-  if (!out) {
-    unzCloseCurrentFile(zip);
-    return false;
-  }
-  char block[kBlock];
-  bool ok = true;
-  while (true) {
-    int n = unzReadCurrentFile(zip, block, sizeof block);
-    if (n == 0) break;
-    if (n < 0 || std::fwrite(block, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
-      ok = false;
-      break;
-    }
-  }
+  if (!out) return false;
+  // The copier writes through the descriptor in large blocks; the stream itself stays empty.
+  bool ok = copier.CopyTo(fileno(out));
   if (ok && mode != 0) fchmod(fileno(out), mode);
   if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    unzCloseCurrentFile(zip);
-    return false;
-  }
-  // A CRC mismatch shows up when the entry is closed.
-  return unzCloseCurrentFile(zip) == UNZ_OK;
+  return ok;
 }
 
 }  // namespace
@@ -122,7 +107,8 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kFunc, 393);
   if (callbacks_.started) callbacks_.started();
 
-  Archive archive(os::Utf8ToAnsi(archivePath));
+  const std::string ansiPath = os::Utf8ToAnsi(archivePath);
+  Archive archive(ansiPath);
   if (!archive.Get()) {
     update_log::Error("zipfile is NULL!", kFunc, 401);
     return Result::CannotOpen;
@@ -136,6 +122,8 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   const uint64_t n = global.number_entry;
   if (Result checked = CheckEntryNames(archive.Get(), n); checked != Result::Done) return checked;
 
+  EntryCopier copier(ansiPath);
+
   for (uint64_t i = 1; i <= n; ++i) {
     unz_file_info64 info;
     std::string entryName;
@@ -145,7 +133,7 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     const std::string target = destinationDir_ + "/" + entryName;
     if (!entryName.empty() && entryName.back() == '/') {
       os::MakeDirectory(target);  // one level; an existing directory is fine
-    } else if (!ExtractCurrentEntry(archive.Get(), target, StoredMode(info))) {
+    } else if (!ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info))) {
       return Result::EntryFailed;
     }
 

@@ -3,7 +3,8 @@
 // kept), an archive naming any place outside the directory is refused before anything is
 // written. What follows an extraction (the package, registration, the version record) and what
 // the player or the telemetry server hear about it belong to the caller. Runs on the update
-// worker; its log lines belong to CGameRemoteConfig::OnUnzipFile.
+// worker (entries' data are copied by EntryCopier); its log lines belong to
+// CGameRemoteConfig::OnUnzipFile.
 #pragma once
 
 #include <cstdint>

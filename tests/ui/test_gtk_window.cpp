@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "browser/gtk/WebViewHost.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
@@ -696,6 +697,42 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
       << log;
   EXPECT_NE(log.find("[INFO][CWebDlg::Close::54] Laucher Stop"), std::string::npos) << log;
   EXPECT_NE(log.find("[INFO][CWebApp::OnWndDestroy::63] wnd destory"), std::string::npos) << log;
+}
+
+// The blank document that starts the web process early never shows the page's view, whether the
+// page's address comes after it has loaded or while it is still loading; the page does, once
+// complete.
+TEST(PageHost, PrewarmedViewShowsOnlyThePage) {
+  if (!XServer::Ensure() || !gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no Xvfb";
+  const std::string page = "data:text/html,<p>the page</p>";
+  for (bool waitForBlank : {true, false}) {
+    SCOPED_TRACE(waitForBlank ? "address after the blank document" : "address at once");
+    WebViewHost host(nullptr, [](const std::string&) {});
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window), host.Widget());
+    gtk_widget_show_all(window);
+    WebKitWebView* view = host.View();
+
+    host.Prewarm();
+    if (waitForBlank) {
+      ASSERT_TRUE(PumpUntil([&] { return !webkit_web_view_is_loading(view); }, 20000));
+      PumpFor(200);
+      EXPECT_FALSE(gtk_widget_get_visible(host.Widget()));
+    }
+    host.Navigate(page);
+    // When the view turns visible, the page is what it holds, complete.
+    bool shownEarly = false;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          if (!gtk_widget_get_visible(host.Widget())) return false;
+          const char* uri = webkit_web_view_get_uri(view);
+          shownEarly = !uri || uri != page || webkit_web_view_is_loading(view);
+          return true;
+        },
+        20000));
+    EXPECT_FALSE(shownEarly);
+    gtk_widget_destroy(window);
+  }
 }
 
 }  // namespace

@@ -130,9 +130,9 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
       info.external_fa = static_cast<uLong>((dir ? 0040000u : 0100000u) | e.mode) << 16;
       madeBy = 3u << 8;  // Unix
     }
-    zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                            Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy,
-                            0, 0);
+    zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, e.stored ? 0 : Z_DEFLATED,
+                            e.stored ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                            nullptr, 0, madeBy, 0, 0);
     if (!e.data.empty()) zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size()));
     zipCloseFileInZip(zip);
   }

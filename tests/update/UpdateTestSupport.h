@@ -88,11 +88,12 @@ class TestServer {
 int UnusedPort();
 
 // Builds a zip archive. Entries whose name ends in "/" are directories. mode (Unix permission
-// bits) is stored with a Unix "made by" field when not 0.
+// bits) is stored with a Unix "made by" field when not 0. Data is deflated unless stored.
 struct ZipEntry {
   std::string name;
   std::string data;
   unsigned mode = 0;
+  bool stored = false;
 };
 std::string BuildZip(const std::vector<ZipEntry>& entries);
 

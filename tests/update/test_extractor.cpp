@@ -2,7 +2,9 @@
 // make-archives.py there).
 #include <sys/stat.h>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
@@ -30,6 +32,18 @@ class ExtractorTest : public UpdateTest {
     return PackageExtractor(DataDir(), std::move(callbacks)).Extract(archive_);
   }
 
+  // The same over an archive built by the test.
+  Result ExtractBytes(const std::string& zip) {
+    archive_ = InstallDir() + "/built.zip";
+    Sandbox::WriteFile(archive_, zip);
+    PackageExtractor::Callbacks callbacks;
+    callbacks.started = [this] { calls_.push_back("started"); };
+    callbacks.progress = [this](uint64_t i, uint64_t n) {
+      calls_.push_back(std::to_string(i) + "/" + std::to_string(n));
+    };
+    return PackageExtractor(DataDir(), std::move(callbacks)).Extract(archive_);
+  }
+
   // Everything below DataDir, relative to it, sorted.
   std::vector<std::string> Written() const {
     std::vector<std::string> out;
@@ -43,6 +57,45 @@ class ExtractorTest : public UpdateTest {
   std::string archive_;
   std::vector<std::string> calls_;
 };
+
+// n bytes of which about half deflate away (runs of one letter between noise), the same on
+// every run: large enough to take several read, inflate and write blocks.
+std::string HalfCompressible(size_t n) {
+  std::string out(n, '\0');
+  uint32_t x = 12345;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    out[i] = (i / 64) % 2 ? static_cast<char>('a' + (i / 4096) % 26) : static_cast<char>(x >> 16);
+  }
+  return out;
+}
+
+// Little-endian fields of an archive with one file entry after first.txt: the entry's CRC-32,
+// compressed and uncompressed size are at +14/+18/+22 of its local header and +16/+20/+24 of its
+// directory record; a change is made in both, as a consistent archive would carry it.
+uint32_t Get32(const std::string& zip, size_t at) {
+  uint32_t v = 0;
+  std::memcpy(&v, zip.data() + at, 4);
+  return v;
+}
+void Put32(std::string& zip, size_t at, uint32_t v) { std::memcpy(zip.data() + at, &v, 4); }
+struct EntryFields {
+  size_t local = 0;      // local header
+  size_t directory = 0;  // directory record
+  size_t data = 0;       // stored bytes
+};
+EntryFields LastEntry(const std::string& zip) {
+  EntryFields f;
+  f.local = zip.rfind(std::string("PK\3\4", 4));
+  f.directory = zip.rfind(std::string("PK\1\2", 4));
+  f.data = f.local + 30 + (Get32(zip, f.local + 26) & 0xFFFF) + (Get32(zip, f.local + 28) & 0xFFFF);
+  return f;
+}
+void PatchBoth(std::string& zip, int localField, int change) {
+  const EntryFields f = LastEntry(zip);
+  Put32(zip, f.local + localField, Get32(zip, f.local + localField) + change);
+  Put32(zip, f.directory + localField + 2, Get32(zip, f.directory + localField + 2) + change);
+}
 
 mode_t Mode(const std::string& path) {
   struct stat st;
@@ -99,6 +152,57 @@ TEST_F(ExtractorTest, ArchiveWithAnEntryOutsideTheDestinationIsRefusedBeforeAnyt
     EXPECT_EQ(calls_, std::vector<std::string>{"started"});
     std::string log = TakeLog();
     EXPECT_TRUE(LogHas(log, "ERROR", kFunc, 427, std::string("refused entry outside the client directory:") + c.entry));
+    EXPECT_EQ(log.find("unzip is finish!"), std::string::npos);
+  }
+}
+
+TEST_F(ExtractorTest, LargeEntriesComeOutByteForByte) {
+  const std::string big = HalfCompressible(3 * 1024 * 1024 + 77);
+  for (bool stored : {false, true}) {
+    SCOPED_TRACE(stored ? "stored" : "deflated");
+    SetUp();
+    calls_.clear();
+    ASSERT_EQ(ExtractBytes(BuildZip({{"first.txt", "first\n", 0644}, {"big.bin", big, 0600, stored}, {"empty", ""}})),
+              Result::Done);
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
+    EXPECT_TRUE(Sandbox::ReadFile(DataDir() + "/big.bin") == big);
+    EXPECT_EQ(Mode(DataDir() + "/big.bin"), 0600u);
+    EXPECT_TRUE(os::PathExists(DataDir() + "/empty"));
+    EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/3", "2/3", "3/3"}));
+  }
+}
+
+// A damaged entry fails the extraction where it stands: the entries before it stay written, the
+// damaged one stays as far as it got, nothing after it is touched, no success is logged.
+TEST_F(ExtractorTest, DamagedEntryFailsAfterTheEntriesBeforeIt) {
+  const std::string big = HalfCompressible(2 * 1024 * 1024 + 5);
+  struct Case {
+    const char* name;
+    bool stored;
+    std::function<void(std::string&)> damage;
+  };
+  const Case cases[] = {
+      {"wrong CRC-32", false, [](std::string& z) { PatchBoth(z, 14, 1); }},
+      {"stored bytes changed", true, [](std::string& z) { z[LastEntry(z).data + 1000000] ^= 0x40; }},
+      {"deflate stream changed", false, [](std::string& z) { z[LastEntry(z).data + 300000] ^= 0x5A; }},
+      {"announced size too large", false, [](std::string& z) { PatchBoth(z, 22, 1); }},
+      {"announced size too small", false, [](std::string& z) { PatchBoth(z, 22, -1); }},
+      {"stored size too small", true, [](std::string& z) { PatchBoth(z, 22, -1); }},
+      {"deflate stream cut short", false, [](std::string& z) { PatchBoth(z, 18, -100); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    calls_.clear();
+    std::string zip = BuildZip({{"first.txt", "first\n"}, {"big.bin", big, 0, c.stored}});
+    c.damage(zip);
+
+    EXPECT_EQ(ExtractBytes(zip), Result::EntryFailed);
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
+    EXPECT_TRUE(os::PathExists(DataDir() + "/big.bin"));
+    EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/2"}));
+    std::string log = TakeLog();
+    EXPECT_TRUE(LogHas(log, "INFO", kFunc, 426, "big.bin"));
     EXPECT_EQ(log.find("unzip is finish!"), std::string::npos);
   }
 }

@@ -3,7 +3,8 @@
 // alerts and confirms shown as the launcher's own error box, new windows of http and https
 // addresses sent to the default browser (others dropped), and window.external with exactly
 // JavascriptToCsharp, AppLogin and IsDownLoadComplete. The view stays hidden until its main
-// document has loaded. UI thread only.
+// document has loaded (the blank document that starts the web process early is never shown).
+// UI thread only.
 //
 // The external object exists only in documents of the login page's origin (scheme, host, port of
 // the address given to Navigate), in the main frame and in frames alike. Page scripts reach the
@@ -36,6 +37,9 @@ class WebViewHost {
 
   // Opens the login page; its origin becomes the only one the external object serves.
   void Navigate(const std::string& url);
+  // Starts the page's web process now (with a blank document that is never shown), so that
+  // Navigate can load at once instead of waiting for the process to start.
+  void Prewarm();
 
   // The values the page reads back synchronously: IsDownLoadComplete() and the launcher path
   // that JavascriptToCsharp("GetCommandLine", ...) answers.
@@ -73,4 +77,5 @@ class WebViewHost {
   std::string trustedOrigin_;
   int refusalsLogged_ = 0;
   int newViewRequests_ = 0;
+  bool pageCommitted_ = false;  // a document other than the prewarm's blank one has been committed
 };

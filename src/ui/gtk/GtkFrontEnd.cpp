@@ -116,6 +116,10 @@ int RunLauncherWindowWith(CWebDlg& dlg, const LauncherWindowOptions& options) {
   dlg.AttachView(main.get());
   dlg.Content()->AttachView(content.get());
   main->Show();
+  // The window goes to the X server now; then the page's web process starts, while the worker
+  // fetches the configuration.
+  gdk_display_flush(gtk_widget_get_display(main->Window()));
+  content->Browser().Prewarm();
   gActiveWindow = GTK_WINDOW(main->Window());
   if (options.onShown) options.onShown(LauncherWindowParts{main.get(), content.get()});
 

@@ -1,0 +1,48 @@
+// Copies zip entries' data into open files, fast: minizip says where an entry's stored bytes are
+// (it keeps the archive's directory, order, names and attributes); they are read with plain reads
+// in large blocks and inflated by the build's inflater (Inflater.h) into a small block that is
+// written while it is still in the processor's cache. Each entry's size and CRC-32 from the
+// archive's directory are checked. One per extraction; update worker.
+#pragma once
+
+#include <minizip/unzip.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "update/Inflater.h"
+
+class EntryCopier {
+ public:
+  // archivePath as handed to minizip; it is opened a second time here for the plain reads.
+  explicit EntryCopier(const std::string& archivePath);
+  ~EntryCopier();
+  EntryCopier(const EntryCopier&) = delete;
+  EntryCopier& operator=(const EntryCopier&) = delete;
+
+  // Opens the entry minizip is positioned on (whose directory record is info); false when it
+  // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
+  bool Open(unzFile zip, const unz_file_info64& info);
+  // Copies the opened entry's data into fd. False on a read, inflate, write, size or CRC-32
+  // failure; whatever was written before stays.
+  bool CopyTo(int fd);
+
+ private:
+  bool CopyStored(int fd);
+  bool CopyDeflated(int fd);
+  // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
+  bool Read(uint8_t* buffer, size_t size);
+
+  int archive_ = -1;
+  std::unique_ptr<Inflater> inflater_;
+  std::unique_ptr<uint8_t[]> in_;
+  std::unique_ptr<uint8_t[]> out_;
+
+  // The opened entry.
+  int method_ = 0;
+  uint64_t offset_ = 0;  // of its next stored byte in the archive
+  uint64_t storedLeft_ = 0;
+  uint64_t size_ = 0;
+  uint32_t crc_ = 0;
+};
