@@ -7,6 +7,7 @@
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
+#include "os/Umask.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -75,42 +76,51 @@ PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
   return PackageExtractor::Result::Done;
 }
 
-// Permission bits stored by a Unix archiver (executables keep their execute bits); 0 when the
-// entry carries none.
-mode_t StoredMode(const unz_file_info64& info) {
+// Permission bits stored by a Unix archiver (executables keep their execute bits), without the
+// set-id and sticky bits and within the umask, as a file created here would be: an archive does
+// not decide that others may write into the client. 0 when the entry carries none.
+mode_t StoredMode(const unz_file_info64& info, mode_t umask) {
   const unsigned long kUnixHost = 3;
   if ((info.version >> 8) != kUnixHost) return 0;
   const mode_t stored = static_cast<mode_t>(info.external_fa >> 16);
   if ((stored & S_IFMT) != 0 && !S_ISREG(stored)) return 0;
-  return stored & 0777;
+  return stored & 0777 & ~umask;
 }
 
-// Copies the current entry into target; false on any failure (the partly written file stays).
-bool ExtractCurrentEntry(unzFile zip, const std::string& target, mode_t mode) {
-  if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+enum class EntryResult { Written, Failed, Stopped };
+
+// Copies the current entry into target; the partly written file stays on a failure or a stop.
+EntryResult ExtractCurrentEntry(unzFile zip, const std::string& target, mode_t mode,
+                                const std::function<bool()>& stop) {
+  if (unzOpenCurrentFile(zip) != UNZ_OK) return EntryResult::Failed;
   FILE* out = std::fopen(target.c_str(), "wbe");
   if (!out) {
     unzCloseCurrentFile(zip);
-    return false;
+    return EntryResult::Failed;
   }
   char block[kBlock];
-  bool ok = true;
+  EntryResult result = EntryResult::Written;
   while (true) {
+    if (stop && stop()) {
+      result = EntryResult::Stopped;
+      break;
+    }
     int n = unzReadCurrentFile(zip, block, sizeof block);
     if (n == 0) break;
     if (n < 0 || std::fwrite(block, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
-      ok = false;
+      result = EntryResult::Failed;
       break;
     }
   }
-  if (ok && mode != 0) fchmod(fileno(out), mode);
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
+  // A mode of 0 (none stored) would be no mode at all: the file keeps the one it was created with.
+  if (result == EntryResult::Written && mode != 0) fchmod(fileno(out), mode);
+  if (std::fclose(out) != 0 && result == EntryResult::Written) result = EntryResult::Failed;
+  if (result != EntryResult::Written) {
     unzCloseCurrentFile(zip);
-    return false;
+    return result;
   }
   // A CRC mismatch shows up when the entry is closed.
-  return unzCloseCurrentFile(zip) == UNZ_OK;
+  return unzCloseCurrentFile(zip) == UNZ_OK ? EntryResult::Written : EntryResult::Failed;
 }
 
 }  // namespace
@@ -136,7 +146,9 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   const uint64_t n = global.number_entry;
   if (Result checked = CheckEntryNames(archive.Get(), n); checked != Result::Done) return checked;
 
+  const mode_t umask = os::CurrentUmask();
   for (uint64_t i = 1; i <= n; ++i) {
+    if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
     unz_file_info64 info;
     std::string entryName;
     if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
@@ -145,8 +157,12 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     const std::string target = destinationDir_ + "/" + entryName;
     if (!entryName.empty() && entryName.back() == '/') {
       os::MakeDirectory(target);  // one level; an existing directory is fine
-    } else if (!ExtractCurrentEntry(archive.Get(), target, StoredMode(info))) {
-      return Result::EntryFailed;
+    } else {
+      switch (ExtractCurrentEntry(archive.Get(), target, StoredMode(info, umask), callbacks_.stop)) {
+        case EntryResult::Written: break;
+        case EntryResult::Failed: return Result::EntryFailed;
+        case EntryResult::Stopped: return Result::Stopped;
+      }
     }
 
     if (i < n && unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
