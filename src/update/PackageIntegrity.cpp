@@ -119,9 +119,9 @@ bool PackageIntegrity::Accepts(const Sha256Digest::Value& digest) const {
     return false;
   }
   if (keySet_ && !(key_ && signature_ && VerifyEd25519(*key_, *signature_, digest))) {
-    update_log::Error(update_log::Format(update_log::kShort, "package signature does not verify: sha256 %s",
-                                         actual.c_str()),
-                      kFunc, 687);
+    update_log::Error(
+        update_log::Format(update_log::kShort, "package signature does not verify: sha256 %s", actual.c_str()), kFunc,
+        687);
     return false;
   }
   update_log::Info(update_log::Format(update_log::kShort, "package verified: sha256 %s%s", actual.c_str(),
