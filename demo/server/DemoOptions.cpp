@@ -25,6 +25,10 @@ constexpr const char* kUsage =
     "  --autologin            the page address (EntryUrl) carries autologin: the page logs in\n"
     "                         by itself once the client is ready\n"
     "  --autologin-delay S    seconds the page waits after the ready mark (default 1)\n"
+    "  --signing-key PEM      Ed25519 private key that signs the package (default: the demo key of\n"
+    "                         this build)\n"
+    "  --no-package-hash      leave ClientPackageSha256 and ClientPackageSignature out\n"
+    "  --no-package-signature leave ClientPackageSignature out\n"
     "  --print                print what is served and every request\n";
 
 // Splits "http://host:port[/...]" into host and port (80 when absent).
@@ -64,6 +68,7 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
   }
   o.packagePath = VELLMORA_DEMO_PACKAGE;
   o.pageDir = VELLMORA_DEMO_PAGE_DIR;
+  o.signingKey = VELLMORA_DEMO_SIGNING_KEY;
 
   auto fail = [&](const std::string& why) {
     std::fprintf(stderr, "vellmora-demo-server: %s\n", why.c_str());
@@ -83,6 +88,11 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
       o.autologin = true;
     } else if (a == "--no-mini-version") {
       o.omitMiniVersion = true;
+    } else if (a == "--no-package-hash") {
+      o.publishHash = false;
+      o.publishSignature = false;
+    } else if (a == "--no-package-signature") {
+      o.publishSignature = false;
     } else {
       const char* v = value();
       if (!v) return fail("missing value for " + std::string(a));
@@ -113,6 +123,8 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
         o.autologinDelay = static_cast<int>(n);
       } else if (a == "--custom-parameters") {
         o.customParameters = v;
+      } else if (a == "--signing-key") {
+        o.signingKey = v;
       } else {
         return fail("unknown option " + std::string(a));
       }
