@@ -1,5 +1,6 @@
 #include "update/CGameRemoteConfig.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -229,6 +230,10 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
     case PackageDownload::Result::FileError: return 0;
     case PackageDownload::Result::Done:
       if (integrity.Checks()) {
+        const auto busy = std::chrono::duration_cast<std::chrono::milliseconds>(download.Digest().Busy());
+        update_log::Info(update_log::Format(update_log::kShort, "package digest taken while writing, in %lld ms",
+                                            static_cast<long long>(busy.count())),
+                         kDownload, 684);
         if (!download.Digest().Ok()) update_log::Error("package digest could not be taken", kDownload, 686);
         if (!download.Digest().Ok() || !integrity.Accepts(download.Digest().Current())) {
           ForgetPackage(ctx_.updateState, ctx_.layout);

@@ -12,10 +12,16 @@ Sha256Digest::Sha256Digest() : ctx_(EVP_MD_CTX_new()) { Reset(); }
 
 Sha256Digest::~Sha256Digest() { EVP_MD_CTX_free(ctx_); }
 
-void Sha256Digest::Reset() { ok_ = ctx_ && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1; }
+void Sha256Digest::Reset() {
+  ok_ = ctx_ && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1;
+  busy_ = std::chrono::nanoseconds(0);
+}
 
 void Sha256Digest::Add(const void* data, size_t size) {
-  if (ok_ && size > 0) ok_ = EVP_DigestUpdate(ctx_, data, size) == 1;
+  if (!ok_ || size == 0) return;
+  const auto start = std::chrono::steady_clock::now();
+  ok_ = EVP_DigestUpdate(ctx_, data, size) == 1;
+  busy_ += std::chrono::steady_clock::now() - start;
 }
 
 bool Sha256Digest::AddFile(int fd, int64_t length) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,6 +29,8 @@ class Sha256Digest {
 
   // False once anything failed (no digest can be trusted then).
   bool Ok() const { return ok_; }
+  // The time spent digesting since the last Reset (what the digest costs its caller).
+  std::chrono::nanoseconds Busy() const { return busy_; }
   // The digest of everything added so far; more can be added afterwards.
   Value Current() const;
 
@@ -38,4 +41,5 @@ class Sha256Digest {
  private:
   EVP_MD_CTX* ctx_;
   bool ok_ = false;
+  std::chrono::nanoseconds busy_{0};
 };
