@@ -27,6 +27,10 @@ constexpr const char* kUsage =
     "  --autologin            the page address (EntryUrl) carries autologin: the page logs in\n"
     "                         by itself once the client is ready\n"
     "  --autologin-delay S    seconds the page waits after the ready mark (default 1)\n"
+    "  --signing-key PEM      Ed25519 private key that signs the package (default: the demo key of\n"
+    "                         this build)\n"
+    "  --no-package-hash      leave ClientPackageSha256 and ClientPackageSignature out\n"
+    "  --no-package-signature leave ClientPackageSignature out\n"
     "  --print                print what is served and every request\n";
 
 // Splits "http://host:port[/...]" into host and port (80 when absent).
@@ -66,6 +70,7 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
   }
   o.packagePath = VELLMORA_DEMO_PACKAGE;
   o.pageDir = VELLMORA_DEMO_PAGE_DIR;
+  o.signingKey = VELLMORA_DEMO_SIGNING_KEY;
 
   auto fail = [&](const std::string& why) {
     std::fprintf(stderr, "vellmora-demo-server: %s\n", why.c_str());
@@ -89,6 +94,11 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
       if (std::string_view(VELLMORA_DEMO_WINDOWS_PACKAGE).empty())
         return fail("this build has no Windows demo game (no mingw-w64 cross compiler at configure time)");
       o.packagePath = VELLMORA_DEMO_WINDOWS_PACKAGE;
+    } else if (a == "--no-package-hash") {
+      o.publishHash = false;
+      o.publishSignature = false;
+    } else if (a == "--no-package-signature") {
+      o.publishSignature = false;
     } else {
       const char* v = value();
       if (!v) return fail("missing value for " + std::string(a));
@@ -119,6 +129,8 @@ std::optional<DemoOptions> ParseOptions(int argc, char** argv, int& exitCode) {
         o.autologinDelay = static_cast<int>(n);
       } else if (a == "--custom-parameters") {
         o.customParameters = v;
+      } else if (a == "--signing-key") {
+        o.signingKey = v;
       } else {
         return fail("unknown option " + std::string(a));
       }

@@ -23,6 +23,9 @@ struct DemoOptions {
   bool autologin = false;           // EntryUrl carries "autologin=<delay>"
   int autologinDelay = 1;           // seconds the page waits after the ready mark
   std::string customParameters = "zone=7&lang=zh-CN";
+  std::string signingKey;        // Ed25519 private key (PEM) signing the package's digest
+  bool publishHash = true;       // ClientPackageSha256 in the configuration
+  bool publishSignature = true;  // ClientPackageSignature in the configuration
 };
 
 // Parses argv; on an error or --help prints to stderr/stdout and returns nothing (exitCode set).

@@ -71,6 +71,9 @@ std::string DemoServer::ConfigDocument() const {
   doc += "Client32DownloadUrl=" + base + "/packages32/{ditch_name}/{version}/" + PackageFileName() + "\n";
   doc += "EntryUrl=" + EntryUrl() + "\n";
   doc += "CustomParameters=" + options_.customParameters + "\n";
+  if (options_.publishHash && !proof_.sha256Hex.empty()) doc += "ClientPackageSha256=" + proof_.sha256Hex + "\n";
+  if (options_.publishSignature && !proof_.signature.empty())
+    doc += "ClientPackageSignature=" + proof_.signature + "\n";
   return doc;
 }
 
@@ -102,8 +105,11 @@ bool DemoServer::Start() {
     std::fprintf(stderr, "vellmora-demo-server: cannot open %s\n", options_.accessLog.c_str());
     return false;
   }
-  if (FileSize(options_.packagePath) < 0)
+  if (FileSize(options_.packagePath) < 0) {
     std::fprintf(stderr, "vellmora-demo-server: warning: no package at %s\n", options_.packagePath.c_str());
+  } else if (options_.publishHash) {
+    proof_ = ProvePackage(options_.packagePath, options_.publishSignature ? options_.signingKey : std::string());
+  }
   InstallRoutes();
   if (!server_.bind_to_port(options_.host, options_.port)) {
     std::fprintf(stderr, "vellmora-demo-server: cannot listen on %s:%d\n", options_.host.c_str(), options_.port);

@@ -9,6 +9,7 @@
 
 #include "AppendLog.h"
 #include "DemoOptions.h"
+#include "PackageSignature.h"
 
 namespace demo {
 
@@ -18,8 +19,9 @@ class DemoServer {
   DemoServer(const DemoServer&) = delete;
   DemoServer& operator=(const DemoServer&) = delete;
 
-  // Opens the logs and binds the port. Main thread, before Run. False (with a message on stderr)
-  // when a log cannot be opened or the port cannot be bound.
+  // Opens the logs, takes the package's digest and signs it, and binds the port. Main thread,
+  // before Run. False (with a message on stderr) when a log cannot be opened or the port cannot be
+  // bound.
   bool Start();
   // Serves until Stop. Main thread.
   void Run();
@@ -40,6 +42,7 @@ class DemoServer {
   void RecordTelemetry(const httplib::Request& req, httplib::Response& res);
 
   DemoOptions options_;
+  PackageProof proof_;  // of the package served, made at Start
   httplib::Server server_;
   AppendLog telemetry_;
   AppendLog access_;

@@ -98,8 +98,11 @@ bool CWebApp::InitInstance() {
   mainWindow_ = nullptr;
   // The update worker calls the window from its own thread and may still be inside a call when
   // the window closes: stop its transfer and let it end before the window object goes. One that
-  // does not end in time keeps the object (and main keeps the context); the process exits anyway.
+  // does not end in time keeps the object (and main keeps the context); the process exits anyway,
+  // but never in the middle of an extraction, which stops at its next block: the client is then
+  // left without a version record and the next run extracts the package again.
   ctx_.updateState.RequestCancel();
+  ctx_.updateState.WaitWhileExtracting();
   if (!dlg->WaitForUpdateWorker(3000)) {
     LogError("update worker still running at exit", "CWebApp::InitInstance", "CWebApp", 131);
     workerFinished_ = false;

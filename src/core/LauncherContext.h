@@ -40,4 +40,6 @@ struct LauncherContext {
   InstallLayout layout;
   // Where the configuration is fetched from ("{ditch_name}" is replaced).
   std::string remoteConfigUrl = identity::RemoteConfigUrl;
+  // The Ed25519 public key (64 hex digits) that signs the packages; empty: none is required.
+  std::string packagePublicKey = identity::PackagePublicKey;
 };

@@ -29,3 +29,34 @@ void UpdateState::SetCounters(const DownloadCounters& counters) {
   std::lock_guard<std::mutex> lock(counterMutex_);
   counters_ = counters;
 }
+
+void UpdateState::RequestCancel() {
+  std::lock_guard<std::mutex> lock(closingMutex_);
+  cancel_.store(true);
+  closing_.notify_all();
+}
+
+bool UpdateState::WaitForCancel(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(closingMutex_);
+  return closing_.wait_for(lock, wait, [this] { return cancel_.load(); });
+}
+
+bool UpdateState::BeginExtraction() {
+  // Under the lock that RequestCancel takes: once the closing launcher has seen no extraction
+  // running, none can start.
+  std::lock_guard<std::mutex> lock(closingMutex_);
+  if (cancel_.load()) return false;
+  ++extractions_;
+  return true;
+}
+
+void UpdateState::EndExtraction() {
+  std::lock_guard<std::mutex> lock(closingMutex_);
+  --extractions_;
+  closing_.notify_all();
+}
+
+void UpdateState::WaitWhileExtracting() {
+  std::unique_lock<std::mutex> lock(closingMutex_);
+  closing_.wait(lock, [this] { return extractions_ == 0; });
+}

@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/ClientVersion.h"
 
@@ -49,12 +51,29 @@ class UpdateState {
     change(counters_);
   }
 
-  // The launcher is closing: a running transfer aborts at its next progress tick. Any thread.
-  void RequestCancel() { cancel_.store(true); }
+  // The launcher is closing: a running transfer aborts at its next progress tick, a wait between
+  // download attempts ends, an extraction stops at its next block. Any thread.
+  void RequestCancel();
   bool CancelRequested() const { return cancel_.load(); }
+  // Waits up to `wait`; true as soon as the launcher is closing (worker).
+  bool WaitForCancel(std::chrono::milliseconds wait);
+
+  // The extraction in progress. The process must not end while the worker writes the client:
+  // BeginExtraction refuses once the launcher is closing (worker), and the closing launcher waits
+  // for a running one to stop (UI thread, after RequestCancel).
+  bool BeginExtraction();
+  void EndExtraction();
+  void WaitWhileExtracting();
 
   // How often a running transfer records its resume state, so that a killed launcher resumes.
   std::chrono::milliseconds checkpointInterval{1000};
+
+  // The waits before the further attempts of a package transfer that failed on the way (a cut
+  // connection, a stall, a 5xx answer); one further attempt per entry.
+  std::vector<std::chrono::milliseconds> retryWaits{std::chrono::milliseconds(1000), std::chrono::milliseconds(2000),
+                                                    std::chrono::milliseconds(4000)};
+  // The package transfer's stall limit; 0: the transfer policy's.
+  std::chrono::milliseconds packageStallLimit{0};
 
   // Serialises whole resume-state saves (snapshot and write), so a later save never lands before
   // an earlier one.
@@ -69,4 +88,7 @@ class UpdateState {
   DownloadCounters counters_;
 
   std::atomic<bool> cancel_{false};
+  std::mutex closingMutex_;  // with closing_: the cancel flag's waits and the extraction count
+  std::condition_variable closing_;
+  int extractions_ = 0;
 };

@@ -1,6 +1,10 @@
 #include "net/HttpTransfer.h"
 
+#include <strings.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -14,9 +18,24 @@ struct EasyDeleter {
 };
 using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
 
-EasyPtr NewEasy() {
-  InitHttpTransfers();
-  return EasyPtr(curl_easy_init());
+using Clock = std::chrono::steady_clock;
+
+// The request's own limit when it is tighter than the policy's.
+long Tighter(long requested, long policy) { return requested > 0 && requested < policy ? requested : policy; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The text of a header line after "Name:", without blanks and the line end; nullopt for another name.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || !StartsWithNoCase(line, name) || line[name.size()] != ':') return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() &&
+         (value.back() == '\r' || value.back() == '\n' || value.back() == ' ' || value.back() == '\t'))
+    value.remove_suffix(1);
+  return value;
 }
 
 // A libcurl string list, freed with its owner.
@@ -46,12 +65,28 @@ struct Callbacks {
   TransferResult& result;
   CURL* easy;
   std::vector<curl_socket_t> connectedSockets;  // handed over by openSocket, already connected
+  Clock::duration stallLimit{};
+  Clock::time_point lastReceived = Clock::now();  // the start, then the last header or body bytes
+  long responseStatus = 0;                        // of the response whose header lines are arriving
+  bool statusRefused = false;                     // successBodyOnly turned the answer down
+  bool downgradeRefused = false;                  // a redirect from https to http was turned down
+  bool bodyStarted = false;
 };
 
 size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   auto& c = *static_cast<Callbacks*>(user);
   const size_t n = size * count;
   if (n == 0) return 0;
+  c.lastReceived = Clock::now();
+  if (!c.bodyStarted) {
+    c.bodyStarted = true;
+    long status = 0;
+    curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (c.request.successBodyOnly && status != 200 && status != 206) {
+      c.statusRefused = true;
+      return 0;
+    }
+  }
   curl_off_t announced = -1;
   curl_easy_getinfo(c.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   SinkStatus status = c.sink.Write(data, n, announced);
@@ -63,14 +98,43 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+// True when a response of the https URL being fetched redirects to http. Location values without
+// a scheme ("/x", "//host/x") stay on the current one.
+bool IsDowngrade(Callbacks& c, std::string_view location) {
+  if (!StartsWithNoCase(location, "http:")) return false;
+  const char* current = nullptr;
+  curl_easy_getinfo(c.easy, CURLINFO_EFFECTIVE_URL, &current);
+  return current && StartsWithNoCase(current, "https:");
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto& c = *static_cast<Callbacks*>(user);
   const size_t n = size * count;
-  static_cast<Callbacks*>(user)->request.headerLine(std::string_view(data, n));
+  const std::string_view line(data, n);
+  c.lastReceived = Clock::now();
+  if (StartsWithNoCase(line, "HTTP/")) {
+    // The status line opens every response, interim and redirected ones included.
+    size_t space = line.find(' ');
+    c.responseStatus =
+        space == std::string_view::npos ? 0 : std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
+  } else if (auto location = HeaderValue(line, "Location");
+             location && c.responseStatus >= 300 && c.responseStatus < 400 && IsDowngrade(c, *location)) {
+    c.downgradeRefused = true;
+    return 0;  // anything but n ends the transfer before the redirect is followed
+  }
+  if (c.request.headerLine) c.request.headerLine(line);
   return n;
 }
 
+// Every transfer's progress: the stall rule, then the caller's own function.
 int OnProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
-  return static_cast<Callbacks*>(user)->request.progress(total, now) ? 0 : 1;
+  auto& c = *static_cast<Callbacks*>(user);
+  if (Clock::now() - c.lastReceived >= c.stallLimit) {
+    c.result.stalled = true;
+    return 1;
+  }
+  if (c.request.progress && !c.request.progress(total, now)) return 1;
+  return 0;
 }
 
 curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
@@ -105,6 +169,7 @@ std::string ChooseProxy(const TransferRequest& r) {
 }
 
 // The policy of every transfer (see HttpTransfer.h); the first option libcurl refuses is returned.
+// The stall rule and the later redirect hops are watched by the callbacks.
 CURLcode ApplyPolicy(CURL* e, const std::string& proxy, const TransferRequest& r) {
   const TransferLimits& limits = kTransferLimits;
   CURLcode rc = CURLE_OK;
@@ -112,15 +177,15 @@ CURLcode ApplyPolicy(CURL* e, const std::string& proxy, const TransferRequest& r
     if (rc == CURLE_OK) rc = curl_easy_setopt(e, option, value);
   };
   set(CURLOPT_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // Started on https: every hop stays there. (A chain that reaches https later is held to it by
+  // the header callback.)
+  set(CURLOPT_REDIR_PROTOCOLS_STR, StartsWithNoCase(r.url, "https:") ? "https" : "http,https");
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, limits.maxRedirects);
   set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_NOPROGRESS, 1L);  // turned on below only with the caller's own function
-  set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  set(CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs);
-  set(CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
-  set(CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+  set(CURLOPT_CONNECTTIMEOUT_MS, Tighter(r.connectTimeoutMs, limits.connectTimeoutMs));
+  set(CURLOPT_TIMEOUT_MS, 0L);  // a long download is fine as long as bytes keep coming
+  set(CURLOPT_LOW_SPEED_LIMIT, 0L);
   // The proxy is decided here ("" = none); libcurl must not read the environment again.
   set(CURLOPT_PROXY, proxy.c_str());
   set(CURLOPT_NOPROXY, "");
@@ -156,6 +221,11 @@ bool InitHttpTransfers() {
 }
 
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink) {
+  InitHttpTransfers();
+  return PerformTransfer(request, sink, curl_easy_init());
+}
+
+TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink, CURL* preparedHandle) {
   TransferResult result;
   // Declared before the handle: libcurl still calls back (closeSocket) and may report errors while
   // the handle is cleaned up, when it closes its connections.
@@ -166,19 +236,19 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
   bool listsComplete = true;
   for (const std::string& line : request.headerLines) listsComplete = headerLines.Append(line) && listsComplete;
   if (!request.preResolved.empty()) listsComplete = resolve.Append(request.preResolved) && listsComplete;
+  EasyPtr easy(preparedHandle);
   if (!listsComplete) {  // a request without some of its lines is not the request asked for
     result.code = CURLE_OUT_OF_MEMORY;
     result.errorText = curl_easy_strerror(result.code);
     return result;
   }
-
-  EasyPtr easy = NewEasy();
   if (!easy) {
     result.errorText = "no libcurl handle";
     return result;
   }
   CURL* e = easy.get();
   callbacks.easy = e;
+  callbacks.stallLimit = std::chrono::milliseconds(Tighter(request.stallMs, kTransferLimits.stallMs));
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
 
   const std::string proxy = ChooseProxy(request);
@@ -199,15 +269,12 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
 
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnWrite);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &callbacks);
-  if (request.headerLine) {
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &callbacks);
-  }
-  if (request.progress) {
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &callbacks);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-  }
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &callbacks);
+  // Our own function replaces libcurl's progress meter: it never prints.
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &callbacks);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
   if (request.openSocket) {
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &callbacks);
@@ -224,6 +291,20 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
   curl_off_t announced = -1;
   if (curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK)
     result.announcedLength = announced;
-  if (result.code != CURLE_OK) result.errorText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(result.code);
+  // Our own refusals, under the codes libcurl gives the like of them.
+  if (result.stalled) {
+    result.code = CURLE_OPERATION_TIMEDOUT;
+    result.errorText =
+        "nothing received for " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(callbacks.stallLimit).count()) + " ms";
+  } else if (callbacks.downgradeRefused) {
+    result.code = CURLE_UNSUPPORTED_PROTOCOL;
+    result.errorText = "redirect from https to http refused";
+  } else if (callbacks.statusRefused) {
+    result.code = CURLE_HTTP_RETURNED_ERROR;
+    result.errorText = "answer " + std::to_string(result.httpStatus) + " refused";
+  } else if (result.code != CURLE_OK) {
+    result.errorText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(result.code);
+  }
   return result;
 }

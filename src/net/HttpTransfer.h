@@ -3,9 +3,12 @@
 // policy below (protocols, redirects, limits, time-outs, proxy, signals, progress meter) is set in
 // one place, and so is the process-wide libcurl initialisation.
 //
-// Policy: http and https only, also for redirects; redirects followed up to maxRedirects; no
-// signals (NOSIGNAL); never libcurl's progress meter; the limits of kTransferLimits; the proxy
-// chosen once per transfer (TransferRequest::proxyUrl), the environment never consulted again.
+// Policy: http and https only, also for redirects; redirects followed up to maxRedirects, never
+// from https to http (a network attacker could otherwise strip the encryption with one redirect);
+// a connect time-out, and a transfer that receives nothing for the stall limit has failed (so no
+// transfer, telemetry included, waits forever); no signals (NOSIGNAL); never libcurl's progress
+// meter; the proxy chosen once per transfer (TransferRequest::proxyUrl), the environment never
+// consulted again.
 #pragma once
 
 #include <curl/curl.h>
@@ -19,14 +22,11 @@
 
 #include "net/TransferSink.h"
 
-// The limits of every transfer. 0 leaves libcurl's default (for the time-outs: none, except
-// libcurl's own connect time-out).
+// The limits of every transfer.
 struct TransferLimits {
   long maxRedirects = 10;
-  long connectTimeoutMs = 0;
-  long totalTimeoutMs = 0;
-  long lowSpeedBytesPerSecond = 0;  // with lowSpeedSeconds: give up when slower for that long
-  long lowSpeedSeconds = 0;
+  long connectTimeoutMs = 15000;  // resolving, connecting and the TLS handshake, per connection
+  long stallMs = 30000;           // nothing received (header or body) for this long: failed
 };
 inline constexpr TransferLimits kTransferLimits{};
 
@@ -56,6 +56,15 @@ struct TransferRequest {
   std::string preResolved;  // "host:port:address": libcurl connects there without resolving
   long bufferSize = 0;      // the largest block handed to the sink; 0: libcurl's default
 
+  // Tighter limits for this transfer only; 0, or a value above the policy's, keeps the policy's.
+  long connectTimeoutMs = 0;
+  long stallMs = 0;
+
+  // Only a final answer of 200 or 206 hands its body to the sink: any other status ends the
+  // transfer with CURLE_HTTP_RETURNED_ERROR (the status in the result) before the sink takes a
+  // byte of it. For a file that is being assembled, where an error page must never land.
+  bool successBodyOnly = false;
+
   // Every callback runs on the transfer's thread, inside PerformTransfer.
 
   // (announced total of the body, bytes so far); false aborts with CURLE_ABORTED_BY_CALLBACK.
@@ -78,6 +87,7 @@ struct TransferResult {
   int64_t announcedLength = -1;            // the body length the last response announced, -1 when none
   int64_t bodyBytes = 0;                   // taken by the sink
   SinkStatus sinkStatus = SinkStatus::Ok;  // not Ok: the sink ended the transfer (CURLE_WRITE_ERROR)
+  bool stalled = false;                    // nothing came for the stall limit (CURLE_OPERATION_TIMEDOUT)
   std::string errorText;                   // libcurl's description of a failure
 
   bool Ok() const { return code == CURLE_OK; }
@@ -91,5 +101,12 @@ struct TransferResult {
 bool InitHttpTransfers();
 
 // Runs one transfer to its end on the calling thread (blocking). A 4xx or 5xx answer is a
-// complete transfer: CURLE_OK with its status. Any thread; callers serialise nothing.
+// complete transfer: CURLE_OK with its status (unless successBodyOnly). A redirect from https to
+// http fails with CURLE_UNSUPPORTED_PROTOCOL before it is followed. Any thread; callers serialise
+// nothing.
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink);
+
+// The same on a handle the caller made with settings of its own that the policy does not govern
+// (such as the certificate authorities a private server chains to); the policy's options replace
+// any the caller set. Takes the handle over: it is cleaned up before this returns.
+TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink, CURL* preparedHandle);

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+
+#include "net/HttpTransfer.h"
 
 namespace {
 
@@ -77,10 +80,14 @@ void FCHttpRequest::Transport::Connect() {
     }
     bool ok = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
     if (!ok && errno == EINPROGRESS) {
+      // The transfers' connect time-out: an address that never answers does not hold the worker.
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(kTransferLimits.connectTimeoutMs);
       struct pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
       int rc;
       do {
-        rc = poll(fds, 2, -1);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        rc = poll(fds, 2, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
       } while (rc < 0 && errno == EINTR);
       if (rc > 0 && !(fds[1].revents & POLLIN) && !aborted.load()) {
         int err = 0;

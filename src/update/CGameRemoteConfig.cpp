@@ -1,5 +1,6 @@
 #include "update/CGameRemoteConfig.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "platform/CWindowMessageHandler.h"
 #include "update/PackageDownload.h"
 #include "update/PackageExtractor.h"
+#include "update/PackageIntegrity.h"
 #include "update/Placeholders.h"
 #include "update/Registration.h"
 #include "update/Shortcuts.h"
@@ -191,30 +193,63 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   ctx_.telemetry.LogEvent(DownloadStart);
   ctx_.telemetry.Log("game download start, download url:" + url);
 
+  // What the package must prove before it is extracted. A configuration under which no package
+  // can pass fails at once: nothing is downloaded, and what is on disk goes.
+  const PackageIntegrity integrity(table, ctx_.packagePublicKey);
+  if (integrity.RefusesEveryPackage()) {
+    ForgetPackage(ctx_.updateState, ctx_.layout);
+    return DownloadFailed(window);
+  }
+
   // 2. How to start; a package an earlier run completed is extracted instead of downloaded.
   bool fromScratch = true;
   switch (download.Decide()) {
     case PackageDownload::Start::Restart: break;
     case PackageDownload::Start::Resume: fromScratch = false; break;
     case PackageDownload::Start::TryOldPackage:
+      if (integrity.Checks() && os::PathExists(packagePath)) {
+        Sha256Digest::Value digest{};
+        if (!Sha256Digest::OfFile(packagePath, digest) || !integrity.Accepts(digest)) {
+          // Not the package offered: fetch that one instead.
+          ForgetPackage(ctx_.updateState, ctx_.layout);
+          break;
+        }
+      }
       if (UnzipFile(packagePath, window)) {
         update_log::Info("Unzip success!", kDownload, 609);
         return 1;
       }
+      // Closing: the package stays for the next run to extract.
+      if (ctx_.updateState.CancelRequested()) return 0;
       update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
       break;
   }
 
-  // 3. The transfer, then the extraction.
-  switch (download.Transfer(url, fromScratch, window)) {
+  // 3. The transfer, the check, then the extraction.
+  switch (download.Transfer(url, fromScratch, window, integrity.Checks())) {
     case PackageDownload::Result::FileError: return 0;
     case PackageDownload::Result::Done:
+      if (integrity.Checks()) {
+        const auto busy = std::chrono::duration_cast<std::chrono::milliseconds>(download.Digest().Busy());
+        update_log::Info(update_log::Format(update_log::kShort, "package digest taken while writing, in %lld ms",
+                                            static_cast<long long>(busy.count())),
+                         kDownload, 684);
+        if (!download.Digest().Ok()) update_log::Error("package digest could not be taken", kDownload, 686);
+        if (!download.Digest().Ok() || !integrity.Accepts(download.Digest().Current())) {
+          ForgetPackage(ctx_.updateState, ctx_.layout);
+          return DownloadFailed(window);
+        }
+      }
       ctx_.telemetry.LogEvent(UnzipStart);
       ctx_.telemetry.Log("game download success");
       update_log::Info("download is finish", kDownload, 685);
       return UnzipFile(packagePath, window);
     case PackageDownload::Result::TransferFailed: break;
   }
+  return DownloadFailed(window);
+}
+
+int CGameRemoteConfig::DownloadFailed(IWindowOperations* window) {
   window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
   window->ShowMessageView();
   update_log::Info("download is error!", kDownload, 694);
@@ -222,7 +257,16 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   return 0;
 }
 
-int CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {
+PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {
+  UpdateState& state = ctx_.updateState;
+  // The closing launcher waits for a running extraction to stop (at its next block) before the
+  // process ends; once it is closing, none starts.
+  if (!state.BeginExtraction()) return PackageExtractor::Result::Stopped;
+  struct ExtractionScope {
+    UpdateState& state;
+    ~ExtractionScope() { state.EndExtraction(); }
+  } scope{state};
+
   PackageExtractor::Callbacks callbacks;
   callbacks.started = [this] { ctx_.telemetry.Log("game unzip start"); };
   callbacks.progress = [window](uint64_t i, uint64_t n) {
@@ -231,18 +275,26 @@ int CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperat
     window->SetProgress("", std::to_string(i) + "/" + std::to_string(n), static_cast<int>(percent), 0);
     window->ShowProgressView();
   };
-  if (PackageExtractor(ctx_.layout.dataDir, std::move(callbacks)).Extract(packagePath) !=
-      PackageExtractor::Result::Done) {
-    return 0;
+  callbacks.stop = [&state] { return state.CancelRequested(); };
+  const PackageExtractor::Result result =
+      PackageExtractor(ctx_.layout.dataDir, std::move(callbacks)).Extract(packagePath);
+  if (result == PackageExtractor::Result::Done) {
+    ctx_.telemetry.LogEvent(UnzipFinished);
+    ctx_.telemetry.Log("game unzip success");
   }
-  ctx_.telemetry.LogEvent(UnzipFinished);
-  ctx_.telemetry.Log("game unzip success");
-  return 1;
+  return result;
 }
 
 int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperations* window) {
   // 1. Extraction.
-  if (!OnUnzipFile(packagePath, window)) {
+  const PackageExtractor::Result extracted = OnUnzipFile(packagePath, window);
+  if (extracted == PackageExtractor::Result::Stopped) {
+    // The launcher is closing: no version record, the package stays, and the next run extracts
+    // it again without downloading.
+    update_log::Info("unzip stopped, the launcher is closing", kUnzip, 756);
+    return 0;
+  }
+  if (extracted != PackageExtractor::Result::Done) {
     if (window) {
       window->SetProgress("解压失败", "", 0, 0);
       window->ShowMessageView();
@@ -252,8 +304,12 @@ int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperatio
     return 0;
   }
 
-  // 2. The package has served its purpose.
-  os::RemoveFile(packagePath);
+  // 2. The package has served its purpose; the resume state no longer claims it.
+  if (packagePath == ctx_.layout.packagePath) {
+    ForgetPackage(ctx_.updateState, ctx_.layout);
+  } else {
+    os::RemoveFile(packagePath);
+  }
 
   // 3. Registration, the launcher copy under the game's name, and links to it.
   SetRegisties();

@@ -13,6 +13,7 @@
 #include "core/ClientVersion.h"
 #include "core/LauncherContext.h"
 #include "update/IWindowOperations.h"
+#include "update/PackageExtractor.h"
 #include "update/RemoteConfigFetch.h"
 #include "update/ResumeState.h"
 
@@ -33,7 +34,8 @@ class CGameRemoteConfig {
   void CStringToLocalClientVersion(ClientVersion& version, std::string text);
 
   // Extraction, then package removal, registration, launcher copy, links, version record and
-  // completion (worker). 1 on success, 0 when the extraction failed (the package then stays).
+  // completion (worker). 1 on success, 0 when the extraction failed or was stopped because the
+  // launcher is closing (the package then stays).
   int UnzipFile(const std::string& packagePath, IWindowOperations* window);
 
   // Repairs the game's stored window size when it is out of range (worker).
@@ -49,11 +51,14 @@ class CGameRemoteConfig {
   void CreateShortcuts();
 
  private:
-  // Downloads (or resumes, or reuses) the package and extracts it. 1 on success, 0 on failure.
+  // Downloads (or resumes, or reuses) the package, checks it and extracts it. 1 on success, 0 on
+  // failure.
   int OnDownLoad(IWindowOperations* window);
-  // Extraction into DataDir with progress on the window and the telemetry around it; 1 when
-  // every entry was written.
-  int OnUnzipFile(const std::string& packagePath, IWindowOperations* window);
+  // The failed download's message, log line and report; 0.
+  int DownloadFailed(IWindowOperations* window);
+  // Extraction into DataDir with progress on the window and the telemetry around it; stops at
+  // the next block once the launcher is closing.
+  PackageExtractor::Result OnUnzipFile(const std::string& packagePath, IWindowOperations* window);
 
   // The "source" launch parameter.
   std::string SourceParameter();

@@ -56,7 +56,9 @@ bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
   return true;
 }
 
-bool EntryCopier::CopyTo(int fd) { return method_ == 0 ? CopyStored(fd) : CopyDeflated(fd); }
+EntryCopier::Result EntryCopier::CopyTo(int fd, const std::function<bool()>& stop) {
+  return method_ == 0 ? CopyStored(fd, stop) : CopyDeflated(fd, stop);
+}
 
 bool EntryCopier::Read(uint8_t* buffer, size_t size) {
   size_t got = 0;
@@ -71,26 +73,28 @@ bool EntryCopier::Read(uint8_t* buffer, size_t size) {
   return true;
 }
 
-bool EntryCopier::CopyStored(int fd) {
-  if (storedLeft_ != size_) return false;
+EntryCopier::Result EntryCopier::CopyStored(int fd, const std::function<bool()>& stop) {
+  if (storedLeft_ != size_) return Result::Failed;
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   while (storedLeft_ > 0) {
+    if (stop && stop()) return Result::Stopped;
     const size_t n = storedLeft_ < kWriteBlock ? static_cast<size_t>(storedLeft_) : kWriteBlock;
-    if (!Read(out_.get(), n)) return false;
+    if (!Read(out_.get(), n)) return Result::Failed;
     crc = inflater_->UpdateCrc(crc, out_.get(), n);
-    if (!WriteAll(fd, out_.get(), n)) return false;
+    if (!WriteAll(fd, out_.get(), n)) return Result::Failed;
   }
-  return crc == crc_;
+  return crc == crc_ ? Result::Done : Result::Failed;
 }
 
-bool EntryCopier::CopyDeflated(int fd) {
-  if (!inflater_->Reset()) return false;
+EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()>& stop) {
+  if (!inflater_->Reset()) return Result::Failed;
   uint64_t produced = 0;
   Inflater::Buffers buffers;
   while (true) {
+    if (stop && stop()) return Result::Stopped;
     if (buffers.inSize == 0 && storedLeft_ > 0) {
       const size_t n = storedLeft_ < kReadBlock ? static_cast<size_t>(storedLeft_) : kReadBlock;
-      if (!Read(in_.get(), n)) return false;
+      if (!Read(in_.get(), n)) return Result::Failed;
       buffers.in = in_.get();
       buffers.inSize = n;
     }
@@ -104,10 +108,11 @@ bool EntryCopier::CopyDeflated(int fd) {
     const bool tooLong = produced > size_;
     if (tooLong) made -= static_cast<size_t>(produced - size_);
     // What was inflated before a failure is written, as a plain copy would have.
-    if (made > 0 && !WriteAll(fd, out_.get(), made)) return false;
-    if (tooLong || status == Inflater::Status::Corrupt) return false;
-    if (status == Inflater::Status::StreamEnd) return produced == size_ && inflater_->Crc() == crc_;
+    if (made > 0 && !WriteAll(fd, out_.get(), made)) return Result::Failed;
+    if (tooLong || status == Inflater::Status::Corrupt) return Result::Failed;
+    if (status == Inflater::Status::StreamEnd)
+      return produced == size_ && inflater_->Crc() == crc_ ? Result::Done : Result::Failed;
     // No progress possible: the stream is cut short or broken.
-    if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || storedLeft_ == 0)) return false;
+    if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || storedLeft_ == 0)) return Result::Failed;
   }
 }

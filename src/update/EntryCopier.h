@@ -8,6 +8,7 @@
 #include <minizip/unzip.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,13 +25,15 @@ class EntryCopier {
   // Opens the entry minizip is positioned on (whose directory record is info); false when it
   // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
-  // Copies the opened entry's data into fd. False on a read, inflate, write, size or CRC-32
-  // failure; whatever was written before stays.
-  bool CopyTo(int fd);
+  enum class Result { Done, Failed, Stopped };
+  // Copies the opened entry's data into fd. Failed on a read, inflate, write, size or CRC-32
+  // failure; Stopped when stop (asked before every block, may be empty) says so. Whatever was
+  // written before stays.
+  Result CopyTo(int fd, const std::function<bool()>& stop);
 
  private:
-  bool CopyStored(int fd);
-  bool CopyDeflated(int fd);
+  Result CopyStored(int fd, const std::function<bool()>& stop);
+  Result CopyDeflated(int fd, const std::function<bool()>& stop);
   // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
   bool Read(uint8_t* buffer, size_t size);
 

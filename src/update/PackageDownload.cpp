@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <utility>
+#include <vector>
 
 #include "net/HttpTransfer.h"
 #include "net/TransferSink.h"
@@ -43,13 +44,15 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 // Package sink. The bytes go straight to the file (no user-space buffer) and the counter moves
 // under the same lock, so a save on another thread always sees a count the file really holds.
 // About once per checkpoint interval it records the resume state, so a killed launcher resumes.
+// The digest, when one is taken, sees exactly the bytes that reached the file.
 class PackageSink final : public TransferSink {
  public:
-  PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset)
+  PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset, Sha256Digest* digest)
       : state_(state),
         layout_(layout),
         fd_(fd),
         resumeOffset_(resumeOffset),
+        digest_(digest),
         lastCheckpoint_(std::chrono::steady_clock::now()) {}
 
   SinkStatus Write(const char* data, size_t size, int64_t announced) override {
@@ -64,6 +67,7 @@ class PackageSink final : public TransferSink {
       c.downloadedBytes += static_cast<int64_t>(written);
       NoteAnnouncedSize(c, resumeOffset_, announced);
     });
+    if (digest_) digest_->Add(data, written);  // outside the lock: saves need not wait for it
     const auto now = std::chrono::steady_clock::now();
     if (now - lastCheckpoint_ >= state_.checkpointInterval) {
       lastCheckpoint_ = now;
@@ -77,21 +81,23 @@ class PackageSink final : public TransferSink {
   const InstallLayout& layout_;
   const int fd_;
   const int64_t resumeOffset_;
+  Sha256Digest* digest_;
   std::chrono::steady_clock::time_point lastCheckpoint_;
 };
 
 // Progress: percent of the whole package, shown when its text changes; false stops the transfer
-// once the launcher is closing.
+// once the launcher is closing. One for the whole download, so a further attempt continues the
+// display where the last one left it.
 class PackageProgress {
  public:
-  PackageProgress(UpdateState& state, IWindowOperations* window, int64_t resumeOffset)
-      : state_(state), window_(window), resumeOffset_(resumeOffset) {}
+  PackageProgress(UpdateState& state, IWindowOperations* window) : state_(state), window_(window) {}
 
-  bool operator()(int64_t total, int64_t /*now*/) {
+  // A tick of the attempt that started at resumeOffset.
+  bool operator()(int64_t total, int64_t resumeOffset) {
     if (state_.CancelRequested()) return false;
     DownloadCounters c;
     state_.UpdateCounters([&](DownloadCounters& counters) {
-      NoteAnnouncedSize(counters, resumeOffset_, total);
+      NoteAnnouncedSize(counters, resumeOffset, total);
       c = counters;
     });
     int percent = 0;
@@ -100,6 +106,8 @@ class PackageProgress {
       int64_t p = c.downloadedBytes * 100 / c.totalSize;
       percent = static_cast<int>(p > 100 ? 100 : p < 0 ? 0 : p);
       text = std::to_string(percent) + "%";
+    } else if (!shownText_.empty()) {
+      return true;  // a further attempt before its size is known: the display stays
     }
     // The window only changes when the text does; repeating the same values would only cost the
     // transfer a round trip to the UI thread per block.
@@ -114,9 +122,32 @@ class PackageProgress {
  private:
   UpdateState& state_;
   IWindowOperations* window_;
-  const int64_t resumeOffset_;
   std::string shownText_;  // the progress text last shown
 };
+
+// A failure that another attempt may well not meet: the connection was cut or reset, nothing came
+// for the stall limit, or the server answered 5xx. A refusal by the server (4xx), an answer that
+// does not continue at the offset, a disk error and the launcher closing are final.
+bool IsTransient(const TransferResult& r) {
+  if (r.sinkStatus != SinkStatus::Ok) return false;
+  if (r.httpStatus >= 500 && r.httpStatus < 600) return true;
+  switch (r.code) {
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_OPERATION_TIMEDOUT:  // a stall, or a connection that never came up
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM: return true;
+    default: return false;
+  }
+}
+
+std::string Reason(const TransferResult& r) {
+  if (r.Ok()) return "answer " + std::to_string(r.httpStatus);
+  return "res:" + std::to_string(static_cast<int>(r.code)) + " " + r.errorText +
+         (r.httpStatus ? ", answer " + std::to_string(r.httpStatus) : "");
+}
 
 int64_t FileSize(const std::string& path) {
   struct stat st;
@@ -139,16 +170,22 @@ PackageDownload::Start PackageDownload::Decide() {
     update_log::Info("Download version is elder than mini update version. Restart downloading resources.", kFunc, 580);
     return Start::Restart;
   }
+  const bool offeredVersion = start_.downloadVersion == state_.remoteClientVersion;
+  const char* otherVersion =
+      "Could not resume from break point because of the different version between local machine and remote "
+      "server...";
   if (start_.resumeOffset <= 0 || start_.resumeOffset >= start_.totalSize) {
     update_log::Info("Try unzipping old resource...", kFunc, 602);
+    // A package of another version would be installed and recorded as the offered one.
+    if (!offeredVersion) {
+      update_log::Info(otherVersion, kFunc, 595);
+      return Start::Restart;
+    }
     return Start::TryOldPackage;
   }
   update_log::Info("Try Resuming download from break point.", kFunc, 589);
-  if (!(start_.downloadVersion == state_.remoteClientVersion)) {
-    update_log::Info(
-        "Could not resume from break point because of the different version between local machine and remote "
-        "server...",
-        kFunc, 595);
+  if (!offeredVersion) {
+    update_log::Info(otherVersion, kFunc, 595);
     return Start::Restart;
   }
   return Start::Resume;
@@ -184,33 +221,71 @@ int64_t PackageDownload::SettleResumeOffset(bool fromScratch) {
   return resumeOffset;
 }
 
-PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch, IWindowOperations* window) {
+PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool fromScratch, IWindowOperations* window,
+                                                  bool takeDigest) {
   const std::string& packagePath = layout_.packagePath;
-  const int64_t resumeOffset = SettleResumeOffset(fromScratch);
+  int64_t resumeOffset = SettleResumeOffset(fromScratch);
 
-  int fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) fd = ::open(packagePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Readable too: a digest starts with the bytes already there.
+  int fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     update_log::Error("install_dir is NULL!", kFunc, 652);
     return Result::FileError;
   }
   FileDescriptor package(fd);
 
+  digest_.Reset();
+  if (takeDigest && resumeOffset > 0 && !digest_.AddFile(package.Get(), resumeOffset)) {
+    // The part on disk cannot be read back: fetch it again rather than vouch for it unseen.
+    update_log::Info("package cannot be read back, downloading it from the start", kFunc, 598);
+    resume_detail::WithSavesHeld(state_, [&] {
+      if (::ftruncate(package.Get(), 0) != 0) return;
+      resumeOffset = 0;
+      state_.UpdateCounters([](DownloadCounters& c) { c.resumeOffset = c.downloadedBytes = 0; });
+    });
+    if (resumeOffset != 0) return Result::FileError;
+    digest_.Reset();
+  }
+
   // From now on a saved state names the version being downloaded.
   state_.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state_.remoteClientVersion; });
 
-  TransferRequest request;
-  request.url = os::Utf8ToAnsi(url);
-  request.resumeFrom = resumeOffset;
-  request.progress = PackageProgress(state_, window, resumeOffset);
-  PackageSink sink(state_, layout_, package.Get(), resumeOffset);
-  const TransferResult result = PerformTransfer(request, sink);
-  SaveResumeState(state_, layout_);  // whatever happened, record what the file now holds
-  package.Close();
+  PackageProgress progress(state_, window);
+  const std::vector<std::chrono::milliseconds> waits = state_.retryWaits;
+  const int attempts = static_cast<int>(waits.size()) + 1;
+  for (int attempt = 1;; ++attempt) {
+    // Each attempt asks for the bytes after those the file holds.
+    int64_t from = 0;
+    state_.UpdateCounters([&](DownloadCounters& c) { from = c.resumeOffset = c.downloadedBytes; });
 
-  // A resumed request must come back as partial content; a full body would be appended after the
-  // bytes already there.
-  const long status = result.httpStatus;
-  bool ok = result.Ok() && (status == 200 || status == 206) && (resumeOffset == 0 || status == 206);
-  return ok ? Result::Done : Result::TransferFailed;
+    TransferRequest request;
+    request.url = os::Utf8ToAnsi(url);
+    request.resumeFrom = from;
+    request.successBodyOnly = true;  // an error page must never become part of the package
+    request.stallMs = static_cast<long>(state_.packageStallLimit.count());
+    request.progress = [&progress, from](int64_t total, int64_t) { return progress(total, from); };
+    PackageSink sink(state_, layout_, package.Get(), from, takeDigest ? &digest_ : nullptr);
+    const TransferResult result = PerformTransfer(request, sink);
+    SaveResumeState(state_, layout_);  // whatever happened, record what the file now holds
+
+    // A resumed request must come back as partial content; a full body would be appended after
+    // the bytes already there.
+    const long status = result.httpStatus;
+    if (result.Ok() && (status == 200 || status == 206) && (from == 0 || status == 206)) return Result::Done;
+
+    if (attempt == attempts || !IsTransient(result) || state_.CancelRequested()) {
+      update_log::Info(update_log::Format(update_log::kShort, "download failed (%s)", Reason(result).c_str()), kFunc,
+                       692);
+      return Result::TransferFailed;
+    }
+    const std::chrono::milliseconds wait = waits[static_cast<size_t>(attempt - 1)];
+    update_log::Info(
+        update_log::Format(
+            update_log::kShort, "download failed (%s), attempt %d of %d; trying again from byte %lld in %lld ms",
+            Reason(result).c_str(), attempt, attempts, static_cast<long long>(state_.Counters().downloadedBytes),
+            static_cast<long long>(wait.count())),
+        kFunc, 690);
+    if (state_.WaitForCancel(wait)) return Result::TransferFailed;
+  }
 }

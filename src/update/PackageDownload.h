@@ -1,8 +1,10 @@
 // The resumable package download: how a download starts (from byte 0, from the saved offset, or
 // not at all while a complete package may already be on disk), the package sink, the progress
-// shown while it runs, periodic resume-state checkpoints, and the stop when the launcher closes.
-// The transfer itself runs through the shared transfer routine. Runs on the update worker, the
-// transfer's callbacks included; its log lines belong to CGameRemoteConfig::OnDownLoad.
+// shown while it runs, periodic resume-state checkpoints, the further attempts after a transient
+// failure, the package's digest taken while its bytes are written, and the stop when the
+// launcher closes. The transfer itself runs through the shared transfer routine. Runs on the
+// update worker, the transfer's callbacks included; its log lines belong to
+// CGameRemoteConfig::OnDownLoad.
 #pragma once
 
 #include <string>
@@ -10,13 +12,14 @@
 #include "core/InstallLayout.h"
 #include "core/UpdateState.h"
 #include "update/IWindowOperations.h"
+#include "update/Sha256Digest.h"
 
 class PackageDownload {
  public:
   enum class Start {
     Restart,        // discard what is there and download from byte 0
     Resume,         // keep the partial package and ask for the rest
-    TryOldPackage,  // the package may be complete: extract it before downloading anything
+    TryOldPackage,  // a complete package of the offered version may be there: extract it first
   };
   enum class Result { Done, FileError, TransferFailed };
 
@@ -27,14 +30,21 @@ class PackageDownload {
   // False (logged) when no transfer can run at all (libcurl could not be initialised).
   bool Init();
 
-  // How to start, from the counters and versions the run has loaded (logged).
+  // How to start, from the counters and versions the run has loaded (logged). An old package is
+  // only tried when it is of the offered version.
   Start Decide();
 
   // Downloads url into the package file, from byte 0 when fromScratch (an old package is removed
-  // first), otherwise from the offset Decide saw. Progress goes to window. A failed or stopped
+  // first), otherwise from the offset Decide saw. Progress goes to window. A transient failure (a
+  // cut or reset connection, a stall, a 5xx answer) is tried again from the bytes on disk after
+  // each of the state's retry waits; the launcher closing ends those waits. A failed or stopped
   // transfer keeps the partial file and counters that match it; an answer that does not continue
-  // at the offset fails before a byte is appended. Call after a successful Init.
-  Result Transfer(const std::string& url, bool fromScratch, IWindowOperations* window);
+  // at the offset fails before a byte is appended. With takeDigest the package's SHA-256 is taken
+  // on the way (Digest()). Call after a successful Init.
+  Result Transfer(const std::string& url, bool fromScratch, IWindowOperations* window, bool takeDigest);
+
+  // The digest of the package the last Done transfer completed.
+  const Sha256Digest& Digest() const { return digest_; }
 
  private:
   // The offset to resume from: the saved one, set right by what the file really holds.
@@ -43,4 +53,5 @@ class PackageDownload {
   UpdateState& state_;
   const InstallLayout& layout_;
   DownloadCounters start_;  // the counters Decide saw
+  Sha256Digest digest_;
 };

@@ -3,10 +3,12 @@
 #include <minizip/unzip.h>
 #include <sys/stat.h>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
+#include "os/Umask.h"
 #include "update/EntryCopier.h"
 #include "update/UpdateLog.h"
 
@@ -75,27 +77,37 @@ PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
   return PackageExtractor::Result::Done;
 }
 
-// Permission bits stored by a Unix archiver (executables keep their execute bits); 0 when the
-// entry carries none.
-mode_t StoredMode(const unz_file_info64& info) {
+// Permission bits stored by a Unix archiver (executables keep their execute bits), without the
+// set-id and sticky bits and within the umask, as a file created here would be: an archive does
+// not decide that others may write into the client. 0 when the entry carries none.
+mode_t StoredMode(const unz_file_info64& info, mode_t umask) {
   const unsigned long kUnixHost = 3;
   if ((info.version >> 8) != kUnixHost) return 0;
   const mode_t stored = static_cast<mode_t>(info.external_fa >> 16);
   if ((stored & S_IFMT) != 0 && !S_ISREG(stored)) return 0;
-  return stored & 0777;
+  return stored & 0777 & ~umask;
 }
 
-// Copies the current entry into target; false on any failure (the partly written file stays).
-bool ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file_info64& info, const std::string& target,
-                         mode_t mode) {
-  if (!copier.Open(zip, info)) return false;
+enum class EntryResult { Written, Failed, Stopped };
+
+// Copies the current entry into target; the partly written file stays on a failure or a stop.
+EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file_info64& info,
+                                const std::string& target, mode_t mode, const std::function<bool()>& stop) {
+  if (stop && stop()) return EntryResult::Stopped;
+  if (!copier.Open(zip, info)) return EntryResult::Failed;
   FILE* out = std::fopen(target.c_str(), "wbe");
-  if (!out) return false;
+  if (!out) return EntryResult::Failed;
   // The copier writes through the descriptor in large blocks; the stream itself stays empty.
-  bool ok = copier.CopyTo(fileno(out));
-  if (ok && mode != 0) fchmod(fileno(out), mode);
-  if (std::fclose(out) != 0) ok = false;
-  return ok;
+  EntryResult result = EntryResult::Written;
+  switch (copier.CopyTo(fileno(out), stop)) {
+    case EntryCopier::Result::Done: break;
+    case EntryCopier::Result::Failed: result = EntryResult::Failed; break;
+    case EntryCopier::Result::Stopped: result = EntryResult::Stopped; break;
+  }
+  // A mode of 0 (none stored) would be no mode at all: the file keeps the one it was created with.
+  if (result == EntryResult::Written && mode != 0) fchmod(fileno(out), mode);
+  if (std::fclose(out) != 0 && result == EntryResult::Written) result = EntryResult::Failed;
+  return result;
 }
 
 }  // namespace
@@ -124,7 +136,9 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
 
   EntryCopier copier(ansiPath);
 
+  const mode_t umask = os::CurrentUmask();
   for (uint64_t i = 1; i <= n; ++i) {
+    if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
     unz_file_info64 info;
     std::string entryName;
     if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
@@ -133,8 +147,12 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     const std::string target = destinationDir_ + "/" + entryName;
     if (!entryName.empty() && entryName.back() == '/') {
       os::MakeDirectory(target);  // one level; an existing directory is fine
-    } else if (!ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info))) {
-      return Result::EntryFailed;
+    } else {
+      switch (ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info, umask), callbacks_.stop)) {
+        case EntryResult::Written: break;
+        case EntryResult::Failed: return Result::EntryFailed;
+        case EntryResult::Stopped: return Result::Stopped;
+      }
     }
 
     if (i < n && unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;

@@ -1,10 +1,10 @@
 // Extraction of a zip archive's entries into a directory, and nothing else: entries are written
 // in the archive's order (directory entries become directories, stored Unix permission bits are
-// kept), an archive naming any place outside the directory is refused before anything is
-// written. What follows an extraction (the package, registration, the version record) and what
-// the player or the telemetry server hear about it belong to the caller. Runs on the update
-// worker (entries' data are copied by EntryCopier); its log lines belong to
-// CGameRemoteConfig::OnUnzipFile.
+// kept within the umask), an archive naming any place outside the directory is refused before
+// anything is written, and the caller can stop it between two blocks. What follows an extraction
+// (the package, registration, the version record) and what the player or the telemetry server hear
+// about it belong to the caller. Runs on the update worker (entries' data are copied by
+// EntryCopier); its log lines belong to CGameRemoteConfig::OnUnzipFile.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@ class PackageExtractor {
     Unreadable,   // the archive's directory cannot be read
     UnsafeEntry,  // an entry names a place outside the destination
     EntryFailed,  // an entry could not be read or written (earlier entries stay written)
+    Stopped,      // the caller's stop said so (what was written stays)
   };
 
   struct Callbacks {
@@ -26,6 +27,8 @@ class PackageExtractor {
     std::function<void()> started;
     // After entry `index` (from 1) of `count` has been written, in the archive's order.
     std::function<void(uint64_t index, uint64_t count)> progress;
+    // Asked before every entry and every block; true ends the extraction as Stopped.
+    std::function<bool()> stop;
   };
 
   // destinationDir must exist; entry names are joined to it as they are stored.

@@ -51,6 +51,14 @@ void SaveResumeState(UpdateState& state, const InstallLayout& layout) {
   os::WriteFileAtomically(path, text);  // a failure is not reported
 }
 
+void ForgetPackage(UpdateState& state, const InstallLayout& layout) {
+  resume_detail::WithSavesHeld(state, [&] {
+    os::RemoveFile(layout.packagePath);
+    state.UpdateCounters([](DownloadCounters& c) { c.resumeOffset = c.downloadedBytes = c.totalSize = 0; });
+  });
+  SaveResumeState(state, layout);
+}
+
 namespace resume_detail {
 
 void WithSavesHeld(UpdateState& state, const std::function<void()>& change) {

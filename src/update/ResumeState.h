@@ -17,6 +17,11 @@ std::string ReadResumeValue(const InstallLayout& layout, const std::string& key)
 // written is always the number of bytes really in the package file at that moment.
 void SaveResumeState(UpdateState& state, const InstallLayout& layout);
 
+// Deletes the package and records that nothing is downloaded, at once (worker): after a
+// successful extraction, or when the package is worthless. Afterwards no resume state can claim a
+// package that is gone.
+void ForgetPackage(UpdateState& state, const InstallLayout& layout);
+
 // The resume state text for the current counters (the file's exact content).
 std::string ResumeStateText(const UpdateState& state);
 

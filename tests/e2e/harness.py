@@ -4,6 +4,7 @@ the demo server, the launcher process and readers for the files they leave behin
 Every wait is bounded; every process started here is stopped by its own id when the test ends.
 """
 
+import hashlib
 import os
 import re
 import select
@@ -208,6 +209,11 @@ def find_in_order(entries, expected):
         positions.append(i)
         i += 1
     return positions
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
 def parse_game_record(text):

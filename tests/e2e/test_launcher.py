@@ -145,6 +145,9 @@ class FirstInstall(LauncherTestCase):
             # No resume state: its version 0.0.0.0 is below ClientMiniUpdateVersion.
             ("CGameRemoteConfig::OnDownLoad", 580,
              "Download version is elder than mini update version. Restart downloading resources."),
+            # The demo server publishes the package's hash (and signs it for a build with a key).
+            ("CGameRemoteConfig::OnDownLoad", 688,
+             re.compile(r"package verified: sha256 %s(, signature good)?" % h.sha256_of(h.PACKAGE))),
             ("CGameRemoteConfig::OnDownLoad", 685, "download is finish"),
             ("CGameRemoteConfig::OnUnzipFile", 393, "unzip file:%s begin" % os.path.join(inst, h.GAME + ".zip")),
             ("CGameRemoteConfig::OnUnzipFile", 426, h.GAME + "/"),
@@ -187,10 +190,9 @@ class FirstInstall(LauncherTestCase):
             self.assertIn(message, messages)
 
         # What stays on disk: the client, the version record, the resume state, the registration.
+        # The package is gone, and the resume state no longer claims it.
         self.assert_client_installed()
-        size = str(os.path.getsize(h.PACKAGE))
-        self.assertEqual(self.box.resume_state(),
-                         {"downloadVersion": h.VERSION, "offset": size, "totalSize": size})
+        self.assertEqual(self.box.resume_state(), {"downloadVersion": h.VERSION, "offset": "0", "totalSize": "0"})
         self.assertTrue(os.access(os.path.join(inst, h.GAME), os.X_OK), "no launcher copy")
         registry = self.box.registry_text()
         self.assertIn("Uninstall\\%s]" % h.GAME, registry)

@@ -40,7 +40,10 @@ class TestContext {
  public:
   explicit TestContext(const std::string& commandLine = std::string(),
                        const std::string& appName = os::ApplicationName())
-      : context_(telemetry_, MachineInfo::Collect(MachineInfo::Sources{}), commandLine, appName) {}
+      : context_(telemetry_, MachineInfo::Collect(MachineInfo::Sources{}), commandLine, appName) {
+    // Whatever key this build was configured with: a test that wants signed packages sets its own.
+    context_.packagePublicKey.clear();
+  }
   TestContext(const TestContext&) = delete;
   TestContext& operator=(const TestContext&) = delete;
 

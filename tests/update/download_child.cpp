@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   }
   LauncherLog::Instance().Open(context.layout.logPath);
   context.remoteConfigUrl = argv[3];
+  context.packagePublicKey.clear();  // the test serves unsigned packages, whatever this build's key
   context.updateState.checkpointInterval = std::chrono::milliseconds(20);
   SilentWindow window;
   CGameRemoteConfig(context).InitRemoteConfig(&window);

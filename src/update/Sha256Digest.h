@@ -1,0 +1,45 @@
+// A running SHA-256 (OpenSSL EVP) over bytes handed to it in pieces: the package's digest is
+// taken while its bytes are written, so a complete package needs no second pass.
+// One thread at a time (the update worker).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+typedef struct evp_md_ctx_st EVP_MD_CTX;
+
+class Sha256Digest {
+ public:
+  using Value = std::array<unsigned char, 32>;
+
+  Sha256Digest();
+  ~Sha256Digest();
+  Sha256Digest(const Sha256Digest&) = delete;
+  Sha256Digest& operator=(const Sha256Digest&) = delete;
+
+  // Starts over, as if nothing had been added.
+  void Reset();
+  void Add(const void* data, size_t size);
+  // Adds the first `length` bytes of the file open at fd (read with pread; the offset is left
+  // alone). False when they cannot all be read.
+  bool AddFile(int fd, int64_t length);
+
+  // False once anything failed (no digest can be trusted then).
+  bool Ok() const { return ok_; }
+  // The time spent digesting since the last Reset (what the digest costs its caller).
+  std::chrono::nanoseconds Busy() const { return busy_; }
+  // The digest of everything added so far; more can be added afterwards.
+  Value Current() const;
+
+  static std::string Hex(const Value& value);  // lower-case
+  // The digest of a whole file; false when it cannot be read.
+  static bool OfFile(const std::string& path, Value& value);
+
+ private:
+  EVP_MD_CTX* ctx_;
+  bool ok_ = false;
+  std::chrono::nanoseconds busy_{0};
+};

@@ -1,0 +1,578 @@
+// The update pipeline against a hostile or broken network and configuration, driven through the
+// whole worker: a configuration body without end, package transfers cut, reset, stalled or
+// answered with errors (retried, then failed), packages whose hash or signature is wrong or
+// missing, a stale package of another version, a launcher closed during the extraction, and
+// archive modes against the umask.
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+
+#include "UpdateTestSupport.h"
+#include "os/FileSystem.h"
+#include "update/PackageExtractor.h"
+#include "update/ResumeState.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char kDownload[] = "CGameRemoteConfig::OnDownLoad";
+const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
+const std::vector<std::string> kDownloadFailed{"更新失败,请检查网络:104", "更新失败,请检查网络:103"};
+
+// What the package server does with one request; after the script it serves normally.
+struct Step {
+  enum Act { Serve, IgnoreRange, Cut, Reset, Stall, Status } act = Serve;
+  size_t bytes = 0;  // Cut, Reset, Stall: body bytes sent first; Status: the status
+};
+
+// A package server on raw sockets, so that a test decides exactly how each answer ends: with all
+// its bytes, cut (FIN), reset (RST), stalled with the connection open, or as an error page.
+class ScriptedServer {
+ public:
+  ScriptedServer(std::string body, std::vector<Step> script) : body_(std::move(body)), script_(std::move(script)) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 16);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] {
+      for (size_t i = 0;; ++i) {
+        int client = accept(fd_, nullptr, nullptr);
+        if (client < 0) return;
+        Answer(client, i < script_.size() ? script_[i] : Step{});
+        close(client);
+      }
+    });
+  }
+  ~ScriptedServer() {
+    stopping_ = true;
+    shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    close(fd_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/harlu7/1.0.3.7/p.zip"; }
+  std::vector<std::string> Ranges() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ranges_;
+  }
+
+ private:
+  void Answer(int client, const Step& step) {
+    std::string head;
+    char buf[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      ssize_t n = recv(client, buf, sizeof buf, 0);
+      if (n <= 0) return;
+      head.append(buf, static_cast<size_t>(n));
+    }
+    std::string range;
+    for (size_t at = head.find("\r\n"); at != std::string::npos && at + 2 < head.size(); at = head.find("\r\n", at + 2))
+      if (strncasecmp(head.c_str() + at + 2, "Range: ", 7) == 0)
+        range = head.substr(at + 9, head.find("\r\n", at + 2) - at - 9);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ranges_.push_back(range);
+    }
+    if (step.act == Step::Status) {
+      const std::string page = "<html>no</html>";
+      Send(client, "HTTP/1.1 " + std::to_string(step.bytes) + " Error\r\nContent-Length: " +
+                       std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
+      return;
+    }
+    size_t from = 0;
+    if (step.act != Step::IgnoreRange && range.rfind("bytes=", 0) == 0) from = std::stoul(range.substr(6));
+    std::string answer = from > 0
+                             ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                   std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) + "\r\n"
+                             : std::string("HTTP/1.1 200 OK\r\n");
+    answer += "Content-Length: " + std::to_string(body_.size() - from) + "\r\nConnection: close\r\n\r\n";
+    const size_t sent = step.act == Step::Serve || step.act == Step::IgnoreRange ? body_.size() - from : step.bytes;
+    Send(client, answer + body_.substr(from, sent));
+    if (step.act == Step::Reset) {
+      std::this_thread::sleep_for(50ms);  // the bytes arrive before the reset
+      linger hard{1, 0};
+      setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    } else if (step.act == Step::Stall) {
+      // The connection stays open, silent, until the client gives up.
+      pollfd p{client, POLLIN, 0};
+      while (!stopping_ && poll(&p, 1, 50) >= 0 && !(p.revents & (POLLIN | POLLHUP))) {
+      }
+    } else {
+      shutdown(client, SHUT_WR);
+      while (recv(client, buf, sizeof buf, 0) > 0) {
+      }
+    }
+  }
+  static void Send(int client, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = send(client, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+  const std::string body_;
+  const std::vector<Step> script_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> ranges_;
+};
+
+// An Ed25519 key pair of the test's own, signing as the package publisher does.
+class SigningKey {
+ public:
+  SigningKey() : key_(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")) {}
+  ~SigningKey() { EVP_PKEY_free(key_); }
+  SigningKey(const SigningKey&) = delete;
+  SigningKey& operator=(const SigningKey&) = delete;
+
+  std::string PublicHex() const {
+    unsigned char raw[32];
+    size_t size = sizeof raw;
+    EVP_PKEY_get_raw_public_key(key_, raw, &size);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char b : raw) hex += {kDigits[b >> 4], kDigits[b & 15]};
+    return hex;
+  }
+  // The standard base64 of the signature over the raw digest whose hex is given.
+  std::string Sign(const std::string& digestHex) const {
+    unsigned char digest[32];
+    for (size_t i = 0; i < 32; ++i)
+      digest[i] = static_cast<unsigned char>(std::stoi(digestHex.substr(2 * i, 2), nullptr, 16));
+    unsigned char signature[64];
+    size_t size = sizeof signature;
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, key_);
+    EVP_DigestSign(ctx, signature, &size, digest, sizeof digest);
+    EVP_MD_CTX_free(ctx);
+    unsigned char text[89] = {};
+    EVP_EncodeBlock(text, signature, 64);
+    return reinterpret_cast<char*>(text);
+  }
+
+ private:
+  EVP_PKEY* key_;
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class HostilePackage : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    UpdateState& state = Ctx().updateState;
+    state.retryWaits = {20ms, 40ms, 80ms};
+    state.packageStallLimit = 300ms;
+  }
+
+  // ~200 KB that does not compress, in a few entries, so cuts land inside the body.
+  static const std::string& Package() {
+    static const std::string package = BuildZip({{"game/", "", 0},
+                                                 {"game/data.bin", RandomBytes(150000, 3), 0},
+                                                 {"game/more.bin", RandomBytes(50000, 4), 0},
+                                                 {"readme.txt", "the new client", 0}});
+    return package;
+  }
+
+  // The configuration for a package at url, with extra lines (hash, signature) appended.
+  void Configure(TestServer& config, const std::string& url, const std::string& extra = "") {
+    ServeConfig(config, "ClientVersion=1.0.3.7\nClientMiniUpdateVersion=1.0.0.5\nClientDownloadUrl=" + url +
+                            "\nClient32DownloadUrl=" + url + "\nEntryUrl=http://127.0.0.1/page\n" + extra);
+  }
+
+  void WriteState(const std::string& version, int64_t offset, int64_t total) {
+    Sandbox::WriteFile(StatePath(), "downloadVersion=" + version + "\noffset=" + std::to_string(offset) +
+                                        "\ntotalSize=" + std::to_string(total) + "\n");
+  }
+
+  void ExpectInstalled(const RecordingWindow& window, const std::string& readme = "the new client") {
+    ASSERT_FALSE(window.Messages().empty());
+    EXPECT_EQ(window.Messages().back(), "更新已完成");
+    EXPECT_TRUE(window.Has("SetReady"));
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/readme.txt"), readme);
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game_client_version.txt"), "1.0.3.7");
+    EXPECT_FALSE(os::PathExists(PackagePath()));
+  }
+
+  // Refused: the failed download's messages, nothing extracted, nothing left to resume.
+  void ExpectRefused(const RecordingWindow& window) {
+    EXPECT_EQ(window.Messages(), kDownloadFailed);
+    EXPECT_FALSE(window.Has("SetReady"));
+    EXPECT_FALSE(os::PathExists(DataDir() + "/readme.txt"));
+    EXPECT_FALSE(os::PathExists(DataDir() + "/game_client_version.txt"));
+    EXPECT_FALSE(os::PathExists(PackagePath()));
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "0");
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), "0");
+  }
+
+  static int Count(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+  }
+};
+
+// The configuration body is capped: an oversized or endless one is the configuration failure.
+TEST_F(HostilePackage, ConfigurationBodyOverTheCapFailsAs102) {
+  const size_t cap = 1 << 20;
+  struct Case {
+    const char* name;
+    std::function<void(httplib::Server&)> serve;
+    bool fails;
+  };
+  const std::string line = "Filler=" + std::string(1000, 'x') + "\n";
+  const Case cases[] = {
+      {"announced over the cap",
+       [](httplib::Server& s) {
+         s.Get("/config", [](const httplib::Request&, httplib::Response& res) {
+           res.set_content(std::string(cap + 1, 'x'), "text/plain");
+         });
+       },
+       true},
+      {"endless, never announced",
+       [&line](httplib::Server& s) {
+         s.Get("/config", [&line](const httplib::Request&, httplib::Response& res) {
+           res.set_chunked_content_provider(
+               "text/plain", [&line](size_t, httplib::DataSink& sink) { return sink.write(line.data(), line.size()); });
+         });
+       },
+       true},
+      {"exactly the cap",
+       [](httplib::Server& s) {
+         s.Get("/config", [](const httplib::Request&, httplib::Response& res) {
+           std::string doc = "EntryUrl=http://127.0.0.1/page\nFiller=";
+           doc += std::string(cap - doc.size(), 'x');
+           res.set_content(doc, "text/plain");
+         });
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    c.serve(server.Raw());
+    SetConfigUrl(server.Url("/config"));
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+    EXPECT_EQ(window.Has("InitWebBrower"), !c.fails);
+    if (c.fails) {
+      EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新失败,请检查网络:102"});
+      EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 200, "res:23, httpStatusCode:200"));
+    }
+  }
+}
+
+// A transient failure is tried again from the bytes on disk, up to three more times, with the
+// progress going on; only the last failure is the failed download. A refusal is never repeated.
+TEST_F(HostilePackage, TransientFailuresAreRetriedFromTheBytesOnDisk) {
+  struct Case {
+    const char* name;
+    std::vector<Step> script;
+    std::vector<std::string> ranges;  // "*": a range of whatever reached the disk
+    bool installed;
+  };
+  const Case cases[] = {
+      {"cut short", {{Step::Cut, 50000}}, {"", "bytes=50000-"}, true},
+      {"reset", {{Step::Reset, 50000}}, {"", "*"}, true},
+      {"stalled", {{Step::Stall, 50000}}, {"", "bytes=50000-"}, true},
+      {"503 twice", {{Step::Status, 503}, {Step::Status, 503}}, {"", "", ""}, true},
+      {"three kinds, then through",
+       {{Step::Cut, 10000}, {Step::Stall, 10000}, {Step::Status, 502}},
+       {"", "bytes=10000-", "bytes=20000-", "bytes=20000-"},
+       true},
+      {"fails four times",
+       {{Step::Cut, 10000}, {Step::Cut, 10000}, {Step::Cut, 10000}, {Step::Cut, 10000}},
+       {"", "bytes=10000-", "bytes=20000-", "bytes=30000-"},
+       false},
+      {"404 is final", {{Step::Status, 404}}, {""}, false},
+      {"range ignored is final", {{Step::Cut, 10000}, {Step::IgnoreRange, 0}}, {"", "bytes=10000-"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    ScriptedServer packages(Package(), c.script);
+    TestServer config;
+    Configure(config, packages.Url(), "ClientPackageSha256=" + Sha256Hex(Package()) + "\n");
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    const std::vector<std::string> ranges = packages.Ranges();
+    ASSERT_EQ(ranges.size(), c.ranges.size());
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      if (c.ranges[i] == "*") {
+        EXPECT_EQ(ranges[i].rfind("bytes=", 0), 0u) << ranges[i];
+      } else {
+        EXPECT_EQ(ranges[i], c.ranges[i]);
+      }
+    }
+    const std::string log = TakeLog();
+    // Each further attempt is logged, with why and from where.
+    EXPECT_EQ(Count(log, "[" + std::string(kDownload) + "::690] download failed"), static_cast<int>(ranges.size()) - 1)
+        << log;
+    if (c.installed) {
+      ExpectInstalled(window);
+    } else {
+      // The failed download's path runs once, after the last attempt; the part stays to resume.
+      EXPECT_EQ(window.Messages(), kDownloadFailed);
+      EXPECT_TRUE(LogHas(log, "INFO", kDownload, 694, "download is error!"));
+      EXPECT_EQ(ParseDecimalPrefix64(ReadResumeValue(Ctx().layout, "offset")),
+                static_cast<int64_t>(Sandbox::ReadFile(PackagePath()).size()));
+    }
+    // The display goes on where the failed attempt left it, never back to 0.
+    int last = 0;
+    for (const auto& [text, percent] : window.Progress(1)) {
+      EXPECT_GE(percent, last) << text;
+      last = percent;
+    }
+  }
+}
+
+// Closing the launcher during the wait before a further attempt ends it at once.
+TEST_F(HostilePackage, ClosingDuringARetryWaitEndsItAtOnce) {
+  ScriptedServer packages(Package(), {{Step::Cut, 10000}});
+  TestServer config;
+  Configure(config, packages.Url());
+  Ctx().updateState.retryWaits = {60s};
+  RecordingWindow window;
+  auto worker = std::async(std::launch::async, [&] { return Pipeline().InitRemoteConfig(&window); });
+  while (packages.Ranges().empty()) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(200ms);  // into the wait
+  auto start = std::chrono::steady_clock::now();
+  Ctx().updateState.RequestCancel();
+  ASSERT_EQ(worker.wait_for(5s), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(packages.Ranges().size(), 1u);
+  EXPECT_EQ(window.Messages(), kDownloadFailed);
+}
+
+// The published hash and, in a build with a key, the signature decide whether the package is
+// extracted at all; a refused one is deleted and nothing is left to resume.
+TEST_F(HostilePackage, HashAndSignature) {
+  SigningKey key, otherKey;
+  const std::string hash = Sha256Hex(Package());
+  const std::string otherHash = Sha256Hex("another package");
+  enum Outcome { Installed, RefusedAfterDownload, RefusedUpFront };
+  struct Case {
+    const char* name;
+    bool withKey;
+    std::string extra;  // configuration lines
+    Outcome outcome;
+    int logLine;  // the ERROR line of a refusal, or the INFO line of a verified install (0: none)
+  };
+  const Case cases[] = {
+      {"nothing published, no key", false, "", Installed, 0},
+      {"hash", false, "ClientPackageSha256=" + hash + "\n", Installed, 688},
+      {"hash in upper case", false, "ClientPackageSha256=" + Upper(hash) + "\n", Installed, 688},
+      {"hash with CR LF line end", false, "ClientPackageSha256=" + hash + "\r\n", Installed, 688},
+      {"wrong hash", false, "ClientPackageSha256=" + otherHash + "\n", RefusedAfterDownload, 686},
+      {"malformed hash", false, "ClientPackageSha256=" + hash.substr(1) + "\n", RefusedUpFront, 661},
+      {"hash and signature", true, "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(hash) + "\n",
+       Installed, 688},
+      {"signature over another digest", true,
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(otherHash) + "\n", RefusedAfterDownload,
+       687},
+      {"signature by another key", true,
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + otherKey.Sign(hash) + "\n", RefusedAfterDownload,
+       687},
+      {"signed hash of another package", true,
+       "ClientPackageSha256=" + otherHash + "\nClientPackageSignature=" + key.Sign(otherHash) + "\n",
+       RefusedAfterDownload, 686},
+      {"signature missing", true, "ClientPackageSha256=" + hash + "\n", RefusedUpFront, 661},
+      {"hash missing", true, "ClientPackageSignature=" + key.Sign(hash) + "\n", RefusedUpFront, 661},
+      {"signature not base64", true,
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(hash).substr(4) + "====\n",
+       RefusedUpFront, 661},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    if (c.withKey) Ctx().packagePublicKey = key.PublicHex();
+    TestServer server;
+    server.ServePackage("/p.zip", Package());
+    Configure(server, server.Url("/p.zip"), c.extra);
+    // Bytes of an earlier run that a refusal must not leave behind either.
+    Sandbox::WriteFile(PackagePath(), Package().substr(0, 1000));
+    WriteState("1.0.3.7", 1000, static_cast<int64_t>(Package().size()));
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    EXPECT_EQ(server.PackageRanges().size(), c.outcome == RefusedUpFront ? 0u : 1u);
+    if (c.outcome == Installed) {
+      ExpectInstalled(window);
+    } else {
+      ExpectRefused(window);
+    }
+    const std::string log = TakeLog();
+    if (c.logLine == 686) {
+      EXPECT_TRUE(
+          LogHas(log, "ERROR", kDownload, 686, "package sha256 mismatch: expected " + otherHash + ", got " + hash));
+    } else if (c.logLine == 687) {
+      EXPECT_TRUE(LogHas(log, "ERROR", kDownload, 687, "package signature does not verify: sha256 " + hash));
+    } else if (c.logLine == 661) {
+      EXPECT_NE(log.find("[ERROR][" + std::string(kDownload) + "::661] package refused: "), std::string::npos) << log;
+    } else if (c.logLine == 688) {
+      EXPECT_TRUE(LogHas(log, "INFO", kDownload, 688,
+                         "package verified: sha256 " + hash + (c.withKey ? ", signature good" : "")));
+    }
+  }
+}
+
+// A resumed download's digest covers the bytes that were already on disk: a part altered there
+// is caught although every byte that came over the network is right.
+TEST_F(HostilePackage, ResumedDigestCoversThePartOnDisk) {
+  for (bool tampered : {false, true}) {
+    SCOPED_TRACE(tampered ? "part on disk altered" : "part on disk intact");
+    SetUp();
+    TestServer server;
+    server.ServePackage("/p.zip", Package());
+    Configure(server, server.Url("/p.zip"), "ClientPackageSha256=" + Sha256Hex(Package()) + "\n");
+    std::string part = Package().substr(0, 60000);
+    if (tampered) part[30000] = static_cast<char>(part[30000] ^ 0x55);
+    Sandbox::WriteFile(PackagePath(), part);
+    WriteState("1.0.3.7", 60000, static_cast<int64_t>(Package().size()));
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+    EXPECT_EQ(server.PackageRanges(), std::vector<std::string>{"bytes=60000-"});
+    if (tampered) {
+      ExpectRefused(window);
+    } else {
+      ExpectInstalled(window);
+    }
+  }
+}
+
+// A complete package left by an earlier run is only extracted when it is the version offered now
+// (and passes the check); otherwise the offered one is downloaded. After an installation nothing
+// claims a package that is gone.
+TEST_F(HostilePackage, StalePackage) {
+  const std::string oldPackage = BuildZip({{"readme.txt", "the old client", 0}});
+  const int64_t oldSize = static_cast<int64_t>(oldPackage.size());
+  struct Case {
+    const char* name;
+    std::string stateVersion;
+    std::string extra;
+    bool downloads;
+    std::string readme;
+  };
+  const Case cases[] = {
+      {"older version left complete", "1.0.3.6", "", true, "the new client"},
+      {"offered version left complete", "1.0.3.7", "", false, "the old client"},
+      {"offered version, but not the published package", "1.0.3.7",
+       "ClientPackageSha256=" + Sha256Hex(Package()) + "\n", true, "the new client"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    server.ServePackage("/p.zip", Package());
+    Configure(server, server.Url("/p.zip"), c.extra);
+    Sandbox::WriteFile(DataDir() + "/game_client_version.txt", "1.0.0.1");
+    Sandbox::WriteFile(PackagePath(), oldPackage);
+    WriteState(c.stateVersion, oldSize, oldSize);
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    EXPECT_EQ(server.PackageRanges().size(), c.downloads ? 1u : 0u);
+    ExpectInstalled(window, c.readme);
+    SaveResumeState(Ctx().updateState, Ctx().layout);  // as every way out does
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "0");
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), "0");
+  }
+}
+
+// Closing the launcher during the extraction: the closing side waits until the extraction has
+// stopped (at its next block), the version record stays unwritten and the package in place, and
+// the next run extracts it again without downloading.
+TEST_F(HostilePackage, ClosedDuringExtractionExtractsAgainNextRun) {
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 40; ++i) entries.push_back({"part" + std::to_string(i) + ".bin", RandomBytes(40000, i + 1), 0});
+  entries.push_back({"readme.txt", "the new client", 0});
+  const std::string package = BuildZip(entries);
+  TestServer server;
+  server.ServePackage("/p.zip", package);
+  Configure(server, server.Url("/p.zip"));
+
+  // A window whose first extraction progress holds the worker inside the extraction a while.
+  class SlowWindow : public RecordingWindow {
+   public:
+    void SetProgress(const std::string& message, const std::string& text, int percent, int downloading) override {
+      RecordingWindow::SetProgress(message, text, percent, downloading);
+      if (downloading == 0 && text == "1/41") {
+        inside = true;
+        std::this_thread::sleep_for(300ms);
+      }
+    }
+    std::atomic<bool> inside{false};
+  } window;
+  auto worker = std::async(std::launch::async, [&] { return Pipeline().InitRemoteConfig(&window); });
+  while (!window.inside) std::this_thread::sleep_for(1ms);
+
+  auto start = std::chrono::steady_clock::now();
+  UpdateState& state = Ctx().updateState;
+  state.RequestCancel();
+  state.WaitWhileExtracting();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms) << "did not wait for the extraction";
+  EXPECT_FALSE(state.BeginExtraction()) << "an extraction could start after the close";
+  ASSERT_EQ(worker.wait_for(5s), std::future_status::ready);
+
+  EXPECT_FALSE(os::PathExists(DataDir() + "/readme.txt"));
+  EXPECT_FALSE(os::PathExists(DataDir() + "/game_client_version.txt"));
+  EXPECT_EQ(Sandbox::ReadFile(PackagePath()), package);
+  EXPECT_FALSE(window.Has("SetReady"));
+  EXPECT_TRUE(LogHas(TakeLog(), "INFO", "CGameRemoteConfig::UnzipFile", 756, "unzip stopped, the launcher is closing"));
+  SaveResumeState(state, Ctx().layout);
+
+  StartNextRun();
+  RecordingWindow next;
+  Pipeline().InitRemoteConfig(&next);
+  EXPECT_EQ(server.PackageRanges().size(), 1u);  // still only the first run's download
+  EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/part39.bin"), RandomBytes(40000, 40));
+  ExpectInstalled(next);
+}
+
+// Modes stored in an archive never give more than the umask allows, nor set-id bits.
+TEST_F(HostilePackage, ExtractedModesHonourTheUmask) {
+  struct Case {
+    mode_t umask;
+    unsigned stored;
+    mode_t expected;
+  };
+  const Case cases[] = {
+      {022, 0777, 0755}, {077, 0755, 0700}, {002, 0664, 0664}, {022, 04777, 0755}, {027, 0666, 0640},
+  };
+  const mode_t saved = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.umask) + " " + std::to_string(c.stored));
+    SetUp();
+    ::umask(c.umask);
+    Sandbox::WriteFile(PackagePath(), BuildZip({{"run.sh", "#!/bin/sh\n", c.stored}}));
+    EXPECT_EQ(PackageExtractor(DataDir()).Extract(PackagePath()), PackageExtractor::Result::Done);
+    struct stat st {};
+    ASSERT_EQ(stat((DataDir() + "/run.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected);
+  }
+  ::umask(saved);
+}
+
+}  // namespace
