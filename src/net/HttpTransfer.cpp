@@ -221,11 +221,6 @@ bool InitHttpTransfers() {
 }
 
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink) {
-  InitHttpTransfers();
-  return PerformTransfer(request, sink, curl_easy_init());
-}
-
-TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink, CURL* preparedHandle) {
   TransferResult result;
   // Declared before the handle: libcurl still calls back (closeSocket) and may report errors while
   // the handle is cleaned up, when it closes its connections.
@@ -236,7 +231,8 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
   bool listsComplete = true;
   for (const std::string& line : request.headerLines) listsComplete = headerLines.Append(line) && listsComplete;
   if (!request.preResolved.empty()) listsComplete = resolve.Append(request.preResolved) && listsComplete;
-  EasyPtr easy(preparedHandle);
+  InitHttpTransfers();
+  EasyPtr easy(curl_easy_init());
   if (!listsComplete) {  // a request without some of its lines is not the request asked for
     result.code = CURLE_OUT_OF_MEMORY;
     result.errorText = curl_easy_strerror(result.code);
@@ -265,6 +261,7 @@ TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sin
   if (headerLines.Get()) curl_easy_setopt(e, CURLOPT_HTTPHEADER, headerLines.Get());
   if (!request.userAgent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, request.userAgent.c_str());
   if (resolve.Get()) curl_easy_setopt(e, CURLOPT_RESOLVE, resolve.Get());
+  if (!request.caFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, request.caFile.c_str());
   if (request.bufferSize > 0) curl_easy_setopt(e, CURLOPT_BUFFERSIZE, request.bufferSize);
 
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnWrite);

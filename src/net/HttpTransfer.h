@@ -54,7 +54,10 @@ struct TransferRequest {
   std::string proxyPassword;
 
   std::string preResolved;  // "host:port:address": libcurl connects there without resolving
-  long bufferSize = 0;      // the largest block handed to the sink; 0: libcurl's default
+  // A PEM file of certificate authorities to trust instead of the system's (a private server);
+  // empty: the system's.
+  std::string caFile;
+  long bufferSize = 0;  // the largest block handed to the sink; 0: libcurl's default
 
   // Tighter limits for this transfer only; 0, or a value above the policy's, keeps the policy's.
   long connectTimeoutMs = 0;
@@ -105,8 +108,3 @@ bool InitHttpTransfers();
 // http fails with CURLE_UNSUPPORTED_PROTOCOL before it is followed. Any thread; callers serialise
 // nothing.
 TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink);
-
-// The same on a handle the caller made with settings of its own that the policy does not govern
-// (such as the certificate authorities a private server chains to); the policy's options replace
-// any the caller set. Takes the handle over: it is cleaned up before this returns.
-TransferResult PerformTransfer(const TransferRequest& request, TransferSink& sink, CURL* preparedHandle);

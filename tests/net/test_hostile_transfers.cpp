@@ -180,12 +180,10 @@ class HostileTransfer : public ::testing::Test {
     tls_ = std::make_unique<Routes<httplib::SSLServer>>(certificate_.certPath.c_str(), certificate_.keyPath.c_str());
   }
 
-  // A transfer on a handle that trusts the loopback certificate.
+  // A transfer that trusts the loopback certificate.
   TransferResult Run(TransferRequest request, TransferSink& sink) {
-    InitHttpTransfers();
-    CURL* easy = curl_easy_init();
-    curl_easy_setopt(easy, CURLOPT_CAINFO, certificate_.certPath.c_str());
-    return PerformTransfer(request, sink, easy);
+    request.caFile = certificate_.certPath;
+    return PerformTransfer(request, sink);
   }
   std::string Http(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(plain_.Port()) + path; }
   std::string Https(const std::string& path) const {
