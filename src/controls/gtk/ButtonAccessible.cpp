@@ -3,23 +3,11 @@
 #include <gtk/gtk-a11y.h>
 
 #include "controls/CPngButton.h"
+#include "controls/gtk/AccessibleWidgetType.h"
 
 namespace {
 
 constexpr char kButtonKey[] = "vellmora-png-button";
-
-struct Widget {
-  GtkDrawingArea parent;
-};
-struct WidgetClass {
-  GtkDrawingAreaClass parent;
-};
-struct Accessible {
-  GtkWidgetAccessible parent;
-};
-struct AccessibleClass {
-  GtkWidgetAccessibleClass parent;
-};
 
 GtkWidget* WidgetOf(AtkAction* action) { return gtk_accessible_get_widget(GTK_ACCESSIBLE(action)); }
 
@@ -49,38 +37,13 @@ void ActionInit(gpointer iface, gpointer) {
   action->get_name = ActionName;
 }
 
-void AccessibleInitialize(AtkObject* object, gpointer data) {
-  ATK_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(object)))->initialize(object, data);
-  atk_object_set_role(object, ATK_ROLE_PUSH_BUTTON);
-}
-
-void AccessibleClassInit(gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->initialize = AccessibleInitialize; }
-
-GType AccessibleType() {
-  static gsize type = 0;
-  if (g_once_init_enter(&type)) {
-    const GType t =
-        g_type_register_static_simple(GTK_TYPE_WIDGET_ACCESSIBLE, "VellmoraButtonAccessible", sizeof(AccessibleClass),
-                                      AccessibleClassInit, sizeof(Accessible), nullptr, GTypeFlags(0));
-    const GInterfaceInfo action = {ActionInit, nullptr, nullptr};
-    g_type_add_interface_static(t, ATK_TYPE_ACTION, &action);
-    g_once_init_leave(&type, t);
-  }
-  return static_cast<GType>(type);
-}
-
-void WidgetClassInit(gpointer klass, gpointer) {
-  gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), AccessibleType());
-}
-
 }  // namespace
 
 GType SkinnedButtonType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
-    g_once_init_leave(&type,
-                      g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedButton", sizeof(WidgetClass),
-                                                    WidgetClassInit, sizeof(Widget), nullptr, GTypeFlags(0)));
+    g_once_init_leave(&type, RegisterAccessibleWidgetType("VellmoraSkinnedButton", "VellmoraButtonAccessible",
+                                                          ATK_ROLE_PUSH_BUTTON, ATK_TYPE_ACTION, ActionInit));
   }
   return static_cast<GType>(type);
 }

@@ -5,23 +5,11 @@
 #include <string>
 
 #include "controls/CGradientProgressCtrl.h"
+#include "controls/gtk/AccessibleWidgetType.h"
 
 namespace {
 
 constexpr char kBarKey[] = "vellmora-progress";
-
-struct Widget {
-  GtkDrawingArea parent;
-};
-struct WidgetClass {
-  GtkDrawingAreaClass parent;
-};
-struct Accessible {
-  GtkWidgetAccessible parent;
-};
-struct AccessibleClass {
-  GtkWidgetAccessibleClass parent;
-};
 
 const CGradientProgressCtrl* BarOf(AtkValue* value) {
   GtkWidget* widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(value));
@@ -70,38 +58,13 @@ void ValueInit(gpointer iface, gpointer) {
   v->get_maximum_value = MaximumValue;
 }
 
-void AccessibleInitialize(AtkObject* object, gpointer data) {
-  ATK_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(object)))->initialize(object, data);
-  atk_object_set_role(object, ATK_ROLE_PROGRESS_BAR);
-}
-
-void AccessibleClassInit(gpointer klass, gpointer) { ATK_OBJECT_CLASS(klass)->initialize = AccessibleInitialize; }
-
-GType AccessibleType() {
-  static gsize type = 0;
-  if (g_once_init_enter(&type)) {
-    const GType t =
-        g_type_register_static_simple(GTK_TYPE_WIDGET_ACCESSIBLE, "VellmoraProgressAccessible", sizeof(AccessibleClass),
-                                      AccessibleClassInit, sizeof(Accessible), nullptr, GTypeFlags(0));
-    const GInterfaceInfo value = {ValueInit, nullptr, nullptr};
-    g_type_add_interface_static(t, ATK_TYPE_VALUE, &value);
-    g_once_init_leave(&type, t);
-  }
-  return static_cast<GType>(type);
-}
-
-void WidgetClassInit(gpointer klass, gpointer) {
-  gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), AccessibleType());
-}
-
 }  // namespace
 
 GType SkinnedProgressType() {
   static gsize type = 0;
   if (g_once_init_enter(&type)) {
-    g_once_init_leave(
-        &type, g_type_register_static_simple(GTK_TYPE_DRAWING_AREA, "VellmoraSkinnedProgress", sizeof(WidgetClass),
-                                             WidgetClassInit, sizeof(Widget), nullptr, GTypeFlags(0)));
+    g_once_init_leave(&type, RegisterAccessibleWidgetType("VellmoraSkinnedProgress", "VellmoraProgressAccessible",
+                                                          ATK_ROLE_PROGRESS_BAR, ATK_TYPE_VALUE, ValueInit));
   }
   return static_cast<GType>(type);
 }
