@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Loopback.h"
+
 namespace nettest {
 
 using Clock = std::chrono::steady_clock;
@@ -137,17 +139,7 @@ class RecordingServer {
 // taken into its buffer, and no answer ever comes.
 class SilentServer {
  public:
-  SilentServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 64);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
+  SilentServer() { fd_ = ListenOnLoopback(64, &port_); }
   ~SilentServer() { close(fd_); }
   SilentServer(const SilentServer&) = delete;
   SilentServer& operator=(const SilentServer&) = delete;

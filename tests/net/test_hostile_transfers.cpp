@@ -21,6 +21,7 @@
 #include "NetTestSupport.h"
 #include "TestCertificate.h"
 #include "net/HttpTransfer.h"
+#include "support/Loopback.h"
 #include "support/Sandbox.h"
 
 using nettest::Clock;
@@ -102,15 +103,11 @@ bool SomeoneConnected(int listenFd) {
 class FullListener {
  public:
   FullListener() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = ListenOnLoopback(0, &port_);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 0);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
     for (int i = 0; i < 4; ++i) {
       int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
       connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);

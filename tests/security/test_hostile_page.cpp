@@ -24,13 +24,12 @@
 #include "platform/XvfbServer.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
+#include "support/UiLoop.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr char kLoginPage[] = R"HTML(<!DOCTYPE html><html><head><title>login</title></head><body>
 <script>
@@ -104,47 +103,6 @@ struct Origin {
   int port = 0;
   std::thread thread;
 };
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
-// Runs script in the main frame's page world; its value as text ("<error>" on failure).
-std::string Eval(WebKitWebView* view, const std::string& script) {
-  struct Result {
-    bool done = false;
-    std::string text;
-  } result;
-  webkit_web_view_evaluate_javascript(
-      view, script.c_str(), -1, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* res, gpointer data) {
-        auto* r = static_cast<Result*>(data);
-        GError* error = nullptr;
-        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
-        if (value) {
-          char* s = jsc_value_to_string(value);
-          r->text = s ? s : "";
-          g_free(s);
-          g_object_unref(value);
-        } else {
-          r->text = "<error>";
-          if (error) g_error_free(error);
-        }
-        r->done = true;
-      },
-      &result);
-  if (!PumpUntil([&] { return result.done; }, 10000)) return "<timeout>";
-  return result.text;
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;

@@ -29,6 +29,7 @@
 #include "os/Process.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
+#include "support/UiLoop.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebDlg.h"
 #include "ui/gtk/ContentView.h"
@@ -37,8 +38,6 @@
 #include "ui/gtk/MainWindowView.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // A private Xvfb (never the user's desktop: the test paints the root window and types keys);
 // torn down with the test program. Without Xvfb the test skips.
@@ -137,48 +136,6 @@ struct LoopbackServer {
   int port = 0;
   std::thread thread;
 };
-
-// Iterates the UI loop until done() or the deadline; false on timeout.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) usleep(5 * 1000);
-  }
-  return true;
-}
-
-void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
-// Runs script in the page's own context and returns its value as text ("<error>" on failure).
-std::string Eval(WebKitWebView* view, const std::string& script) {
-  struct Result {
-    bool done = false;
-    std::string text;
-  } result;
-  webkit_web_view_evaluate_javascript(
-      view, script.c_str(), -1, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* res, gpointer data) {
-        auto* r = static_cast<Result*>(data);
-        GError* error = nullptr;
-        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
-        if (value) {
-          char* s = jsc_value_to_string(value);
-          r->text = s ? s : "";
-          g_free(s);
-          g_object_unref(value);
-        } else {
-          r->text = "<error>";
-          if (error) g_error_free(error);
-        }
-        r->done = true;
-      },
-      &result);
-  if (!PumpUntil([&] { return result.done; }, 10000)) return "<timeout>";
-  return result.text;
-}
 
 // Saves the window's area of the screen; returns the path or "" when the grab failed.
 std::string Screenshot(GtkWidget* window, const std::string& name) {

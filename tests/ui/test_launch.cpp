@@ -17,6 +17,7 @@
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
+#include "support/RecordingMainView.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
 #include "ui/CWebCDlg.h"
@@ -24,21 +25,6 @@
 #include "ui/UiThread.h"
 
 namespace {
-
-class RecordingMainView : public IMainWindowView {
- public:
-  void Hide() override { calls.push_back("hide"); }
-  void Minimise() override { calls.push_back("minimise"); }
-  void EndModal(int result) override { calls.push_back("end " + std::to_string(result)); }
-  unsigned long NativeId() const override { return 77; }
-  std::vector<std::string> calls;
-};
-
-void SetArguments(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  os::SetArguments(static_cast<int>(argv.size()), argv.data());
-}
 
 struct Launch : ::testing::Test {
   void SetUp() override {

@@ -16,6 +16,7 @@
 
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
+#include "support/Loopback.h"
 #include "update/PackageExtractor.h"
 #include "update/ResumeState.h"
 
@@ -38,15 +39,7 @@ struct Step {
 class ScriptedServer {
  public:
   ScriptedServer(std::string body, std::vector<Step> script) : body_(std::move(body)), script_(std::move(script)) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 16);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    fd_ = ListenOnLoopback(16, &port_);
     thread_ = std::thread([this] {
       for (size_t i = 0;; ++i) {
         int client = accept(fd_, nullptr, nullptr);
