@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <new>
 
+#include "os/DirectReader.h"
+#include "os/DirectWriter.h"
+
 namespace {
 
 // Internal sizes (no file, log line or peer sees them), measured: reads of the stored bytes are
@@ -13,6 +16,10 @@ namespace {
 // core) costs.
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kWriteBlock = 32 * 1024;
+// From this size on an entry is read and written past the page cache, beside the inflater: fresh
+// page-cache pages cost more than the inflating itself on a virtual machine (see os/DirectWriter.h),
+// and threads pay off only over many blocks.
+constexpr uint64_t kLargeEntry = 8 * 1024 * 1024;
 
 // Appends the bytes, through short writes and interruptions.
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
@@ -29,7 +36,8 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 EntryCopier::EntryCopier(const std::string& archivePath)
-    : archive_(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC)),
+    : archivePath_(archivePath),
+      archive_(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC)),
       inflater_(NewInflater()),
       in_(new (std::nothrow) uint8_t[kReadBlock]),
       out_(new (std::nothrow) uint8_t[kWriteBlock]) {
@@ -56,7 +64,8 @@ bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
   return true;
 }
 
-EntryCopier::Result EntryCopier::CopyTo(int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyTo(const std::string& path, int fd, const std::function<bool()>& stop) {
+  if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(path, fd, stop);
   return method_ == 0 ? CopyStored(fd, stop) : CopyDeflated(fd, stop);
 }
 
@@ -114,5 +123,63 @@ EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()
       return produced == size_ && inflater_->Crc() == crc_ ? Result::Done : Result::Failed;
     // No progress possible: the stream is cut short or broken.
     if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || storedLeft_ == 0)) return Result::Failed;
+  }
+}
+
+EntryCopier::Result EntryCopier::CopyLarge(const std::string& path, int fd, const std::function<bool()>& stop) {
+  if (method_ == 0 && storedLeft_ != size_) return Result::Failed;
+  if (method_ != 0 && !inflater_->Reset()) return Result::Failed;
+  os::DirectReader reader(archivePath_, offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
+  os::DirectWriter writer(path, fd, 0, os::DirectWriter::Mode::Direct);
+  // Every way out waits for the writer, so that what was handed to it is in the file.
+  const auto finish = [&writer](Result result) {
+    const bool written = writer.Finish();
+    return result == Result::Done && !written ? Result::Failed : result;
+  };
+  uint64_t produced = 0;
+  uint32_t storedCrc = inflater_->UpdateCrc(0, nullptr, 0);
+  Inflater::Buffers buffers;
+  bool inputEnded = false;
+  while (true) {
+    if (stop && stop()) return finish(Result::Stopped);
+    if (buffers.inSize == 0 && !inputEnded) {
+      const uint8_t* data = nullptr;
+      size_t size = 0;
+      if (reader.Next(data, size)) {
+        buffers.in = data;
+        buffers.inSize = size;
+        offset_ += size;
+        storedLeft_ -= size;
+      } else if (reader.Failed()) {
+        return finish(Result::Failed);
+      } else {
+        inputEnded = true;
+      }
+    }
+    if (method_ == 0) {
+      if (inputEnded) return finish(storedCrc == crc_ ? Result::Done : Result::Failed);
+      storedCrc = inflater_->UpdateCrc(storedCrc, buffers.in, buffers.inSize);
+      if (!writer.Append(buffers.in, buffers.inSize)) return finish(Result::Failed);
+      buffers.inSize = 0;
+      continue;
+    }
+    size_t room = 0;
+    uint8_t* out = writer.Room(room);
+    if (!out) return finish(Result::Failed);
+    const size_t inBefore = buffers.inSize;
+    buffers.out = out;
+    buffers.outSize = room;
+    const Inflater::Status status = inflater_->Inflate(buffers);
+    size_t made = room - buffers.outSize;
+    produced += made;
+    // More than the directory announces is a corrupt entry: nothing past the size is written.
+    const bool tooLong = produced > size_;
+    if (tooLong) made -= static_cast<size_t>(produced - size_);
+    if (made > 0 && !writer.Commit(made)) return finish(Result::Failed);
+    if (tooLong || status == Inflater::Status::Corrupt) return finish(Result::Failed);
+    if (status == Inflater::Status::StreamEnd)
+      return finish(produced == size_ && inflater_->Crc() == crc_ ? Result::Done : Result::Failed);
+    // No progress possible: the stream is cut short or broken.
+    if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || inputEnded)) return finish(Result::Failed);
   }
 }

@@ -1,8 +1,10 @@
 // Copies zip entries' data into open files, fast: minizip says where an entry's stored bytes are
-// (it keeps the archive's directory, order, names and attributes); they are read with plain reads
-// in large blocks and inflated by the build's inflater (Inflater.h) into a small block that is
-// written while it is still in the processor's cache. Each entry's size and CRC-32 from the
-// archive's directory are checked. One per extraction; update worker.
+// (it keeps the archive's directory, order, names and attributes); they are read in large blocks
+// and inflated by the build's inflater (Inflater.h). A small entry is inflated into a small block
+// that is written while it is still in the processor's cache; a large one is read ahead and written
+// past the page cache on threads of their own (os/DirectReader, os/DirectWriter), beside the
+// inflater. Each entry's size and CRC-32 from the archive's directory are checked. One per
+// extraction; update worker.
 #pragma once
 
 #include <minizip/unzip.h>
@@ -26,17 +28,19 @@ class EntryCopier {
   // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
   enum class Result { Done, Failed, Stopped };
-  // Copies the opened entry's data into fd. Failed on a read, inflate, write, size or CRC-32
-  // failure; Stopped when stop (asked before every block, may be empty) says so. Whatever was
-  // written before stays.
-  Result CopyTo(int fd, const std::function<bool()>& stop);
+  // Copies the opened entry's data into fd, an empty file open for writing at path. Failed on a
+  // read, inflate, write, size or CRC-32 failure; Stopped when stop (asked before every block, may
+  // be empty) says so. Whatever was written before stays.
+  Result CopyTo(const std::string& path, int fd, const std::function<bool()>& stop);
 
  private:
   Result CopyStored(int fd, const std::function<bool()>& stop);
   Result CopyDeflated(int fd, const std::function<bool()>& stop);
+  Result CopyLarge(const std::string& path, int fd, const std::function<bool()>& stop);
   // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
   bool Read(uint8_t* buffer, size_t size);
 
+  const std::string archivePath_;
   int archive_ = -1;
   std::unique_ptr<Inflater> inflater_;
   std::unique_ptr<uint8_t[]> in_;

@@ -11,6 +11,7 @@
 #include "net/HttpTransfer.h"
 #include "net/TransferSink.h"
 #include "os/CodePage.h"
+#include "os/DirectWriter.h"
 #include "os/FileSystem.h"
 #include "update/ResumeState.h"
 #include "update/UpdateLog.h"
@@ -41,48 +42,60 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
   if (remaining > 0) c.totalSize = resumeOffset + remaining;
 }
 
-// Package sink. The bytes go straight to the file (no user-space buffer) and the counter moves
-// under the same lock, so a save on another thread always sees a count the file really holds.
-// About once per checkpoint interval it records the resume state, so a killed launcher resumes.
-// The digest, when one is taken, sees exactly the bytes that reached the file.
+// Package sink. The bytes go to the file through a direct writer (os/DirectWriter.h: a large
+// package costs no fresh page-cache pages, and the writing runs beside the transfer), and the
+// counter moves only once they are in the file, so a save on another thread always sees a count
+// the file really holds. About once per checkpoint interval it records the resume state, so a
+// killed launcher resumes. The digest, when one is taken, is taken by the writer's inspector,
+// beside the writing: it sees every byte handed to the writer, and a byte that does not reach the
+// file is a write failure, which ends the download.
 class PackageSink final : public TransferSink {
  public:
   PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset, Sha256Digest* digest)
       : state_(state),
         layout_(layout),
-        fd_(fd),
         resumeOffset_(resumeOffset),
-        digest_(digest),
-        lastCheckpoint_(std::chrono::steady_clock::now()) {}
+        lastCheckpoint_(std::chrono::steady_clock::now()),
+        lastFlush_(lastCheckpoint_),
+        writer_(layout.packagePath, fd, static_cast<uint64_t>(resumeOffset), os::DirectWriter::Mode::Direct,
+                {[this](const uint8_t*, size_t size) {
+                   // Writer thread.
+                   state_.UpdateCounters([&](DownloadCounters& c) { c.downloadedBytes += static_cast<int64_t>(size); });
+                 },
+                 digest ? os::DirectWriter::BytesHook([digest](const uint8_t* data, size_t size) {
+                   digest->Add(data, size);  // inspector thread, outside the lock: saves need not wait for it
+                 })
+                        : nullptr}) {}
 
   SinkStatus Write(const char* data, size_t size, int64_t announced) override {
-    size_t written = 0;
-    state_.UpdateCounters([&](DownloadCounters& c) {
-      while (written < size) {
-        ssize_t n = ::write(fd_, data + written, size - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-      }
-      c.downloadedBytes += static_cast<int64_t>(written);
-      NoteAnnouncedSize(c, resumeOffset_, announced);
-    });
-    if (digest_) digest_->Add(data, written);  // outside the lock: saves need not wait for it
+    if (!writer_.Append(data, size)) return SinkStatus::WriteFailed;
+    state_.UpdateCounters([&](DownloadCounters& c) { NoteAnnouncedSize(c, resumeOffset_, announced); });
     const auto now = std::chrono::steady_clock::now();
+    // A fast transfer fills the writer's buffers within milliseconds; a slow one has its bytes
+    // handed over now and then, so that the display moves and a kill loses little.
+    if (now - lastFlush_ >= kFlushInterval) {
+      lastFlush_ = now;
+      if (!writer_.Flush()) return SinkStatus::WriteFailed;
+    }
     if (now - lastCheckpoint_ >= state_.checkpointInterval) {
       lastCheckpoint_ = now;
       SaveResumeState(state_, layout_);
     }
-    return written == size ? SinkStatus::Ok : SinkStatus::WriteFailed;
+    return SinkStatus::Ok;
   }
+
+  // Waits until every byte taken is in the file (and in the digest); false when a write failed.
+  bool Finish() { return writer_.Finish(); }
 
  private:
   UpdateState& state_;
   const InstallLayout& layout_;
-  const int fd_;
   const int64_t resumeOffset_;
-  Sha256Digest* digest_;
+  static constexpr std::chrono::milliseconds kFlushInterval{100};
+
   std::chrono::steady_clock::time_point lastCheckpoint_;
+  std::chrono::steady_clock::time_point lastFlush_;
+  os::DirectWriter writer_;  // last: its thread stops before the members its hook uses go
 };
 
 // Progress: percent of the whole package, shown when its text changes; false stops the transfer
@@ -92,14 +105,12 @@ class PackageProgress {
  public:
   PackageProgress(UpdateState& state, IWindowOperations* window) : state_(state), window_(window) {}
 
-  // A tick of the attempt that started at resumeOffset.
-  bool operator()(int64_t total, int64_t resumeOffset) {
+  // A tick of an attempt; total is what libcurl expects of the answer, 0 while unknown. The
+  // package's size comes from the sink, which sees only a successful answer's body: the length of
+  // an error page is no package size.
+  bool operator()(int64_t total) {
     if (state_.CancelRequested()) return false;
-    DownloadCounters c;
-    state_.UpdateCounters([&](DownloadCounters& counters) {
-      NoteAnnouncedSize(counters, resumeOffset, total);
-      c = counters;
-    });
+    const DownloadCounters c = state_.Counters();
     int percent = 0;
     std::string text = "0%";
     if (total != 0 && c.totalSize > 0) {
@@ -226,9 +237,8 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
   const std::string& packagePath = layout_.packagePath;
   int64_t resumeOffset = SettleResumeOffset(fromScratch);
 
-  // Readable too: a digest starts with the bytes already there.
-  int fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Readable too: a digest starts with the bytes already there. The sink writes at the offsets.
+  int fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     update_log::Error("install_dir is NULL!", kFunc, 652);
     return Result::FileError;
@@ -264,10 +274,16 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     request.resumeFrom = from;
     request.successBodyOnly = true;  // an error page must never become part of the package
     request.stallMs = static_cast<long>(state_.packageStallLimit.count());
-    request.progress = [&progress, from](int64_t total, int64_t) { return progress(total, from); };
+    request.progress = [&progress](int64_t total, int64_t) { return progress(total); };
     PackageSink sink(state_, layout_, package.Get(), from, takeDigest ? &digest_ : nullptr);
-    const TransferResult result = PerformTransfer(request, sink);
+    TransferResult result = PerformTransfer(request, sink);
+    if (!sink.Finish()) {
+      result.sinkStatus = SinkStatus::WriteFailed;
+      if (result.Ok()) result.code = CURLE_WRITE_ERROR;
+    }
     SaveResumeState(state_, layout_);  // whatever happened, record what the file now holds
+    // The last bytes reach the file after the transfer's last progress tick (-1: no new size).
+    if (result.Ok()) progress(-1);
 
     // A resumed request must come back as partial content; a full body would be appended after
     // the bytes already there.
