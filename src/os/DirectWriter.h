@@ -74,13 +74,13 @@ class DirectWriter {
     int users = 0;  // the threads still working on it; free again at 0
   };
 
-  void Run();                  // writer thread
-  void Inspect();              // inspector thread
-  void Release(Buffer* b);     // with mutex_ held
-  int WriteOut(Buffer& b);     // writer thread; 0, or the errno of the failed write
+  void Run();               // writer thread
+  void Inspect();           // inspector thread
+  void Release(Buffer* b);  // with mutex_ held
+  int WriteOut(Buffer& b);  // writer thread; 0, or the errno of the failed write
   bool PwriteAll(int fd, const uint8_t* data, size_t size, uint64_t at);
-  bool Submit();               // hands the current buffer over, takes a free one
-  Buffer* TakeFree();          // owner thread; waits for the writer when all are in flight
+  bool Submit();       // hands the current buffer over, takes a free one
+  Buffer* TakeFree();  // owner thread; waits for the writer when all are in flight
 
   const int fd_;
   int directFd_ = -1;  // writer thread (once started)
@@ -93,7 +93,7 @@ class DirectWriter {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Buffer*> queued_;     // for the writer, in order
+  std::deque<Buffer*> queued_;      // for the writer, in order
   std::deque<Buffer*> inspecting_;  // for the inspector, in order
   std::deque<Buffer*> free_;
   bool closing_ = false;

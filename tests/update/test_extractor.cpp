@@ -156,26 +156,31 @@ TEST_F(ExtractorTest, ArchiveWithAnEntryOutsideTheDestinationIsRefusedBeforeAnyt
   }
 }
 
+// Entry sizes on either side of where the extractor stops writing through the page cache and
+// reads and writes on threads beside the inflater.
+const size_t kEntrySizes[] = {3 * 1024 * 1024 + 77, 9 * 1024 * 1024 + 77};
+
 TEST_F(ExtractorTest, LargeEntriesComeOutByteForByte) {
-  const std::string big = HalfCompressible(3 * 1024 * 1024 + 77);
-  for (bool stored : {false, true}) {
-    SCOPED_TRACE(stored ? "stored" : "deflated");
-    SetUp();
-    calls_.clear();
-    ASSERT_EQ(ExtractBytes(BuildZip({{"first.txt", "first\n", 0644}, {"big.bin", big, 0600, stored}, {"empty", ""}})),
-              Result::Done);
-    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
-    EXPECT_TRUE(Sandbox::ReadFile(DataDir() + "/big.bin") == big);
-    EXPECT_EQ(Mode(DataDir() + "/big.bin"), 0600u);
-    EXPECT_TRUE(os::PathExists(DataDir() + "/empty"));
-    EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/3", "2/3", "3/3"}));
+  for (size_t size : kEntrySizes) {
+    const std::string big = HalfCompressible(size);
+    for (bool stored : {false, true}) {
+      SCOPED_TRACE(std::string(stored ? "stored " : "deflated ") + std::to_string(size));
+      SetUp();
+      calls_.clear();
+      ASSERT_EQ(ExtractBytes(BuildZip({{"first.txt", "first\n", 0644}, {"big.bin", big, 0600, stored}, {"empty", ""}})),
+                Result::Done);
+      EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
+      EXPECT_TRUE(Sandbox::ReadFile(DataDir() + "/big.bin") == big);
+      EXPECT_EQ(Mode(DataDir() + "/big.bin"), 0600u);
+      EXPECT_TRUE(os::PathExists(DataDir() + "/empty"));
+      EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/3", "2/3", "3/3"}));
+    }
   }
 }
 
 // A damaged entry fails the extraction where it stands: the entries before it stay written, the
 // damaged one stays as far as it got, nothing after it is touched, no success is logged.
 TEST_F(ExtractorTest, DamagedEntryFailsAfterTheEntriesBeforeIt) {
-  const std::string big = HalfCompressible(2 * 1024 * 1024 + 5);
   struct Case {
     const char* name;
     bool stored;
@@ -190,20 +195,42 @@ TEST_F(ExtractorTest, DamagedEntryFailsAfterTheEntriesBeforeIt) {
       {"stored size too small", true, [](std::string& z) { PatchBoth(z, 22, -1); }},
       {"deflate stream cut short", false, [](std::string& z) { PatchBoth(z, 18, -100); }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    calls_.clear();
-    std::string zip = BuildZip({{"first.txt", "first\n"}, {"big.bin", big, 0, c.stored}});
-    c.damage(zip);
+  for (size_t size : kEntrySizes) {
+    const std::string big = HalfCompressible(size);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(size));
+      SetUp();
+      calls_.clear();
+      std::string zip = BuildZip({{"first.txt", "first\n"}, {"big.bin", big, 0, c.stored}});
+      c.damage(zip);
 
-    EXPECT_EQ(ExtractBytes(zip), Result::EntryFailed);
-    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
+      EXPECT_EQ(ExtractBytes(zip), Result::EntryFailed);
+      EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/first.txt"), "first\n");
+      EXPECT_TRUE(os::PathExists(DataDir() + "/big.bin"));
+      EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/2"}));
+      std::string log = TakeLog();
+      EXPECT_TRUE(LogHas(log, "INFO", kFunc, 426, "big.bin"));
+      EXPECT_EQ(log.find("unzip is finish!"), std::string::npos);
+    }
+  }
+}
+
+// A stop asked for inside an entry ends the extraction at the next block, whatever the entry's
+// size: what was written stays, nothing after it is touched, no success is logged.
+TEST_F(ExtractorTest, StopInsideAnEntryEndsTheExtraction) {
+  for (size_t size : kEntrySizes) {
+    SCOPED_TRACE(size);
+    SetUp();
+    archive_ = InstallDir() + "/built.zip";
+    Sandbox::WriteFile(archive_, BuildZip({{"big.bin", HalfCompressible(size)}, {"after.txt", "after\n"}}));
+    int asked = 0;
+    PackageExtractor::Callbacks callbacks;
+    callbacks.stop = [&asked] { return ++asked > 4; };  // a few blocks into the first entry
+    EXPECT_EQ(PackageExtractor(DataDir(), std::move(callbacks)).Extract(archive_), Result::Stopped);
     EXPECT_TRUE(os::PathExists(DataDir() + "/big.bin"));
-    EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/2"}));
-    std::string log = TakeLog();
-    EXPECT_TRUE(LogHas(log, "INFO", kFunc, 426, "big.bin"));
-    EXPECT_EQ(log.find("unzip is finish!"), std::string::npos);
+    EXPECT_LT(fs::file_size(DataDir() + "/big.bin"), size);
+    EXPECT_FALSE(os::PathExists(DataDir() + "/after.txt"));
+    EXPECT_EQ(TakeLog().find("unzip is finish!"), std::string::npos);
   }
 }
 
