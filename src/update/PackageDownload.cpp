@@ -36,6 +36,11 @@ class FileDescriptor {
   int fd_;
 };
 
+// libcurl's receive block for the package. Measured on a 519 MiB package over loopback: with the
+// default 16 KiB the transfer took about 15 % longer (a callback, a lock and a copy per block);
+// larger blocks than this gained nothing more.
+constexpr long kReceiveBlock = 512 * 1024;
+
 // Records the total once the server has announced it; an unknown size leaves the old value,
 // so that a save at that moment does not turn a partial package into a "complete" one.
 void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remaining) {
@@ -274,6 +279,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     request.resumeFrom = from;
     request.successBodyOnly = true;  // an error page must never become part of the package
     request.stallMs = static_cast<long>(state_.packageStallLimit.count());
+    request.bufferSize = kReceiveBlock;
     request.progress = [&progress](int64_t total, int64_t) { return progress(total); };
     PackageSink sink(state_, layout_, package.Get(), from, takeDigest ? &digest_ : nullptr);
     TransferResult result = PerformTransfer(request, sink);
