@@ -63,9 +63,10 @@ TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
       std::string written;
       std::string inspected;
       {
-        DirectWriter writer(path, fd, c.existing, mode,
-                            {[&](const uint8_t* d, size_t n) { written.append(reinterpret_cast<const char*>(d), n); },
-                             [&](const uint8_t* d, size_t n) { inspected.append(reinterpret_cast<const char*>(d), n); }});
+        DirectWriter writer(
+            path, fd, c.existing, mode,
+            {[&](const uint8_t* d, size_t n) { written.append(reinterpret_cast<const char*>(d), n); },
+             [&](const uint8_t* d, size_t n) { inspected.append(reinterpret_cast<const char*>(d), n); }});
         size_t at = 0;
         for (size_t p : c.pieces) {
           ASSERT_TRUE(writer.Append(data.data() + at, p));
