@@ -95,6 +95,25 @@ EntryCopier::Result EntryCopier::CopyStored(int fd, const std::function<bool()>&
   return crc == crc_ ? Result::Done : Result::Failed;
 }
 
+EntryCopier::Step EntryCopier::InflateInto(Inflater::Buffers& buffers, uint8_t* out, size_t room, bool inputEnded,
+                                           uint64_t& produced, size_t& made) {
+  const size_t inBefore = buffers.inSize;
+  buffers.out = out;
+  buffers.outSize = room;
+  const Inflater::Status status = inflater_->Inflate(buffers);
+  made = room - buffers.outSize;
+  produced += made;
+  // More than the directory announces is a corrupt entry: nothing past the size is kept.
+  const bool tooLong = produced > size_;
+  if (tooLong) made -= static_cast<size_t>(produced - size_);
+  if (tooLong || status == Inflater::Status::Corrupt) return Step::Failed;
+  if (status == Inflater::Status::StreamEnd)
+    return produced == size_ && inflater_->Crc() == crc_ ? Step::Done : Step::Failed;
+  // No progress possible: the stream is cut short or broken.
+  if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || inputEnded)) return Step::Failed;
+  return Step::More;
+}
+
 EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()>& stop) {
   if (!inflater_->Reset()) return Result::Failed;
   uint64_t produced = 0;
@@ -107,22 +126,11 @@ EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()
       buffers.in = in_.get();
       buffers.inSize = n;
     }
-    const size_t inBefore = buffers.inSize;
-    buffers.out = out_.get();
-    buffers.outSize = kWriteBlock;
-    const Inflater::Status status = inflater_->Inflate(buffers);
-    size_t made = kWriteBlock - buffers.outSize;
-    produced += made;
-    // More than the directory announces is a corrupt entry: nothing past the size is written.
-    const bool tooLong = produced > size_;
-    if (tooLong) made -= static_cast<size_t>(produced - size_);
+    size_t made = 0;
+    const Step step = InflateInto(buffers, out_.get(), kWriteBlock, storedLeft_ == 0, produced, made);
     // What was inflated before a failure is written, as a plain copy would have.
     if (made > 0 && !WriteAll(fd, out_.get(), made)) return Result::Failed;
-    if (tooLong || status == Inflater::Status::Corrupt) return Result::Failed;
-    if (status == Inflater::Status::StreamEnd)
-      return produced == size_ && inflater_->Crc() == crc_ ? Result::Done : Result::Failed;
-    // No progress possible: the stream is cut short or broken.
-    if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || storedLeft_ == 0)) return Result::Failed;
+    if (step != Step::More) return step == Step::Done ? Result::Done : Result::Failed;
   }
 }
 
@@ -166,20 +174,9 @@ EntryCopier::Result EntryCopier::CopyLarge(const std::string& path, int fd, cons
     size_t room = 0;
     uint8_t* out = writer.Room(room);
     if (!out) return finish(Result::Failed);
-    const size_t inBefore = buffers.inSize;
-    buffers.out = out;
-    buffers.outSize = room;
-    const Inflater::Status status = inflater_->Inflate(buffers);
-    size_t made = room - buffers.outSize;
-    produced += made;
-    // More than the directory announces is a corrupt entry: nothing past the size is written.
-    const bool tooLong = produced > size_;
-    if (tooLong) made -= static_cast<size_t>(produced - size_);
+    size_t made = 0;
+    const Step step = InflateInto(buffers, out, room, inputEnded, produced, made);
     if (made > 0 && !writer.Commit(made)) return finish(Result::Failed);
-    if (tooLong || status == Inflater::Status::Corrupt) return finish(Result::Failed);
-    if (status == Inflater::Status::StreamEnd)
-      return finish(produced == size_ && inflater_->Crc() == crc_ ? Result::Done : Result::Failed);
-    // No progress possible: the stream is cut short or broken.
-    if (made == 0 && buffers.inSize == inBefore && (buffers.inSize > 0 || inputEnded)) return finish(Result::Failed);
+    if (step != Step::More) return finish(step == Step::Done ? Result::Done : Result::Failed);
   }
 }

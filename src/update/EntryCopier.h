@@ -37,6 +37,11 @@ class EntryCopier {
   Result CopyStored(int fd, const std::function<bool()>& stop);
   Result CopyDeflated(int fd, const std::function<bool()>& stop);
   Result CopyLarge(const std::string& path, int fd, const std::function<bool()>& stop);
+  // One inflate call into out (room bytes) with the size and CRC-32 checks; made is what to keep
+  // of it (never past the entry's size), to be written before acting on the step.
+  enum class Step { More, Done, Failed };
+  Step InflateInto(Inflater::Buffers& buffers, uint8_t* out, size_t room, bool inputEnded, uint64_t& produced,
+                   size_t& made);
   // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
   bool Read(uint8_t* buffer, size_t size);
 
