@@ -10,10 +10,9 @@
 
 namespace {
 
-// Internal sizes (no file, log line or peer sees them), measured: reads of the stored bytes are
-// large; the inflated block is small, because writing it while it is still in the core's cache
-// costs the kernel's copy a fraction of what a larger block (or one handed to another thread's
-// core) costs.
+// Internal sizes (no file, log line or peer sees them) for entries written through the page cache:
+// reads of the stored bytes are large; the inflated block is small, so that the kernel copies it
+// while it is still in the core's cache.
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kWriteBlock = 32 * 1024;
 // From this size on an entry is read and written past the page cache, beside the inflater: fresh
