@@ -298,6 +298,10 @@ TEST_F(HostilePackage, TransientFailuresAreRetriedFromTheBytesOnDisk) {
        {{Step::Cut, 10000}, {Step::Cut, 10000}, {Step::Cut, 10000}, {Step::Cut, 10000}},
        {"", "bytes=10000-", "bytes=20000-", "bytes=30000-"},
        false},
+      {"cut, then 5xx to the end",
+       {{Step::Cut, 10000}, {Step::Status, 503}, {Step::Status, 503}, {Step::Status, 503}},
+       {"", "bytes=10000-", "bytes=10000-", "bytes=10000-"},
+       false},
       {"404 is final", {{Step::Status, 404}}, {""}, false},
       {"range ignored is final", {{Step::Cut, 10000}, {Step::IgnoreRange, 0}}, {"", "bytes=10000-"}, false},
   };
@@ -331,6 +335,10 @@ TEST_F(HostilePackage, TransientFailuresAreRetriedFromTheBytesOnDisk) {
       EXPECT_TRUE(LogHas(log, "INFO", kDownload, 694, "download is error!"));
       EXPECT_EQ(ParseDecimalPrefix64(ReadResumeValue(Ctx().layout, "offset")),
                 static_cast<int64_t>(Sandbox::ReadFile(PackagePath()).size()));
+      // The package's size, or none when no package answer came: an error page's length is no
+      // package size (a next run would take the part for a complete package).
+      const int64_t total = ParseDecimalPrefix64(ReadResumeValue(Ctx().layout, "totalSize"));
+      EXPECT_TRUE(total == 0 || total == static_cast<int64_t>(Package().size())) << total;
     }
     // The display goes on where the failed attempt left it, never back to 0.
     int last = 0;
