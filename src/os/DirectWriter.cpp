@@ -147,23 +147,20 @@ int DirectWriter::Error() const {
 void DirectWriter::Run() {
   while (true) {
     Buffer* b = nullptr;
+    bool failed = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return !queued_.empty() || closing_; });
       if (queued_.empty()) return;
       b = queued_.front();
       queued_.pop_front();
+      failed = error_ != 0;
     }
-    const int error = WriteOut(*b);
-    const bool ok = error == 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!ok && error_ == 0) error_ = error;
-    Release(b);
     // After a failure nothing more is written: the file ends at the last byte that made it.
-    if (!ok) {
-      for (Buffer* q : queued_) Release(q);
-      queued_.clear();
-    }
+    const int error = failed ? 0 : WriteOut(*b);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (error != 0 && error_ == 0) error_ = error;
+    Release(b);
   }
 }
 
