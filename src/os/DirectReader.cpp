@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "os/FileSystem.h"
+
 namespace os {
 
 namespace {
@@ -18,18 +20,15 @@ constexpr size_t kBufferCount = 2;
 
 }  // namespace
 
-DirectReader::DirectReader(const std::string& path, uint64_t begin, uint64_t end, Mode mode)
-    : path_(path), begin_(begin), end_(end < begin ? begin : end) {
-  if (mode == Mode::Direct) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-    direct_ = fd_ >= 0;
-  }
-  if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+DirectReader::DirectReader(int fd, uint64_t begin, uint64_t end, Mode mode)
+    : fd_(fd), begin_(begin), end_(end < begin ? begin : end) {
   if (fd_ < 0) {
-    error_ = errno;
+    error_ = EBADF;
     done_ = true;
     return;
   }
+  if (mode == Mode::Direct) directFd_ = ReopenDirect(fd_, O_RDONLY);
+  direct_ = directFd_ >= 0;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {
     void* memory = nullptr;
@@ -51,7 +50,7 @@ DirectReader::~DirectReader() {
     changed_.notify_all();
   }
   if (reader_.joinable()) reader_.join();
-  if (fd_ >= 0) ::close(fd_);
+  if (directFd_ >= 0) ::close(directFd_);
 }
 
 bool DirectReader::Next(const uint8_t*& data, size_t& size) {
@@ -113,14 +112,11 @@ int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
   if (direct_) ask = static_cast<size_t>((ask + kAlign - 1) & ~(kAlign - 1));
   size_t got = 0;
   while (got < ask) {
-    const ssize_t n = ::pread(fd_, b.data.get() + got, ask - got, static_cast<off_t>(at + got));
+    const int fd = direct_ ? directFd_ : fd_;
+    const ssize_t n = ::pread(fd, b.data.get() + got, ask - got, static_cast<off_t>(at + got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EINVAL && direct_) {
       // A device with a larger block than assumed: read on through the page cache.
-      const int buffered = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (buffered < 0) return EINVAL;
-      ::close(fd_);
-      fd_ = buffered;
       direct_ = false;
       continue;
     }

@@ -14,7 +14,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,8 +26,9 @@ class DirectReader {
     Buffered,  // the page cache
   };
 
-  // Reads the bytes [begin, end) of the file at path.
-  DirectReader(const std::string& path, uint64_t begin, uint64_t end, Mode mode);
+  // Reads the bytes [begin, end) of the file open at fd (not owned, open for reading, kept open
+  // while the reader lives; read with pread, so its offset is left alone).
+  DirectReader(int fd, uint64_t begin, uint64_t end, Mode mode);
   ~DirectReader();  // stops the reader at its next block
   DirectReader(const DirectReader&) = delete;
   DirectReader& operator=(const DirectReader&) = delete;
@@ -51,8 +51,8 @@ class DirectReader {
   // the file ends too soon).
   int Fill(Buffer& b, uint64_t at, uint64_t want);
 
-  const std::string path_;
-  int fd_ = -1;
+  const int fd_;
+  int directFd_ = -1;  // reader thread (once started)
   std::atomic<bool> direct_{false};
   const uint64_t begin_;
   const uint64_t end_;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os/FileSystem.h"
+
 namespace os {
 
 namespace {
@@ -24,9 +26,9 @@ uint64_t AlignUp(uint64_t v) { return AlignDown(v + kAlign - 1); }
 
 }  // namespace
 
-DirectWriter::DirectWriter(const std::string& path, int fd, uint64_t offset, Mode mode, Hooks hooks)
+DirectWriter::DirectWriter(int fd, uint64_t offset, Mode mode, Hooks hooks)
     : fd_(fd), hooks_(std::move(hooks)), next_(offset) {
-  if (mode == Mode::Direct) directFd_ = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+  if (mode == Mode::Direct) directFd_ = ReopenDirect(fd, O_WRONLY);
   direct_ = directFd_ >= 0;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {

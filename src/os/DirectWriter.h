@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -39,10 +38,10 @@ class DirectWriter {
     BytesHook inspect;
   };
 
-  // Appends at offset (the bytes before it are left alone) to the file at path, which fd (not
-  // owned, open for writing, kept open until Finish returns) also names: the unaligned head and
-  // tail are written through it.
-  DirectWriter(const std::string& path, int fd, uint64_t offset, Mode mode, Hooks hooks = {});
+  // Appends at offset (the bytes before it are left alone) to the file open at fd (not owned, open
+  // for writing, kept open until Finish returns). The unaligned head and tail are written through
+  // fd, the rest through a direct descriptor of the same file.
+  DirectWriter(int fd, uint64_t offset, Mode mode, Hooks hooks = {});
   ~DirectWriter();  // finishes what was committed
   DirectWriter(const DirectWriter&) = delete;
   DirectWriter& operator=(const DirectWriter&) = delete;

@@ -31,6 +31,11 @@ bool ReadFile(const std::string& path, std::string& content);
 // Returns 0 or the errno (ETXTBSY, EACCES, ...).
 int CopyFileOver(const std::string& from, const std::string& to);
 
+// Opens the file behind fd once more, for direct I/O (O_DIRECT) with the access mode given
+// (O_RDONLY or O_WRONLY): the same file, whatever its path names by now. -1 when the file system
+// refuses direct I/O (or /proc is not mounted).
+int ReopenDirect(int fd, int access);
+
 // Directory part of a path ("/a/b/c" -> "/a/b"), and the last component ("c").
 std::string DirName(const std::string& path);
 std::string BaseName(const std::string& path);

@@ -35,8 +35,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 EntryCopier::EntryCopier(const std::string& archivePath)
-    : archivePath_(archivePath),
-      archive_(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC)),
+    : archive_(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC)),
       inflater_(NewInflater()),
       in_(new (std::nothrow) uint8_t[kReadBlock]),
       out_(new (std::nothrow) uint8_t[kWriteBlock]) {
@@ -63,8 +62,8 @@ bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
   return true;
 }
 
-EntryCopier::Result EntryCopier::CopyTo(const std::string& path, int fd, const std::function<bool()>& stop) {
-  if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(path, fd, stop);
+EntryCopier::Result EntryCopier::CopyTo(int fd, const std::function<bool()>& stop) {
+  if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(fd, stop);
   return method_ == 0 ? CopyStored(fd, stop) : CopyDeflated(fd, stop);
 }
 
@@ -133,11 +132,11 @@ EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()
   }
 }
 
-EntryCopier::Result EntryCopier::CopyLarge(const std::string& path, int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyLarge(int fd, const std::function<bool()>& stop) {
   if (method_ == 0 && storedLeft_ != size_) return Result::Failed;
   if (method_ != 0 && !inflater_->Reset()) return Result::Failed;
-  os::DirectReader reader(archivePath_, offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
-  os::DirectWriter writer(path, fd, 0, os::DirectWriter::Mode::Direct);
+  os::DirectReader reader(archive_, offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
+  os::DirectWriter writer(fd, 0, os::DirectWriter::Mode::Direct);
   // Every way out waits for the writer, so that what was handed to it is in the file.
   const auto finish = [&writer](Result result) {
     const bool written = writer.Finish();

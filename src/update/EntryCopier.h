@@ -28,15 +28,15 @@ class EntryCopier {
   // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
   enum class Result { Done, Failed, Stopped };
-  // Copies the opened entry's data into fd, an empty file open for writing at path. Failed on a
+  // Copies the opened entry's data into fd, an empty file open for writing. Failed on a
   // read, inflate, write, size or CRC-32 failure; Stopped when stop (asked before every block, may
   // be empty) says so. Whatever was written before stays.
-  Result CopyTo(const std::string& path, int fd, const std::function<bool()>& stop);
+  Result CopyTo(int fd, const std::function<bool()>& stop);
 
  private:
   Result CopyStored(int fd, const std::function<bool()>& stop);
   Result CopyDeflated(int fd, const std::function<bool()>& stop);
-  Result CopyLarge(const std::string& path, int fd, const std::function<bool()>& stop);
+  Result CopyLarge(int fd, const std::function<bool()>& stop);
   // One inflate call into out (room bytes) with the size and CRC-32 checks; made is what to keep
   // of it (never past the entry's size), to be written before acting on the step.
   enum class Step { More, Done, Failed };
@@ -45,7 +45,6 @@ class EntryCopier {
   // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
   bool Read(uint8_t* buffer, size_t size);
 
-  const std::string archivePath_;
   int archive_ = -1;
   std::unique_ptr<Inflater> inflater_;
   std::unique_ptr<uint8_t[]> in_;

@@ -62,7 +62,7 @@ class PackageSink final : public TransferSink {
         resumeOffset_(resumeOffset),
         lastCheckpoint_(std::chrono::steady_clock::now()),
         lastFlush_(lastCheckpoint_),
-        writer_(layout.packagePath, fd, static_cast<uint64_t>(resumeOffset), os::DirectWriter::Mode::Direct,
+        writer_(fd, static_cast<uint64_t>(resumeOffset), os::DirectWriter::Mode::Direct,
                 {[this](const uint8_t*, size_t size) {
                    // Writer thread.
                    state_.UpdateCounters([&](DownloadCounters& c) { c.downloadedBytes += static_cast<int64_t>(size); });

@@ -99,7 +99,7 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
   if (!out) return EntryResult::Failed;
   // The copier writes through the descriptor in large blocks; the stream itself stays empty.
   EntryResult result = EntryResult::Written;
-  switch (copier.CopyTo(target, fileno(out), stop)) {
+  switch (copier.CopyTo(fileno(out), stop)) {
     case EntryCopier::Result::Done: break;
     case EntryCopier::Result::Failed: result = EntryResult::Failed; break;
     case EntryCopier::Result::Stopped: result = EntryResult::Stopped; break;

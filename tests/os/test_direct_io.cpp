@@ -31,6 +31,19 @@ std::string Pattern(size_t n, uint32_t seed) {
 
 constexpr size_t MiB = 1024 * 1024;
 
+// A descriptor for the test's lifetime.
+class Descriptor {
+ public:
+  Descriptor(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0644)) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
   struct Case {
     const char* name;
@@ -64,7 +77,7 @@ TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
       std::string inspected;
       {
         DirectWriter writer(
-            path, fd, c.existing, mode,
+            fd, c.existing, mode,
             {[&](const uint8_t* d, size_t n) { written.append(reinterpret_cast<const char*>(d), n); },
              [&](const uint8_t* d, size_t n) { inspected.append(reinterpret_cast<const char*>(d), n); }});
         size_t at = 0;
@@ -90,7 +103,7 @@ TEST(DirectWriter, InflatingStraightIntoItsRoomLandsInOrder) {
   const std::string data = Pattern(3 * MiB + 123, 5);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
-  DirectWriter writer(path, fd, 0, DirectWriter::Mode::Direct);
+  DirectWriter writer(fd, 0, DirectWriter::Mode::Direct);
   size_t at = 0;
   while (at < data.size()) {
     size_t room = 0;
@@ -109,13 +122,31 @@ TEST(DirectWriter, InflatingStraightIntoItsRoomLandsInOrder) {
   EXPECT_TRUE(Sandbox::ReadFile(path) == data);
 }
 
+// The writer writes the file it was given: a path that names another file by now (a swapped
+// link, a replaced file) gets nothing.
+TEST(DirectWriter, WritesTheFileItWasGivenEvenWhenItsPathNowNamesAnother) {
+  Sandbox box;
+  const std::string path = box.Root() + "/given.bin";
+  const std::string moved = box.Root() + "/moved.bin";
+  Descriptor file(path, O_WRONLY | O_CREAT | O_TRUNC);
+  ASSERT_GE(file.Get(), 0);
+  ASSERT_EQ(::rename(path.c_str(), moved.c_str()), 0);
+  Sandbox::WriteFile(path, "another file");
+  const std::string data = Pattern(2 * MiB + 5, 8);
+  DirectWriter writer(file.Get(), 0, DirectWriter::Mode::Direct);
+  ASSERT_TRUE(writer.Append(data.data(), data.size()));
+  ASSERT_TRUE(writer.Finish());
+  EXPECT_TRUE(Sandbox::ReadFile(moved) == data);
+  EXPECT_EQ(Sandbox::ReadFile(path), "another file");
+}
+
 // A device that takes nothing: the failure and its errno come back, and nothing is written after it.
 TEST(DirectWriter, AFailedWriteIsReported) {
   for (DirectWriter::Mode mode : {DirectWriter::Mode::Direct, DirectWriter::Mode::Buffered}) {
     const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     size_t written = 0;
-    DirectWriter writer("/dev/full", fd, 0, mode, {[&](const uint8_t*, size_t n) { written += n; }, nullptr});
+    DirectWriter writer(fd, 0, mode, {[&](const uint8_t*, size_t n) { written += n; }, nullptr});
     const std::string data = Pattern(5 * MiB, 3);
     bool accepted = true;
     for (size_t at = 0; at < data.size() && accepted; at += 64 * 1024)
@@ -145,7 +176,8 @@ TEST(DirectReader, HandsOverExactlyTheStretchInOrder) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::to_string(c.begin) + "-" + std::to_string(c.end) +
                    (mode == DirectReader::Mode::Direct ? " direct" : " buffered"));
-      DirectReader reader(path, c.begin, c.end, mode);
+      Descriptor file(path, O_RDONLY);
+      DirectReader reader(file.Get(), c.begin, c.end, mode);
       std::string got;
       const uint8_t* bytes = nullptr;
       size_t size = 0;
@@ -163,7 +195,8 @@ TEST(DirectReader, AFileThatEndsTooSoonFails) {
   const std::string data = Pattern(3 * MiB + 10, 4);
   Sandbox::WriteFile(path, data);
   for (DirectReader::Mode mode : {DirectReader::Mode::Direct, DirectReader::Mode::Buffered}) {
-    DirectReader reader(path, 100, data.size() + 1, mode);
+    Descriptor file(path, O_RDONLY);
+    DirectReader reader(file.Get(), 100, data.size() + 1, mode);
     std::string got;
     const uint8_t* bytes = nullptr;
     size_t size = 0;
@@ -171,7 +204,7 @@ TEST(DirectReader, AFileThatEndsTooSoonFails) {
     EXPECT_TRUE(reader.Failed());
     EXPECT_TRUE(data.compare(100, got.size(), got) == 0);
   }
-  DirectReader missing(box.Root() + "/missing.bin", 0, 10, DirectReader::Mode::Direct);
+  DirectReader missing(-1, 0, 10, DirectReader::Mode::Direct);  // no file at all
   const uint8_t* bytes = nullptr;
   size_t size = 0;
   EXPECT_FALSE(missing.Next(bytes, size));
@@ -183,7 +216,8 @@ TEST(DirectReader, CanBeLeftEarly) {
   Sandbox box;
   const std::string path = box.Root() + "/early.bin";
   Sandbox::WriteFile(path, Pattern(8 * MiB, 2));
-  DirectReader reader(path, 0, 8 * MiB, DirectReader::Mode::Direct);
+  Descriptor file(path, O_RDONLY);
+  DirectReader reader(file.Get(), 0, 8 * MiB, DirectReader::Mode::Direct);
   const uint8_t* bytes = nullptr;
   size_t size = 0;
   ASSERT_TRUE(reader.Next(bytes, size));
