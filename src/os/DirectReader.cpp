@@ -4,18 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
+#include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
 namespace os {
 
 namespace {
 
-// As for DirectWriter: 4 KiB alignment; two 1 MiB buffers, one with the consumer, one being read
-// (measured: more read ahead gained nothing).
-constexpr uint64_t kAlign = 4096;
-constexpr size_t kBufferSize = 1024 * 1024;
+// Two blocks: one with the consumer, one being read (measured: more read ahead gained nothing).
 constexpr size_t kBufferCount = 2;
 
 }  // namespace
@@ -31,13 +28,12 @@ DirectReader::DirectReader(int fd, uint64_t begin, uint64_t end, Mode mode)
   direct_ = directFd_ >= 0;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {
-    void* memory = nullptr;
-    if (posix_memalign(&memory, kAlign, kBufferSize) != 0) {
+    b.data = NewDirectBlock();
+    if (!b.data) {
       error_ = ENOMEM;
       done_ = true;
       return;
     }
-    b.data = std::unique_ptr<uint8_t, void (*)(void*)>(static_cast<uint8_t*>(memory), std::free);
     free_.push_back(&b);
   }
   reader_ = std::thread(&DirectReader::Run, this);
@@ -77,7 +73,7 @@ bool DirectReader::Failed() const {
 
 void DirectReader::Run() {
   // Blocks start on aligned offsets; the first holds the bytes before begin in its head.
-  uint64_t at = direct_ ? begin_ & ~(kAlign - 1) : begin_;
+  uint64_t at = direct_ ? AlignDown(begin_) : begin_;
   while (at < end_) {
     Buffer* b = nullptr;
     {
@@ -108,8 +104,8 @@ void DirectReader::Run() {
 
 int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
   // A direct read asks for whole blocks; the file's end makes it short, which is fine past end_.
-  size_t ask = want < kBufferSize ? static_cast<size_t>(want) : kBufferSize;
-  if (direct_) ask = static_cast<size_t>((ask + kAlign - 1) & ~(kAlign - 1));
+  size_t ask = want < kDirectBlockSize ? static_cast<size_t>(want) : kDirectBlockSize;
+  if (direct_) ask = static_cast<size_t>(AlignUp(ask));
   size_t got = 0;
   while (got < ask) {
     const int fd = direct_ ? directFd_ : fd_;
@@ -123,7 +119,7 @@ int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
     if (n < 0) return errno;
     if (n == 0) break;
     got += static_cast<size_t>(n);
-    if (direct_ && got % kAlign != 0) break;  // the file's end
+    if (direct_ && got % kDirectAlign != 0) break;  // the file's end
   }
   const size_t needed = want < ask ? static_cast<size_t>(want) : ask;
   if (got < needed) return ENODATA;  // the file ends inside the stretch

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "os/DirectBlock.h"
+
 namespace os {
 
 class DirectReader {
@@ -41,7 +43,7 @@ class DirectReader {
 
  private:
   struct Buffer {
-    std::unique_ptr<uint8_t, void (*)(void*)> data{nullptr, nullptr};
+    DirectBlock data{nullptr, nullptr};
     size_t begin = 0;  // the stretch's bytes are [begin, end) of data
     size_t end = 0;
   };

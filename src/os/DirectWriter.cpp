@@ -4,25 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
 namespace os {
 
 namespace {
 
-// Direct writes need the file offset, the length and the memory aligned to the device's logical
-// block; 4 KiB is that or a multiple of it on every device in use. Three buffers of 1 MiB: one
-// being filled, one being written (and inspected), one spare so the producer rarely waits
-// (measured: larger buffers gained nothing; the memory stays flat whatever the file's size).
-constexpr uint64_t kAlign = 4096;
-constexpr size_t kBufferSize = 1024 * 1024;
+// Three blocks: one being filled, one being written (and inspected), one spare so the producer
+// rarely waits.
 constexpr size_t kBufferCount = 3;
-
-uint64_t AlignDown(uint64_t v) { return v & ~(kAlign - 1); }
-uint64_t AlignUp(uint64_t v) { return AlignDown(v + kAlign - 1); }
 
 }  // namespace
 
@@ -32,12 +25,11 @@ DirectWriter::DirectWriter(int fd, uint64_t offset, Mode mode, Hooks hooks)
   direct_ = directFd_ >= 0;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {
-    void* memory = nullptr;
-    if (posix_memalign(&memory, kAlign, kBufferSize) != 0) {
+    b.data = NewDirectBlock();
+    if (!b.data) {
       error_ = ENOMEM;
       return;
     }
-    b.data = std::unique_ptr<uint8_t, void (*)(void*)>(static_cast<uint8_t*>(memory), std::free);
     free_.push_back(&b);
   }
   writer_ = std::thread(&DirectWriter::Run, this);
@@ -51,7 +43,7 @@ DirectWriter::~DirectWriter() {
 
 uint8_t* DirectWriter::Room(size_t& size) {
   if (Failed()) return nullptr;
-  if (current_ && current_->end == kBufferSize && !Submit()) return nullptr;
+  if (current_ && current_->end == kDirectBlockSize && !Submit()) return nullptr;
   if (!current_) {
     current_ = TakeFree();
     if (!current_) return nullptr;
@@ -60,15 +52,15 @@ uint8_t* DirectWriter::Room(size_t& size) {
     current_->base = AlignDown(next_);
     current_->begin = current_->end = static_cast<size_t>(next_ - current_->base);
   }
-  size = kBufferSize - current_->end;
+  size = kDirectBlockSize - current_->end;
   return current_->data.get() + current_->end;
 }
 
 bool DirectWriter::Commit(size_t n) {
-  if (!current_ || n > kBufferSize - current_->end) return false;
+  if (!current_ || n > kDirectBlockSize - current_->end) return false;
   current_->end += n;
   next_ += n;
-  if (current_->end == kBufferSize) return Submit();
+  if (current_->end == kDirectBlockSize) return Submit();
   return !Failed();
 }
 

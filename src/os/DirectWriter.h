@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "os/DirectBlock.h"
+
 namespace os {
 
 class DirectWriter {
@@ -66,7 +68,7 @@ class DirectWriter {
 
  private:
   struct Buffer {
-    std::unique_ptr<uint8_t, void (*)(void*)> data{nullptr, nullptr};
+    DirectBlock data{nullptr, nullptr};
     uint64_t base = 0;  // the file offset of data[0], aligned
     size_t begin = 0;   // the bytes [begin, end) are the ones to write
     size_t end = 0;

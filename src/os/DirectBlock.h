@@ -1,0 +1,31 @@
+// What direct I/O (O_DIRECT) asks of its memory and offsets; the blocks DirectWriter and
+// DirectReader move data in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace os {
+
+// File offsets, lengths and memory of a direct transfer are aligned to the device's logical
+// block; 4 KiB is that or a multiple of it on every device in use.
+constexpr uint64_t kDirectAlign = 4096;
+// The size of each block (measured: larger ones gained nothing; a few of them keep the memory
+// flat whatever the file's size).
+constexpr size_t kDirectBlockSize = 1024 * 1024;
+
+inline uint64_t AlignDown(uint64_t v) { return v & ~(kDirectAlign - 1); }
+inline uint64_t AlignUp(uint64_t v) { return AlignDown(v + kDirectAlign - 1); }
+
+using DirectBlock = std::unique_ptr<uint8_t, void (*)(void*)>;
+
+// A block of kDirectBlockSize bytes aligned for direct I/O; empty when no memory could be had.
+inline DirectBlock NewDirectBlock() {
+  void* memory = nullptr;
+  if (posix_memalign(&memory, kDirectAlign, kDirectBlockSize) != 0) return DirectBlock(nullptr, std::free);
+  return DirectBlock(static_cast<uint8_t*>(memory), std::free);
+}
+
+}  // namespace os
