@@ -103,6 +103,18 @@ struct Uninstall : ::testing::Test {
     LauncherLog::Instance().Close();
     return Sandbox::ReadFile(LogPath());
   }
+  // Uninstalling while the game process runs is refused with the message, and removes nothing;
+  // the game is ended afterwards.
+  void ExpectRefusedWhileRunning(pid_t game) {
+    EXPECT_TRUE(app->IsGameRunning());
+    app->UnInstall();
+    kill(game, SIGKILL);
+    os::WaitProcess(game);
+    EXPECT_FALSE(app->IsGameRunning());
+    EXPECT_EQ(boxes, (std::vector<std::string>{"游戏正在运行,请关闭游戏后重试|qvx"}));
+    ExpectNothingRemoved();
+  }
+
   void ExpectNothingRemoved() {
     EXPECT_TRUE(os::PathExists(app->DataDir() + "/qvx/qvx"));
     EXPECT_TRUE(os::PathExists(startMenu));
@@ -172,13 +184,7 @@ TEST_F(Uninstall, RefusesWhileTheGameRuns) {
   ASSERT_EQ(os::CopyFileOver("/bin/sleep", game), 0);
   const pid_t pid = os::SpawnProcess(game, "qvx 30", app->DataDir() + "/qvx");
   ASSERT_GT(pid, 0);
-  EXPECT_TRUE(app->IsGameRunning());
-  app->UnInstall();
-  kill(pid, SIGKILL);
-  os::WaitProcess(pid);
-  EXPECT_FALSE(app->IsGameRunning());
-  EXPECT_EQ(boxes, (std::vector<std::string>{"游戏正在运行,请关闭游戏后重试|qvx"}));
-  ExpectNothingRemoved();
+  ExpectRefusedWhileRunning(pid);
 }
 
 TEST_F(Uninstall, RefusesWhileTheWindowsBuildRunsUnderWine) {
@@ -190,13 +196,7 @@ TEST_F(Uninstall, RefusesWhileTheWindowsBuildRunsUnderWine) {
   ASSERT_GT(pid, 0);
   const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
   for (int i = 0; i < 200 && Sandbox::ReadFile(cmdline).rfind(game, 0) != 0; ++i) usleep(10000);
-  EXPECT_TRUE(app->IsGameRunning());
-  app->UnInstall();
-  kill(pid, SIGKILL);
-  os::WaitProcess(pid);
-  EXPECT_FALSE(app->IsGameRunning());
-  EXPECT_EQ(boxes, (std::vector<std::string>{"游戏正在运行,请关闭游戏后重试|qvx"}));
-  ExpectNothingRemoved();
+  ExpectRefusedWhileRunning(pid);
 }
 
 TEST_F(Uninstall, AnythingButYesKeepsEverythingAndLogsNothing) {

@@ -5,13 +5,10 @@
 #include "core/GameBuild.h"
 #include "os/FileSystem.h"
 #include "support/Sandbox.h"
+#include "support/WindowsExecutable.h"
 
 TEST(GameBuild, NativeUnlessOnlyAWindowsExecutableIsInstalled) {
-  std::string pe(0x40, '\0');
-  pe[0] = 'M';
-  pe[1] = 'Z';
-  pe[0x3C] = 0x40;
-  pe += std::string("PE\0\0", 4);
+  const std::string pe = SmallestWindowsExecutable();
   struct Case {
     const char* name;
     const char* native;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/HttpServerThread.h"
 #include "support/Loopback.h"
 
 namespace nettest {
@@ -93,15 +94,10 @@ class RecordingServer {
         res.set_content("ok", "text/plain");
       }
     };
-    server_.Get(".*", record);
-    server_.Post(".*", record);
-    server_.Delete(".*", record);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~RecordingServer() {
-    server_.stop();
-    thread_.join();
+    http_.Server().Get(".*", record);
+    http_.Server().Post(".*", record);
+    http_.Server().Delete(".*", record);
+    http_.Start();
   }
 
   static std::string Big() {
@@ -110,8 +106,8 @@ class RecordingServer {
     return data;
   }
 
-  int Port() const { return port_; }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  int Port() const { return http_.Port(); }
+  std::string Url(const std::string& path) const { return http_.Url(path); }
   std::vector<Received> Requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
@@ -128,11 +124,9 @@ class RecordingServer {
   }
 
  private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<Received> received_;
+  HttpServerThread http_;  // last: it stops answering before what its handlers use goes
 };
 
 // A loopback listening socket that never accepts: connections complete in the kernel, requests are

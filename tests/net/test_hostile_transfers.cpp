@@ -36,42 +36,35 @@ template <typename Server>
 class Routes {
  public:
   template <typename... Args>
-  explicit Routes(Args&&... args) : server_(std::forward<Args>(args)...) {
-    server_.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
+  explicit Routes(Args&&... args) : http_(std::forward<Args>(args)...) {
+    Server& server = http_.Server();
+    server.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
       res.set_redirect(req.get_param_value("to"));
     });
-    server_.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
       int left = std::stoi(req.matches[1]);
       if (left == 0)
         res.set_content("end", "text/plain");
       else
         res.set_redirect("/hops/" + std::to_string(left - 1));
     });
-    server_.Get("/x", [this](const httplib::Request&, httplib::Response& res) {
+    server.Get("/x", [this](const httplib::Request&, httplib::Response& res) {
       ++reached_;
       res.set_content("reached", "text/plain");
     });
-    server_.Get("/busy", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get("/busy", [](const httplib::Request& req, httplib::Response& res) {
       const_cast<httplib::Request&>(req).ranges.clear();  // the same answer to a resumed request
       res.status = 503;
       res.set_content("<html>try later</html>", "text/html");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    http_.Start();
   }
-  ~Routes() {
-    server_.stop();
-    thread_.join();
-  }
-  int Port() const { return port_; }
+  int Port() const { return http_.Port(); }
   int Reached() const { return reached_.load(); }
 
  private:
-  Server server_;
-  int port_ = 0;
-  std::thread thread_;
   std::atomic<int> reached_{0};
+  ServerThread<Server> http_;  // last: it stops answering before what its handlers use goes
 };
 
 // A URL as the value of a query parameter.

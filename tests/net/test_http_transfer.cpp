@@ -27,24 +27,25 @@ namespace {
 class TransferServer {
  public:
   TransferServer() {
-    server_.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    httplib::Server& server = http_.Server();
+    server.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
       int left = std::stoi(req.matches[1]);
       if (left == 0)
         res.set_content("end", "text/plain");
       else
         res.set_redirect("/hops/" + std::to_string(left - 1));
     });
-    server_.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
       res.set_redirect(req.get_param_value("to"));
     });
-    server_.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
       res.set_content("not here", "text/plain");
     });
-    server_.Get("/big", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/big", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(RecordingServer::Big(), "application/octet-stream");
     });
-    server_.Get("/streamed", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/streamed", [](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
         static const std::string big = RecordingServer::Big();
         if (offset >= big.size()) {
@@ -55,7 +56,7 @@ class TransferServer {
         return sink.write(big.data() + offset, n);
       });
     });
-    server_.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+    server.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
         if (offset >= 500 * 1000) {
           sink.done();
@@ -66,7 +67,7 @@ class TransferServer {
         return sink.write(block.data(), block.size());
       });
     });
-    server_.Get(R"(/pkg/(\w+))", [this](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/pkg/(\w+))", [this](const httplib::Request& req, httplib::Response& res) {
       const std::string mode = req.matches[1];
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -83,29 +84,21 @@ class TransferServer {
       }
       res.set_content(Package().substr(from), "application/zip");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ~TransferServer() {
-    server_.stop();
-    thread_.join();
+    http_.Start();
   }
 
   static std::string Package() { return RecordingServer::Big().substr(0, 30000); }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  int Port() const { return port_; }
+  std::string Url(const std::string& path) const { return http_.Url(path); }
+  int Port() const { return http_.Port(); }
   std::vector<std::string> Ranges() {
     std::lock_guard<std::mutex> lock(mutex_);
     return ranges_;
   }
 
  private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> ranges_;
+  HttpServerThread http_;  // last: it stops answering before what its handlers use goes
 };
 
 TransferRequest Get(const std::string& url) {

@@ -18,6 +18,7 @@
 #include "os/WineRegistryFile.h"
 #include "os/WineRunner.h"
 #include "support/Sandbox.h"
+#include "support/WindowsExecutable.h"
 
 namespace {
 
@@ -60,11 +61,8 @@ std::string Utf16z(const std::u16string& text) {
 
 TEST(PeImage, OnlyAnMzHeaderPointingAtAPeSignatureCounts) {
   Sandbox box;
-  std::string header(0x40, '\0');
-  header[0] = 'M';
-  header[1] = 'Z';
-  header[0x3C] = 0x40;  // e_lfanew
-  const std::string pe = header + std::string("PE\0\0", 4) + std::string(64, '\0');
+  const std::string header = SmallestWindowsExecutable().substr(0, 0x40);  // the MZ header alone
+  const std::string pe = SmallestWindowsExecutable() + std::string(64, '\0');
   std::string intoHeader = pe;
   intoHeader[0x3C] = 0x04;
   std::string farAway = pe;

@@ -22,6 +22,7 @@
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "platform/XvfbServer.h"
+#include "support/HttpServerThread.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
 #include "support/UiLoop.h"
@@ -77,9 +78,11 @@ void Replace(std::string& s, const std::string& what, const std::string& with) {
   for (size_t p; (p = s.find(what)) != std::string::npos;) s.replace(p, what.size(), with);
 }
 
-struct Origin {
+// A page origin: its address is known (bound) before it answers (Start).
+struct Origin : HttpServerThread {
   explicit Origin(const std::string& kind) {
-    port = server.bind_to_any_port("127.0.0.1");
+    Bind();
+    httplib::Server& server = Server();
     server.Get("/frame", [kind](const httplib::Request&, httplib::Response& res) {
       std::string page = kFrame;
       Replace(page, "%KIND%", kind);
@@ -91,17 +94,7 @@ struct Origin {
       res.set_content("<html><body>news</body></html>", "text/html");
     });
   }
-  void Start() {
-    thread = std::thread([this] { server.listen_after_bind(); });
-  }
-  ~Origin() {
-    server.stop();
-    if (thread.joinable()) thread.join();
-  }
-  std::string Url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-  httplib::Server server;
-  int port = 0;
-  std::thread thread;
+  std::string Url(const std::string& path = "") const { return HttpServerThread::Url(path); }
 };
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -118,7 +111,7 @@ struct HostilePage : ::testing::Test {
     os::MakeDirectories(box.InstallDir());
     context.SettleIn(box.InstallDir());
     dlg.CreateContent();
-    login.server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
+    login.Server().Get("/login", [this](const httplib::Request&, httplib::Response& res) {
       std::string page = kLoginPage;
       Replace(page, "%OTHER%", other.Url());
       res.set_content(page, "text/html");

@@ -24,6 +24,18 @@ inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
 }
 
+// Runs fn on this thread's loop once it is idle (after what is already due: a map, a draw).
+inline void RunWhenIdle(std::function<void()> fn) {
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      new std::function<void()>(std::move(fn)),
+      [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
 // Runs script in the main frame's page world; its value as text ("<error>" on failure,
 // "<timeout>" when no answer came within 10 s).
 inline std::string Eval(WebKitWebView* view, const std::string& script) {

@@ -27,6 +27,7 @@
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
+#include "support/HttpServerThread.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
 #include "support/UiLoop.h"
@@ -116,25 +117,17 @@ constexpr char kPage[] = R"HTML(<!DOCTYPE html>
  </script>
 </body></html>)HTML";
 
-struct LoopbackServer {
+// The login page and a news page.
+struct LoopbackServer : HttpServerThread {
   LoopbackServer() {
-    server.Get("/login", [](const httplib::Request&, httplib::Response& res) {
+    Server().Get("/login", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(kPage, "text/html; charset=utf-8");
     });
-    server.Get("/news", [](const httplib::Request&, httplib::Response& res) {
+    Server().Get("/news", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("<html><body>news</body></html>", "text/html");
     });
-    port = server.bind_to_any_port("127.0.0.1");
-    thread = std::thread([this] { server.listen_after_bind(); });
+    Start();
   }
-  ~LoopbackServer() {
-    server.stop();
-    thread.join();
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-  httplib::Server server;
-  int port = 0;
-  std::thread thread;
 };
 
 // Saves the window's area of the screen; returns the path or "" when the grab failed.
@@ -257,7 +250,7 @@ TEST(LauncherWindow, ExactSizeThroughTheRunAndCentredOnThePointersMonitor) {
   TestContext context;
   context.SettleIn(box.InstallDir());
   LoopbackServer http;
-  http.server.Get("/wide", [](const httplib::Request&, httplib::Response& res) {
+  http.Server().Get("/wide", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kWidePage, "text/html; charset=utf-8");
   });
   context.Get().remoteConfig.Parse("EntryUrl=" + http.Url("/wide") + "\n");
@@ -276,58 +269,51 @@ TEST(LauncherWindow, ExactSizeThroughTheRunAndCentredOnThePointersMonitor) {
     worker.Post([&] { dlg.InitWebBrower(); });
   };
   options.onShown = [&](const LauncherWindowParts& parts) {
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer data) {
-          (*static_cast<std::function<void()>*>(data))();
-          return G_SOURCE_REMOVE;
-        },
-        new std::function<void()>([&, parts] {
-          GtkWidget* window = parts.main->Window();
-          auto sample = [&](const char* when) {
-            ++samples;
-            GdkWindow* gw = gtk_widget_get_window(window);
-            const auto [xw, xh] = XWindowSize(parts.main->NativeId());
-            int aw = gtk_widget_get_allocated_width(window), ah = gtk_widget_get_allocated_height(window);
-            if (!gw || gdk_window_get_width(gw) != 950 || gdk_window_get_height(gw) != 632 || xw != 950 || xh != 632 ||
-                aw != 950 || ah != 632)
-              sizes.push_back(std::string(when) + ": " + std::to_string(xw) + "x" + std::to_string(xh) + " allocated " +
-                              std::to_string(aw) + "x" + std::to_string(ah));
-          };
-          auto pumpSampling = [&](const std::function<bool()>& done, int ms, const char* when) {
-            PumpUntil(
-                [&] {
-                  sample(when);
-                  return done();
-                },
-                ms);
-          };
-          auto runJob = [&](std::function<void()> job, const char* when) {
-            const int n = worker.Post(std::move(job));
-            pumpSampling([&] { return worker.Finished(n); }, 10000, when);
-            pumpSampling([] { return false; }, 300, when);
-          };
-          PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000);
-          gdk_window_get_origin(gtk_widget_get_window(window), &origin.x, &origin.y);
-          pumpSampling([&] { return gtk_widget_get_visible(parts.content->ControlWidget(kIdBrowser)); }, 20000,
-                       "page loading");
-          pumpSampling([] { return false; }, 800, "page shown");
-          runJob(
-              [&] {
-                dlg.ShowProgressView();
-                dlg.SetProgress("", "42%", 42, 1);
-                dlg.ShowProgressView();
-              },
-              "downloading");
-          runJob(
-              [&] {
-                dlg.SetProgress("更新已完成", "100%", 100, 0);
-                dlg.ShowMessageView();
-              },
-              "message view");
-          parts.main->EndModal(2);
-        }),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    RunWhenIdle([&, parts] {
+      GtkWidget* window = parts.main->Window();
+      auto sample = [&](const char* when) {
+        ++samples;
+        GdkWindow* gw = gtk_widget_get_window(window);
+        const auto [xw, xh] = XWindowSize(parts.main->NativeId());
+        int aw = gtk_widget_get_allocated_width(window), ah = gtk_widget_get_allocated_height(window);
+        if (!gw || gdk_window_get_width(gw) != 950 || gdk_window_get_height(gw) != 632 || xw != 950 || xh != 632 ||
+            aw != 950 || ah != 632)
+          sizes.push_back(std::string(when) + ": " + std::to_string(xw) + "x" + std::to_string(xh) + " allocated " +
+                          std::to_string(aw) + "x" + std::to_string(ah));
+      };
+      auto pumpSampling = [&](const std::function<bool()>& done, int ms, const char* when) {
+        PumpUntil(
+            [&] {
+              sample(when);
+              return done();
+            },
+            ms);
+      };
+      auto runJob = [&](std::function<void()> job, const char* when) {
+        const int n = worker.Post(std::move(job));
+        pumpSampling([&] { return worker.Finished(n); }, 10000, when);
+        pumpSampling([] { return false; }, 300, when);
+      };
+      PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000);
+      gdk_window_get_origin(gtk_widget_get_window(window), &origin.x, &origin.y);
+      pumpSampling([&] { return gtk_widget_get_visible(parts.content->ControlWidget(kIdBrowser)); }, 20000,
+                   "page loading");
+      pumpSampling([] { return false; }, 800, "page shown");
+      runJob(
+          [&] {
+            dlg.ShowProgressView();
+            dlg.SetProgress("", "42%", 42, 1);
+            dlg.ShowProgressView();
+          },
+          "downloading");
+      runJob(
+          [&] {
+            dlg.SetProgress("更新已完成", "100%", 100, 0);
+            dlg.ShowMessageView();
+          },
+          "message view");
+      parts.main->EndModal(2);
+    });
   };
   RunLauncherWindowWith(dlg, options);
   worker.Stop();
@@ -444,7 +430,7 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
   TestContext context;
   context.SettleIn(box.InstallDir());
   LoopbackServer http;
-  ASSERT_GT(http.port, 0);
+  ASSERT_GT(http.Port(), 0);
   context.Get().remoteConfig.Parse("EntryUrl=" + http.Url("/login") + "\n");
   InstallGtkMessageBoxPresenter();
 
@@ -475,171 +461,164 @@ TEST(LauncherWindow, EndToEndOnLoopback) {
     worker.Post([&] { dlg.InitWebBrower(); });
   };
   options.onShown = [&](const LauncherWindowParts& parts) {
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer data) {
-          (*static_cast<std::function<void()>*>(data))();
-          return G_SOURCE_REMOVE;
-        },
-        new std::function<void()>([&, parts] {
-          GtkWidget* window = parts.main->Window();
-          WebKitWebView* page = parts.content->Browser().View();
-          auto runJob = [&](std::function<void()> job) {
-            const int n = worker.Post(std::move(job));
-            check(PumpUntil([&] { return worker.Finished(n); }, 10000), "worker job timed out");
-            PumpFor(300);
-          };
+    RunWhenIdle([&, parts] {
+      GtkWidget* window = parts.main->Window();
+      WebKitWebView* page = parts.content->Browser().View();
+      auto runJob = [&](std::function<void()> job) {
+        const int n = worker.Post(std::move(job));
+        check(PumpUntil([&] { return worker.Finished(n); }, 10000), "worker job timed out");
+        PumpFor(300);
+      };
 
-          // The shaped window: 950 x 632, see-through corners, opaque middle.
-          check(PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000), "window not mapped");
-          GdkWindow* gw = gtk_widget_get_window(window);
-          check(gdk_window_get_width(gw) == 950 && gdk_window_get_height(gw) == 632, "window size");
+      // The shaped window: 950 x 632, see-through corners, opaque middle.
+      check(PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000), "window not mapped");
+      GdkWindow* gw = gtk_widget_get_window(window);
+      check(gdk_window_get_width(gw) == 950 && gdk_window_get_height(gw) == 632, "window size");
 
-          // The page shows once its document is complete; the progress controls stay hidden.
-          check(PumpUntil([&] { return gtk_widget_get_visible(GTK_WIDGET(page)); }, 20000), "page never shown");
-          PumpFor(500);
-          int ox = 0, oy = 0;
-          gdk_window_get_origin(gw, &ox, &oy);
-          for (auto [cx, cy] : {std::pair{0, 0}, {949, 0}, {0, 631}, {949, 631}}) {
-            check(RootPixel(ox + cx, oy + cy) == 0xFF00FF,
-                  "corner not transparent at " + std::to_string(cx) + "," + std::to_string(cy));
-          }
-          check(RootPixel(ox + 475, oy + 316) != 0xFF00FF, "middle is see-through");
-          // A plain desktop colour for the screenshots.
-          XSetWindowBackground(dpy, DefaultRootWindow(dpy), 0x2B2F3A);
-          XClearWindow(dpy, DefaultRootWindow(dpy));
-          XSync(dpy, False);
-          PumpFor(200);
-          check(!gtk_widget_get_visible(parts.content->ControlWidget(kIdProgressBar)), "bar visible when idle");
-          check(!Screenshot(window, "launcher-idle.png").empty(), "screenshot launcher-idle.png");
+      // The page shows once its document is complete; the progress controls stay hidden.
+      check(PumpUntil([&] { return gtk_widget_get_visible(GTK_WIDGET(page)); }, 20000), "page never shown");
+      PumpFor(500);
+      int ox = 0, oy = 0;
+      gdk_window_get_origin(gw, &ox, &oy);
+      for (auto [cx, cy] : {std::pair{0, 0}, {949, 0}, {0, 631}, {949, 631}}) {
+        check(RootPixel(ox + cx, oy + cy) == 0xFF00FF,
+              "corner not transparent at " + std::to_string(cx) + "," + std::to_string(cy));
+      }
+      check(RootPixel(ox + 475, oy + 316) != 0xFF00FF, "middle is see-through");
+      // A plain desktop colour for the screenshots.
+      XSetWindowBackground(dpy, DefaultRootWindow(dpy), 0x2B2F3A);
+      XClearWindow(dpy, DefaultRootWindow(dpy));
+      XSync(dpy, False);
+      PumpFor(200);
+      check(!gtk_widget_get_visible(parts.content->ControlWidget(kIdProgressBar)), "bar visible when idle");
+      check(!Screenshot(window, "launcher-idle.png").empty(), "screenshot launcher-idle.png");
 
-          // window.external: exactly three members; values read back synchronously.
-          check(Eval(page, "Object.getOwnPropertyNames(window.external).sort().join(',')") ==
-                    "AppLogin,IsDownLoadComplete,JavascriptToCsharp",
-                "external members");
-          check(Eval(page, "String(window.external.IsDownLoadComplete())") == "false", "ready before SetReady");
-          const std::string path = Eval(page, "window.external.JavascriptToCsharp('GetCommandLine', '')");
-          check(path == os::ExecutablePath(), "GetCommandLine gave " + path);
-          PumpUntil([&] { return !external.empty(); }, 3000);
-          check(external.size() == 1 && external[0].first == 1 &&
-                    external[0].second == std::vector<std::string>{"", "GetCommandLine"},
-                "JavascriptToCsharp not forwarded (reversed) to the bridge");
-          check(Eval(page, "String(window.external.JavascriptToCsharp('GetCommandLine'))") == "undefined",
-                "one argument must do nothing");
+      // window.external: exactly three members; values read back synchronously.
+      check(Eval(page, "Object.getOwnPropertyNames(window.external).sort().join(',')") ==
+                "AppLogin,IsDownLoadComplete,JavascriptToCsharp",
+            "external members");
+      check(Eval(page, "String(window.external.IsDownLoadComplete())") == "false", "ready before SetReady");
+      const std::string path = Eval(page, "window.external.JavascriptToCsharp('GetCommandLine', '')");
+      check(path == os::ExecutablePath(), "GetCommandLine gave " + path);
+      PumpUntil([&] { return !external.empty(); }, 3000);
+      check(external.size() == 1 && external[0].first == 1 &&
+                external[0].second == std::vector<std::string>{"", "GetCommandLine"},
+            "JavascriptToCsharp not forwarded (reversed) to the bridge");
+      check(Eval(page, "String(window.external.JavascriptToCsharp('GetCommandLine'))") == "undefined",
+            "one argument must do nothing");
 
-          // Downloading.
-          runJob([&] {
-            dlg.ShowProgressView();
-            dlg.SetProgress("", "42%", 42, 1);
-            dlg.ShowProgressView();
-          });
-          check(gtk_widget_get_visible(parts.content->ControlWidget(kIdProgressBar)), "bar hidden while downloading");
-          check(parts.content->ControlText(kIdStatusLabel) == "正在下载：", "status label");
-          check(parts.content->ProgressBar().GetPos() == 42, "bar position");
-          check(!Screenshot(window, "launcher-downloading.png").empty(), "screenshot launcher-downloading.png");
+      // Downloading.
+      runJob([&] {
+        dlg.ShowProgressView();
+        dlg.SetProgress("", "42%", 42, 1);
+        dlg.ShowProgressView();
+      });
+      check(gtk_widget_get_visible(parts.content->ControlWidget(kIdProgressBar)), "bar hidden while downloading");
+      check(parts.content->ControlText(kIdStatusLabel) == "正在下载：", "status label");
+      check(parts.content->ProgressBar().GetPos() == 42, "bar position");
+      check(!Screenshot(window, "launcher-downloading.png").empty(), "screenshot launcher-downloading.png");
 
-          // Ready: the page's view follows at once.
-          runJob([&] {
-            dlg.SetProgress("更新已完成", "100%", 100, 0);
-            dlg.ShowMessageView();
-            dlg.SetReady();
-          });
-          check(Eval(page, "String(window.external.IsDownLoadComplete())") == "true", "ready after SetReady");
-          check(parts.content->ControlText(kIdMessageText) == "更新已完成", "message text");
-          check(!Screenshot(window, "launcher-ready.png").empty(), "screenshot launcher-ready.png");
+      // Ready: the page's view follows at once.
+      runJob([&] {
+        dlg.SetProgress("更新已完成", "100%", 100, 0);
+        dlg.ShowMessageView();
+        dlg.SetReady();
+      });
+      check(Eval(page, "String(window.external.IsDownLoadComplete())") == "true", "ready after SetReady");
+      check(parts.content->ControlText(kIdMessageText) == "更新已完成", "message text");
+      check(!Screenshot(window, "launcher-ready.png").empty(), "screenshot launcher-ready.png");
 
-          // alert() -> one OK-only error box captioned "提示".
-          std::string alertText;
-          GtkMessageType alertType = GTK_MESSAGE_OTHER;
-          std::pair<std::string*, GtkMessageType*> alertOut(&alertText, &alertType);
-          guint watcher = g_timeout_add(
-              50,
-              [](gpointer data) -> gboolean {
-                auto* out = static_cast<std::pair<std::string*, GtkMessageType*>*>(data);
-                GtkMessageDialog* d = FindDialog("提示");
-                if (!d) return G_SOURCE_CONTINUE;
-                gchar* text = nullptr;
-                GtkMessageType type = GTK_MESSAGE_OTHER;
-                g_object_get(d, "text", &text, "message-type", &type, nullptr);
-                *out->first = text ? text : "";
-                *out->second = type;
-                g_free(text);
-                gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
-                return G_SOURCE_CONTINUE;
-              },
-              &alertOut);
-          Eval(page, "setTimeout(function () { window.__confirmed = confirm('sure?'); alert('hello'); }, 10); 1");
-          check(PumpUntil([&] { return alertText == "hello"; }, 10000), "no 提示 box for alert");
-          check(alertType == GTK_MESSAGE_ERROR, "alert box is not an error box");
-          check(Eval(page, "String(window.__confirmed)") == "false", "confirm must answer false");
-          g_source_remove(watcher);
+      // alert() -> one OK-only error box captioned "提示".
+      std::string alertText;
+      GtkMessageType alertType = GTK_MESSAGE_OTHER;
+      std::pair<std::string*, GtkMessageType*> alertOut(&alertText, &alertType);
+      guint watcher = g_timeout_add(
+          50,
+          [](gpointer data) -> gboolean {
+            auto* out = static_cast<std::pair<std::string*, GtkMessageType*>*>(data);
+            GtkMessageDialog* d = FindDialog("提示");
+            if (!d) return G_SOURCE_CONTINUE;
+            gchar* text = nullptr;
+            GtkMessageType type = GTK_MESSAGE_OTHER;
+            g_object_get(d, "text", &text, "message-type", &type, nullptr);
+            *out->first = text ? text : "";
+            *out->second = type;
+            g_free(text);
+            gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
+            return G_SOURCE_CONTINUE;
+          },
+          &alertOut);
+      Eval(page, "setTimeout(function () { window.__confirmed = confirm('sure?'); alert('hello'); }, 10); 1");
+      check(PumpUntil([&] { return alertText == "hello"; }, 10000), "no 提示 box for alert");
+      check(alertType == GTK_MESSAGE_ERROR, "alert box is not an error box");
+      check(Eval(page, "String(window.__confirmed)") == "false", "confirm must answer false");
+      g_source_remove(watcher);
 
-          // Keys: Ctrl+N never reaches the page, Ctrl+C and plain keys do.
-          const unsigned long xid = parts.main->NativeId();
-          gtk_widget_grab_focus(GTK_WIDGET(page));
-          RunShell("xdotool mousemove " + std::to_string(ox + 600) + " " + std::to_string(oy + 400) +
-                   " windowfocus --sync " + std::to_string(xid) + " >/dev/null 2>&1");
-          PumpFor(300);
-          RunShell("xdotool key --delay 60 ctrl+n ctrl+c x ctrl+p >/dev/null 2>&1");
-          PumpFor(800);
-          const std::string keys = Eval(page, "window.__keys.join(' ')");
-          check(keys.find("C-n") == std::string::npos && keys.find("C-p") == std::string::npos,
-                "Ctrl+N/Ctrl+P reached the page: " + keys);
-          check(keys.find("C-c") != std::string::npos && keys.find(" x") != std::string::npos,
-                "Ctrl+C or x did not reach the page: " + keys);
+      // Keys: Ctrl+N never reaches the page, Ctrl+C and plain keys do.
+      const unsigned long xid = parts.main->NativeId();
+      gtk_widget_grab_focus(GTK_WIDGET(page));
+      RunShell("xdotool mousemove " + std::to_string(ox + 600) + " " + std::to_string(oy + 400) +
+               " windowfocus --sync " + std::to_string(xid) + " >/dev/null 2>&1");
+      PumpFor(300);
+      RunShell("xdotool key --delay 60 ctrl+n ctrl+c x ctrl+p >/dev/null 2>&1");
+      PumpFor(800);
+      const std::string keys = Eval(page, "window.__keys.join(' ')");
+      check(keys.find("C-n") == std::string::npos && keys.find("C-p") == std::string::npos,
+            "Ctrl+N/Ctrl+P reached the page: " + keys);
+      check(keys.find("C-c") != std::string::npos && keys.find(" x") != std::string::npos,
+            "Ctrl+C or x did not reach the page: " + keys);
 
-          // No scroll bars however long the page; the wheel still scrolls; Ctrl+wheel never
-          // reaches the page (no zoom); a right click opens no menu.
-          check(Eval(page, "String(window.innerWidth - document.documentElement.clientWidth)") == "0",
-                "a scroll bar takes room");
-          RunShell("xdotool click --repeat 3 --delay 50 5 >/dev/null 2>&1");
-          check(PumpUntil([&] { return Eval(page, "String(window.scrollY > 0)") == "true"; }, 3000),
-                "the wheel does not scroll");
-          RunShell("xdotool keydown ctrl click --repeat 2 --delay 50 4 keyup ctrl >/dev/null 2>&1");
-          PumpFor(500);
-          check(Eval(page, "String(window.__ctrlWheels)") == "0", "Ctrl+wheel reached the page");
-          check(webkit_web_view_get_zoom_level(page) == 1.0, "the page zoomed");
-          check(!Screenshot(window, "launcher-scrolled.png").empty(), "screenshot launcher-scrolled.png");
-          // Right after scrolling, the page's right edge is plain page background (the page's
-          // gradient runs top to bottom only): no scroll bar or indicator drawn there.
-          check(EdgeIsPlain(ox + 300 + 590 - 14, oy + 140, 14, 460), "a scroll bar is drawn");
-          int menus = 0;
-          const gulong menuWatch = g_signal_connect(page, "context-menu",
-                                                    G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
-                                                                   WebKitHitTestResult*, gpointer n) -> gboolean {
-                                                      ++*static_cast<int*>(n);
-                                                      return FALSE;
-                                                    }),
-                                                    &menus);
-          RunShell("xdotool click 3 >/dev/null 2>&1");
-          PumpFor(500);
-          g_signal_handler_disconnect(page, menuWatch);
-          check(Eval(page, "String(window.__contextMenus)") == "1", "the right click did not reach the page");
-          check(menus == 0, "the page's context menu was not refused");
-          auto visibleTopLevels = [] {
-            GList* tops = gtk_window_list_toplevels();
-            int n = 0;
-            for (GList* l = tops; l; l = l->next) n += gtk_widget_get_visible(GTK_WIDGET(l->data)) ? 1 : 0;
-            g_list_free(tops);
-            return n;
-          };
-          check(visibleTopLevels() == 1, "a context menu opened");
+      // No scroll bars however long the page; the wheel still scrolls; Ctrl+wheel never
+      // reaches the page (no zoom); a right click opens no menu.
+      check(Eval(page, "String(window.innerWidth - document.documentElement.clientWidth)") == "0",
+            "a scroll bar takes room");
+      RunShell("xdotool click --repeat 3 --delay 50 5 >/dev/null 2>&1");
+      check(PumpUntil([&] { return Eval(page, "String(window.scrollY > 0)") == "true"; }, 3000),
+            "the wheel does not scroll");
+      RunShell("xdotool keydown ctrl click --repeat 2 --delay 50 4 keyup ctrl >/dev/null 2>&1");
+      PumpFor(500);
+      check(Eval(page, "String(window.__ctrlWheels)") == "0", "Ctrl+wheel reached the page");
+      check(webkit_web_view_get_zoom_level(page) == 1.0, "the page zoomed");
+      check(!Screenshot(window, "launcher-scrolled.png").empty(), "screenshot launcher-scrolled.png");
+      // Right after scrolling, the page's right edge is plain page background (the page's
+      // gradient runs top to bottom only): no scroll bar or indicator drawn there.
+      check(EdgeIsPlain(ox + 300 + 590 - 14, oy + 140, 14, 460), "a scroll bar is drawn");
+      int menus = 0;
+      const gulong menuWatch = g_signal_connect(
+          page, "context-menu",
+          G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer n) -> gboolean {
+            ++*static_cast<int*>(n);
+            return FALSE;
+          }),
+          &menus);
+      RunShell("xdotool click 3 >/dev/null 2>&1");
+      PumpFor(500);
+      g_signal_handler_disconnect(page, menuWatch);
+      check(Eval(page, "String(window.__contextMenus)") == "1", "the right click did not reach the page");
+      check(menus == 0, "the page's context menu was not refused");
+      auto visibleTopLevels = [] {
+        GList* tops = gtk_window_list_toplevels();
+        int n = 0;
+        for (GList* l = tops; l; l = l->next) n += gtk_widget_get_visible(GTK_WIDGET(l->data)) ? 1 : 0;
+        g_list_free(tops);
+        return n;
+      };
+      check(visibleTopLevels() == 1, "a context menu opened");
 
-          // New windows: no second view, the address goes to the default browser.
-          Eval(page, "window.open('" + http.Url("/news") + "'); 1");
-          PumpFor(500);
-          check(opened.size() == 1 && opened[0] == http.Url("/news"), "new window not sent to the default browser");
-          check(visibleTopLevels() == 1, "a second window appeared");
+      // New windows: no second view, the address goes to the default browser.
+      Eval(page, "window.open('" + http.Url("/news") + "'); 1");
+      PumpFor(500);
+      check(opened.size() == 1 && opened[0] == http.Url("/news"), "new window not sent to the default browser");
+      check(visibleTopLevels() == 1, "a second window appeared");
 
-          // The close button ends the run.
-          RunShell("xdotool mousemove " + std::to_string(ox + 895 + 23) + " " + std::to_string(oy + 95 + 23) +
-                   " click 1 >/dev/null 2>&1");
-          PumpFor(1000);
-          // If the click did not land the run still ends (EndModal ignores a second call), so the
-          // test cannot hang; the result then tells.
-          parts.main->EndModal(2);
-        }),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+      // The close button ends the run.
+      RunShell("xdotool mousemove " + std::to_string(ox + 895 + 23) + " " + std::to_string(oy + 95 + 23) +
+               " click 1 >/dev/null 2>&1");
+      PumpFor(1000);
+      // If the click did not land the run still ends (EndModal ignores a second call), so the
+      // test cannot hang; the result then tells.
+      parts.main->EndModal(2);
+    });
   };
 
   const int result = RunLauncherWindowWith(dlg, options);

@@ -23,6 +23,7 @@
 #include "os/Process.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
+#include "support/WindowsExecutable.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
@@ -54,11 +55,7 @@ struct WineLaunch : ::testing::Test {
     box.MakeDrives(true);
     gameDir = box.InstallDir() + "/client/qvx";
     os::MakeDirectories(gameDir);
-    std::string pe(0x40, '\0');
-    pe[0] = 'M';
-    pe[1] = 'Z';
-    pe[0x3C] = 0x40;
-    Sandbox::WriteFile(gameDir + "/qvx.exe", pe + std::string("PE\0\0", 4));
+    Sandbox::WriteFile(gameDir + "/qvx.exe", SmallestWindowsExecutable());
 
     // The stand-in for Wine: "wineboot" waits for the release file; anything else is the game.
     runner = box.Root() + "/wine";

@@ -42,24 +42,10 @@ std::vector<std::pair<std::string, int>> RecordingWindow::Progress(int downloadi
   return out;
 }
 
-TestServer::TestServer() {
-  port_ = server_.bind_to_any_port("127.0.0.1");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
-  // stop() is only heard once the accept loop runs.
-  while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-TestServer::~TestServer() {
-  server_.stop();
-  if (thread_.joinable()) thread_.join();
-}
-
-std::string TestServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
+TestServer::TestServer() { http_.Start(); }
 
 void TestServer::ServeText(const std::string& path, const std::string& text) {
-  server_.Get(path, [text](const httplib::Request&, httplib::Response& res) {
+  http_.Server().Get(path, [text](const httplib::Request&, httplib::Response& res) {
     res.status = 200;
     res.set_content(text, "text/plain");
   });
@@ -67,7 +53,7 @@ void TestServer::ServeText(const std::string& path, const std::string& text) {
 
 void TestServer::ServePackage(const std::string& path, const std::string& body, bool ignoreRange, size_t blockSize,
                               std::chrono::milliseconds delay) {
-  server_.Get(path, [=, this](const httplib::Request& req, httplib::Response& res) {
+  http_.Server().Get(path, [=, this](const httplib::Request& req, httplib::Response& res) {
     std::string range = req.get_header_value("Range");
     {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "os/Process.h"
+#include "support/HttpServerThread.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
 #include "update/CGameRemoteConfig.h"
@@ -58,13 +59,12 @@ class RecordingWindow : public IWindowOperations {
 class TestServer {
  public:
   TestServer();
-  ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
-  int Port() const { return port_; }
-  std::string Url(const std::string& path) const;
-  httplib::Server& Raw() { return server_; }
+  int Port() const { return http_.Port(); }
+  std::string Url(const std::string& path) const { return http_.Url(path); }
+  httplib::Server& Raw() { return http_.Server(); }
 
   // Serves text at path with status 200.
   void ServeText(const std::string& path, const std::string& text);
@@ -77,11 +77,9 @@ class TestServer {
   std::vector<std::string> PackageRanges() const;
 
  private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<std::string> ranges_;
+  HttpServerThread http_;  // last: it stops answering before what its handlers use goes
 };
 
 // A port on loopback where nothing listens.

@@ -12,6 +12,7 @@
 #include "os/Registry.h"
 #include "os/ShellFolders.h"
 #include "platform/CWindowMessageHandler.h"
+#include "support/WindowsExecutable.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {
@@ -123,11 +124,7 @@ TEST_F(RegistrationTest, WindowsBuildRepairsTheWinePrefixRegistryAfterItsServerH
     SetUp();
     const std::string gameDir = DataDir() + "/qvx";
     os::MakeDirectories(gameDir);
-    std::string pe(0x40, '\0');
-    pe[0] = 'M';
-    pe[1] = 'Z';
-    pe[0x3C] = 0x40;
-    Sandbox::WriteFile(gameDir + "/qvx.exe", pe + std::string("PE\0\0", 4));
+    Sandbox::WriteFile(gameDir + "/qvx.exe", SmallestWindowsExecutable());
     const std::string userReg = os::PrefixDir() + "/user.reg";
     Sandbox::WriteFile(userReg, c.userReg);
     // A Wine server of the prefix that ends half a second from now.
