@@ -71,6 +71,21 @@ struct Received {
   }
 };
 
+// The redirect routes test servers share: /moved?to=<url> (a 302 there) and /hops/<n> (n redirects
+// on the same server, then "end").
+template <typename Server>
+void AddRedirectRoutes(Server& server) {
+  server.Get("/moved",
+             [](const httplib::Request& req, httplib::Response& res) { res.set_redirect(req.get_param_value("to")); });
+  server.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    const int left = std::stoi(req.matches[1]);
+    if (left == 0)
+      res.set_content("end", "text/plain");
+    else
+      res.set_redirect("/hops/" + std::to_string(left - 1));
+  });
+}
+
 // An HTTP/1.1 server on a loopback port that records every request. Routes:
 // /hello (text with Last-Modified and Server), /big (100,000 bytes), /moved?to=<url> (302),
 // anything else: 200 "ok".

@@ -38,16 +38,7 @@ class Routes {
   template <typename... Args>
   explicit Routes(Args&&... args) : http_(std::forward<Args>(args)...) {
     Server& server = http_.Server();
-    server.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_redirect(req.get_param_value("to"));
-    });
-    server.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-      int left = std::stoi(req.matches[1]);
-      if (left == 0)
-        res.set_content("end", "text/plain");
-      else
-        res.set_redirect("/hops/" + std::to_string(left - 1));
-    });
+    nettest::AddRedirectRoutes(server);
     server.Get("/x", [this](const httplib::Request&, httplib::Response& res) {
       ++reached_;
       res.set_content("reached", "text/plain");

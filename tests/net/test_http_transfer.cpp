@@ -28,16 +28,7 @@ class TransferServer {
  public:
   TransferServer() {
     httplib::Server& server = http_.Server();
-    server.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-      int left = std::stoi(req.matches[1]);
-      if (left == 0)
-        res.set_content("end", "text/plain");
-      else
-        res.set_redirect("/hops/" + std::to_string(left - 1));
-    });
-    server.Get("/moved", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_redirect(req.get_param_value("to"));
-    });
+    nettest::AddRedirectRoutes(server);
     server.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
       res.set_content("not here", "text/plain");
