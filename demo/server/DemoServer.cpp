@@ -108,7 +108,10 @@ bool DemoServer::Start() {
   if (FileSize(options_.packagePath) < 0) {
     std::fprintf(stderr, "vellmora-demo-server: warning: no package at %s\n", options_.packagePath.c_str());
   } else if (options_.publishHash) {
-    proof_ = ProvePackage(options_.packagePath, options_.publishSignature ? options_.signingKey : std::string());
+    const std::string signedPrefix =
+        std::string(identity::GameShortName) + "|" + identity::ChannelName + "|" + options_.version + "|";
+    proof_ = ProvePackage(options_.packagePath, signedPrefix,
+                          options_.publishSignature ? options_.signingKey : std::string());
   }
   InstallRoutes();
   if (!server_.bind_to_port(options_.host, options_.port)) {

@@ -34,7 +34,7 @@ bool Sha256OfFile(const std::string& path, unsigned char (&digest)[32]) {
 
 }  // namespace
 
-PackageProof ProvePackage(const std::string& packagePath, const std::string& keyPath) {
+PackageProof ProvePackage(const std::string& packagePath, const std::string& signedPrefix, const std::string& keyPath) {
   PackageProof proof;
   unsigned char digest[32];
   if (!Sha256OfFile(packagePath, digest)) {
@@ -47,6 +47,7 @@ PackageProof ProvePackage(const std::string& packagePath, const std::string& key
     proof.sha256Hex += hex;
   }
   if (keyPath.empty()) return proof;
+  const std::string message = signedPrefix + proof.sha256Hex;
 
   std::unique_ptr<std::FILE, FileClose> in(std::fopen(keyPath.c_str(), "r"));
   std::unique_ptr<EVP_PKEY, KeyFree> key(in ? PEM_read_PrivateKey(in.get(), nullptr, nullptr, nullptr) : nullptr);
@@ -55,7 +56,9 @@ PackageProof ProvePackage(const std::string& packagePath, const std::string& key
   size_t size = sizeof signature;
   if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519 || !ctx ||
       EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-      EVP_DigestSign(ctx.get(), signature, &size, digest, sizeof digest) != 1 || size != sizeof signature) {
+      EVP_DigestSign(ctx.get(), signature, &size, reinterpret_cast<const unsigned char*>(message.data()),
+                     message.size()) != 1 ||
+      size != sizeof signature) {
     std::fprintf(stderr, "vellmora-demo-server: no Ed25519 signing key in %s: the package goes out unsigned\n",
                  keyPath.c_str());
     return proof;

@@ -74,6 +74,8 @@ class UpdateState {
                                                     std::chrono::milliseconds(4000)};
   // The package transfer's stall limit; 0: the transfer policy's.
   std::chrono::milliseconds packageStallLimit{0};
+  // The largest package taken: one announced or grown larger is refused before it fills the disk.
+  int64_t packageSizeLimit = int64_t{16} << 30;
 
   // Serialises whole resume-state saves (snapshot and write), so a later save never lands before
   // an earlier one.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -84,6 +85,20 @@ int WriteFileAtomically(const std::string& path, const std::string& content) {
     ::close(dfd);
   }
   return 0;
+}
+
+int64_t FreeBytes(const std::string& path) {
+  struct statvfs fs;
+  if (::statvfs(path.c_str(), &fs) != 0) return -1;
+  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+}
+
+int SyncFileData(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int rc = ::fdatasync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return rc;
 }
 
 bool ReadFile(const std::string& path, std::string& content) {

@@ -1,6 +1,7 @@
 // Small file-system helpers with errno-style results; no exceptions.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace os {
@@ -35,6 +36,13 @@ int CopyFileOver(const std::string& from, const std::string& to);
 // (O_RDONLY or O_WRONLY): the same file, whatever its path names by now. -1 when the file system
 // refuses direct I/O (or /proc is not mounted).
 int ReopenDirect(int fd, int access);
+
+// Bytes that an unprivileged writer may still put on the file system holding path; -1 when it
+// cannot be told.
+int64_t FreeBytes(const std::string& path);
+
+// Makes the data of the file at path durable (fdatasync). Returns 0 or the errno.
+int SyncFileData(const std::string& path);
 
 // Directory part of a path ("/a/b/c" -> "/a/b"), and the last component ("c").
 std::string DirName(const std::string& path);

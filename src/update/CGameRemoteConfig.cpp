@@ -11,6 +11,7 @@
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "platform/CWindowMessageHandler.h"
+#include "update/DiskFailure.h"
 #include "update/PackageDownload.h"
 #include "update/PackageExtractor.h"
 #include "update/PackageIntegrity.h"
@@ -152,26 +153,31 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
     return 0;
   }
 
-  // 11. Download and extract.
-  if (OnDownLoad(window) == 0) {
-    window->SetProgress("更新失败,请检查网络:103", "", 0, 0);
-    window->ShowMessageView();
-    update_log::Error("download error", kWorker, 258);
+  // 11. Download and extract. A failure on the disk keeps its own message: the network is fine.
+  switch (OnDownLoad(window)) {
+    case DownloadOutcome::Installed: break;
+    case DownloadOutcome::Failed:
+      window->SetProgress("更新失败,请检查网络:103", "", 0, 0);
+      window->ShowMessageView();
+      update_log::Error("download error", kWorker, 258);
+      break;
+    case DownloadOutcome::FailedOnDisk: update_log::Error("download error", kWorker, 258); break;
   }
   return 0;
 }
 
-int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
+CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
+  constexpr DownloadOutcome Failed = DownloadOutcome::Failed;
   update_log::Info("OnDownLoad begin", kDownload, 498);
   if (!window) {
     update_log::Error("lpParameter is NULL!", kDownload, 502);
-    return 0;
+    return Failed;
   }
   const std::string& packagePath = ctx_.layout.packagePath;
   update_log::Info(packagePath, kDownload, 510);
 
   PackageDownload download(ctx_.updateState, ctx_.layout);
-  if (!download.Init()) return 0;
+  if (!download.Init()) return Failed;
 
   // 1. Where the package comes from.
   const RemoteConfigTable& table = ctx_.remoteConfig;
@@ -179,12 +185,12 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
   auto urlValue = table.Find(urlKey);
   if (!urlValue) {
     update_log::Error("ClientDownloadUrl is NotFound!", kDownload, 525);
-    return 0;
+    return Failed;
   }
   auto versionText = table.Find("ClientVersion");
   if (!versionText) {
     update_log::Error("ClientVersion is NotFound!", kDownload, 533);
-    return 0;
+    return Failed;
   }
   std::string url = ReplaceAll(*urlValue, "{ditch_name}", identity::ChannelName);
   url = ReplaceAll(url, "{version}", *versionText);
@@ -215,19 +221,30 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
           break;
         }
       }
+      // Nothing to unzip: straight to the download, without an extraction failure to report.
+      if (!os::PathExists(packagePath)) {
+        update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
+        break;
+      }
       if (UnzipFile(packagePath, window)) {
         update_log::Info("Unzip success!", kDownload, 609);
-        return 1;
+        return DownloadOutcome::Installed;
       }
       // Closing: the package stays for the next run to extract.
-      if (ctx_.updateState.CancelRequested()) return 0;
+      if (ctx_.updateState.CancelRequested()) return Failed;
       update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
       break;
   }
 
   // 3. The transfer, the check, then the extraction.
   switch (download.Transfer(url, fromScratch, window, integrity.Checks())) {
-    case PackageDownload::Result::FileError: return 0;
+    case PackageDownload::Result::FileError: return Failed;
+    case PackageDownload::Result::LocalFailure:
+      // The part on disk stays for the next run, once there is room.
+      ShowDiskFailure(window, download.LocalError());
+      ctx_.telemetry.Log("game download failed");
+      return DownloadOutcome::FailedOnDisk;
+    case PackageDownload::Result::TooLarge: ForgetPackage(ctx_.updateState, ctx_.layout); return DownloadFailed(window);
     case PackageDownload::Result::Done:
       if (integrity.Checks()) {
         const auto busy = std::chrono::duration_cast<std::chrono::milliseconds>(download.Digest().Busy());
@@ -243,18 +260,18 @@ int CGameRemoteConfig::OnDownLoad(IWindowOperations* window) {
       ctx_.telemetry.LogEvent(UnzipStart);
       ctx_.telemetry.Log("game download success");
       update_log::Info("download is finish", kDownload, 685);
-      return UnzipFile(packagePath, window);
+      return UnzipFile(packagePath, window) ? DownloadOutcome::Installed : Failed;
     case PackageDownload::Result::TransferFailed: break;
   }
   return DownloadFailed(window);
 }
 
-int CGameRemoteConfig::DownloadFailed(IWindowOperations* window) {
+CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::DownloadFailed(IWindowOperations* window) {
   window->SetProgress("更新失败,请检查网络:104", "", 0, 0);
   window->ShowMessageView();
   update_log::Info("download is error!", kDownload, 694);
   ctx_.telemetry.Log("game download failed");
-  return 0;
+  return DownloadOutcome::Failed;
 }
 
 PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {

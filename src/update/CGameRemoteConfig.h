@@ -51,11 +51,15 @@ class CGameRemoteConfig {
   void CreateShortcuts();
 
  private:
-  // Downloads (or resumes, or reuses) the package, checks it and extracts it. 1 on success, 0 on
-  // failure.
-  int OnDownLoad(IWindowOperations* window);
-  // The failed download's message, log line and report; 0.
-  int DownloadFailed(IWindowOperations* window);
+  enum class DownloadOutcome {
+    Installed,
+    Failed,        // the caller shows the network failure
+    FailedOnDisk,  // the disk's message is shown already and stays
+  };
+  // Downloads (or resumes, or reuses) the package, checks it and extracts it.
+  DownloadOutcome OnDownLoad(IWindowOperations* window);
+  // The failed download's message, log line and report.
+  DownloadOutcome DownloadFailed(IWindowOperations* window);
   // Extraction into DataDir with progress on the window and the telemetry around it; stops at
   // the next block once the launcher is closing.
   PackageExtractor::Result OnUnzipFile(const std::string& packagePath, IWindowOperations* window);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,19 @@ class PackageSink final : public TransferSink {
                         : nullptr}) {}
 
   SinkStatus Write(const char* data, size_t size, int64_t announced) override {
+    if (taken_ == 0 && announced > 0) {
+      // Before the first byte: a package over the limit, or one the disk cannot hold, is refused
+      // before it fills the disk.
+      if (announced > state_.packageSizeLimit - resumeOffset_) return SinkStatus::TooLarge;
+      const int64_t free = os::FreeBytes(layout_.installDir);
+      if (free >= 0 && free < announced) {
+        error_ = ENOSPC;
+        return SinkStatus::WriteFailed;
+      }
+    }
+    // An unannounced body counts against the limit as it arrives.
+    if (static_cast<int64_t>(size) > state_.packageSizeLimit - resumeOffset_ - taken_) return SinkStatus::TooLarge;
+    taken_ += static_cast<int64_t>(size);
     if (!writer_.Append(data, size)) return SinkStatus::WriteFailed;
     state_.UpdateCounters([&](DownloadCounters& c) { NoteAnnouncedSize(c, resumeOffset_, announced); });
     const auto now = std::chrono::steady_clock::now();
@@ -91,11 +105,16 @@ class PackageSink final : public TransferSink {
 
   // Waits until every byte taken is in the file (and in the digest); false when a write failed.
   bool Finish() { return writer_.Finish(); }
+  // The errno of the local failure that ended the transfer (a shortfall of space found before the
+  // first byte, or the failed write), 0 when none.
+  int Error() const { return error_ ? error_ : writer_.Failed() ? writer_.Error() : 0; }
 
  private:
   UpdateState& state_;
   const InstallLayout& layout_;
   const int64_t resumeOffset_;
+  int64_t taken_ = 0;  // body bytes taken by this attempt
+  int error_ = 0;
   static constexpr std::chrono::milliseconds kFlushInterval{100};
 
   std::chrono::steady_clock::time_point lastCheckpoint_;
@@ -194,7 +213,10 @@ PackageDownload::Start PackageDownload::Decide() {
     update_log::Info("Try unzipping old resource...", kFunc, 602);
     // A package of another version would be installed and recorded as the offered one.
     if (!offeredVersion) {
-      update_log::Info(otherVersion, kFunc, 595);
+      update_log::Info(update_log::Format(update_log::kShort,
+                                          "the package on disk is of version %s, not the offered one: not unzipped",
+                                          FormatVersion(start_.downloadVersion).c_str()),
+                       kFunc, 603);
       return Start::Restart;
     }
     return Start::TryOldPackage;
@@ -269,6 +291,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
   PackageProgress progress(state_, window);
   const std::vector<std::chrono::milliseconds> waits = state_.retryWaits;
   const int attempts = static_cast<int>(waits.size()) + 1;
+  bool restarted = false;
   for (int attempt = 1;; ++attempt) {
     // Each attempt asks for the bytes after those the file holds.
     int64_t from = 0;
@@ -287,6 +310,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
       result.sinkStatus = SinkStatus::WriteFailed;
       if (result.Ok()) result.code = CURLE_WRITE_ERROR;
     }
+    localError_ = result.sinkStatus == SinkStatus::WriteFailed ? sink.Error() : 0;
     SaveResumeState(state_, layout_);  // whatever happened, record what the file now holds
     // The last bytes reach the file after the transfer's last progress tick (-1: no new size).
     if (result.Ok()) progress(-1);
@@ -294,7 +318,45 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     // A resumed request must come back as partial content; a full body would be appended after
     // the bytes already there.
     const long status = result.httpStatus;
-    if (result.Ok() && (status == 200 || status == 206) && (from == 0 || status == 206)) return Result::Done;
+    if (result.Ok() && (status == 200 || status == 206) && (from == 0 || status == 206)) {
+      // The package is exactly the bytes this download wrote: nothing past them is checked or
+      // extracted.
+      const int64_t bytes = state_.Counters().downloadedBytes;
+      if (::ftruncate(package.Get(), bytes) != 0) {
+        localError_ = errno;
+        LogLocalFailure("package cannot be cut to its length", localError_);
+        return Result::LocalFailure;
+      }
+      return Result::Done;
+    }
+    if (result.TooLarge()) {
+      update_log::Error(update_log::Format(update_log::kShort, "package refused: larger than %lld bytes",
+                                           static_cast<long long>(state_.packageSizeLimit)),
+                        kFunc, 662);
+      return Result::TooLarge;
+    }
+    if (localError_ != 0) {
+      LogLocalFailure("package cannot be written", localError_);
+      return Result::LocalFailure;
+    }
+
+    // The server cannot continue at the offset (the package was replaced under the same version,
+    // or the server ignores ranges): the saved part is worthless, and asking again for the same
+    // range would fail on every later run too. The package starts again from byte 0, once.
+    // (A 5xx answer to a range request also comes back as a range error: that one is transient.)
+    const bool resumeRefused =
+        from > 0 && (status == 416 || (status == 200 && (result.code == CURLE_RANGE_ERROR || result.Ok())));
+    if (resumeRefused && !restarted && !state_.CancelRequested()) {
+      restarted = true;
+      update_log::Info(update_log::Format(update_log::kShort,
+                                          "download failed (%s); the server cannot continue at byte %lld, "
+                                          "downloading the package from the start",
+                                          Reason(result).c_str(), static_cast<long long>(from)),
+                       kFunc, 692);
+      if (!StartOver(package.Get())) return Result::FileError;
+      attempt = 0;  // the new start has its own further attempts
+      continue;
+    }
 
     if (attempt == attempts || !IsTransient(result) || state_.CancelRequested()) {
       update_log::Info(update_log::Format(update_log::kShort, "download failed (%s)", Reason(result).c_str()), kFunc,
@@ -310,4 +372,24 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
         kFunc, 690);
     if (state_.WaitForCancel(wait)) return Result::TransferFailed;
   }
+}
+
+bool PackageDownload::StartOver(int fd) {
+  bool emptied = false;
+  resume_detail::WithSavesHeld(state_, [&] {
+    if (::ftruncate(fd, 0) != 0) return;
+    emptied = true;
+    state_.UpdateCounters([](DownloadCounters& c) { c.resumeOffset = c.downloadedBytes = c.totalSize = 0; });
+  });
+  if (!emptied) {
+    update_log::Error("install_dir is NULL!", kFunc, 652);
+    return false;
+  }
+  SaveResumeState(state_, layout_);
+  digest_.Reset();
+  return true;
+}
+
+void PackageDownload::LogLocalFailure(const char* what, int error) {
+  update_log::Error(update_log::Format(update_log::kShort, "%s: %s", what, std::strerror(error)), kFunc, 663);
 }

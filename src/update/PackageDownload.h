@@ -21,7 +21,13 @@ class PackageDownload {
     Resume,         // keep the partial package and ask for the rest
     TryOldPackage,  // a complete package of the offered version may be there: extract it first
   };
-  enum class Result { Done, FileError, TransferFailed };
+  enum class Result {
+    Done,
+    FileError,       // the package file cannot be opened or emptied
+    TransferFailed,  // the network or the server failed it; the partial package stays
+    TooLarge,        // the package is over the size limit: refused
+    LocalFailure,    // the disk: no space for it (found before the first byte), or a write failed
+  };
 
   PackageDownload(UpdateState& state, const InstallLayout& layout) : state_(state), layout_(layout) {}
   PackageDownload(const PackageDownload&) = delete;
@@ -37,7 +43,10 @@ class PackageDownload {
   // Downloads url into the package file, from byte 0 when fromScratch (an old package is removed
   // first), otherwise from the offset Decide saw. Progress goes to window. A transient failure (a
   // cut or reset connection, a stall, a 5xx answer) is tried again from the bytes on disk after
-  // each of the state's retry waits; the launcher closing ends those waits. A failed or stopped
+  // each of the state's retry waits; the launcher closing ends those waits. A resumed request that
+  // the server cannot continue (416, or the whole package) starts the package again from byte 0,
+  // once. A package over the state's size limit, or more than the disk has room for, is refused
+  // before its first byte is written. A failed or stopped
   // transfer keeps the partial file and counters that match it; an answer that does not continue
   // at the offset fails before a byte is appended. With takeDigest the package's SHA-256 is taken
   // on the way (Digest()). Call after a successful Init.
@@ -45,13 +54,20 @@ class PackageDownload {
 
   // The digest of the package the last Done transfer completed.
   const Sha256Digest& Digest() const { return digest_; }
+  // The errno of a LocalFailure.
+  int LocalError() const { return localError_; }
 
  private:
   // The offset to resume from: the saved one, set right by what the file really holds.
   int64_t SettleResumeOffset(bool fromScratch);
+  // Empties the package open at fd and the counters, for a download from byte 0; false (logged)
+  // when the file cannot be emptied.
+  bool StartOver(int fd);
+  void LogLocalFailure(const char* what, int error);
 
   UpdateState& state_;
   const InstallLayout& layout_;
   DownloadCounters start_;  // the counters Decide saw
   Sha256Digest digest_;
+  int localError_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "Identity.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -63,13 +64,14 @@ struct MdCtxFree {
 };
 
 bool VerifyEd25519(const std::array<unsigned char, 32>& key, const std::array<unsigned char, 64>& signature,
-                   const Sha256Digest::Value& message) {
+                   const std::string& message) {
   std::unique_ptr<EVP_PKEY, PkeyFree> pkey(
       EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   if (!pkey || !ctx) return false;
   if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
-  return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
+  return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
+                          reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }
 
 void Refuse(const std::string& why) {
@@ -87,10 +89,18 @@ PackageIntegrity::PackageIntegrity(const RemoteConfigTable& table, const std::st
     signaturePublished_ = true;
     signature_ = ParseSignature(Trimmed(*signature));
   }
+  // Bound into the signed text: a package signed for another game, channel or version is refused
+  // even though its digest matches.
+  signedPrefix_ = std::string(identity::GameShortName) + "|" + identity::ChannelName + "|" +
+                  Trimmed(table.Find("ClientVersion").value_or(std::string())) + "|";
   if (!publicKeyHex.empty()) {
     keySet_ = true;
     key_ = ParseHex<32>(publicKeyHex);
   }
+}
+
+std::string PackageIntegrity::SignedText(const Sha256Digest::Value& digest) const {
+  return signedPrefix_ + Sha256Digest::Hex(digest);
 }
 
 bool PackageIntegrity::RefusesEveryPackage() const {
@@ -118,7 +128,7 @@ bool PackageIntegrity::Accepts(const Sha256Digest::Value& digest) const {
                       kFunc, 686);
     return false;
   }
-  if (keySet_ && !(key_ && signature_ && VerifyEd25519(*key_, *signature_, digest))) {
+  if (keySet_ && !(key_ && signature_ && VerifyEd25519(*key_, *signature_, SignedText(digest)))) {
     update_log::Error(
         update_log::Format(update_log::kShort, "package signature does not verify: sha256 %s", actual.c_str()), kFunc,
         687);

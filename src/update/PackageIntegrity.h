@@ -2,8 +2,11 @@
 //
 // The configuration may publish "ClientPackageSha256" (64 hex digits, either case): the complete
 // package's SHA-256 must then match. A build with a compiled-in Ed25519 public key also demands
-// "ClientPackageSignature" (standard base64 with padding of the 64-byte signature over the raw
-// 32-byte digest), so neither the network nor a mirror can hand over another executable.
+// "ClientPackageSignature": standard base64 with padding of the 64-byte signature over the text
+// "<GameShortName>|<ChannelName>|<ClientVersion>|<sha256 in lower-case hex>", so neither the
+// network nor a mirror can hand over another executable, and an older signed package cannot be
+// offered as a newer version (the "ClientVersion" value as received, blanks and CR around it
+// dropped).
 //
 // Update worker only. Its log lines belong to CGameRemoteConfig::OnDownLoad.
 #pragma once
@@ -30,6 +33,9 @@ class PackageIntegrity {
   // a digest taken.
   bool Checks() const { return hashPublished_ || keySet_; }
 
+  // The text the publisher signs for a package with this digest.
+  std::string SignedText(const Sha256Digest::Value& digest) const;
+
   // The verdict on a complete package's digest: logged (ERROR with both digests on a mismatch,
   // ERROR on a signature that does not verify, INFO when accepted).
   bool Accepts(const Sha256Digest::Value& digest) const;
@@ -39,6 +45,7 @@ class PackageIntegrity {
   std::optional<Sha256Digest::Value> expected_;
   bool signaturePublished_ = false;
   std::optional<std::array<unsigned char, 64>> signature_;
+  std::string signedPrefix_;
   bool keySet_ = false;
   std::optional<std::array<unsigned char, 32>> key_;
 };

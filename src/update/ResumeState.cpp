@@ -28,8 +28,9 @@ std::string ReadResumeValue(const InstallLayout& layout, const std::string& key)
   return result;
 }
 
-std::string ResumeStateText(const UpdateState& state) {
-  DownloadCounters c = state.Counters();
+namespace {
+
+std::string TextOf(const DownloadCounters& c) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "downloadVersion=%s\noffset=%lld\ntotalSize=%lld\n",
                 FormatVersion(c.downloadVersion).c_str(), static_cast<long long>(c.downloadedBytes),
@@ -37,17 +38,28 @@ std::string ResumeStateText(const UpdateState& state) {
   return buf;
 }
 
+}  // namespace
+
+std::string ResumeStateText(const UpdateState& state) { return TextOf(state.Counters()); }
+
 void SaveResumeState(UpdateState& state, const InstallLayout& layout) {
   std::lock_guard<std::mutex> lock(state.saveMutex);
   if (layout.installDir.empty()) return;
   const std::string& path = layout.resumeStatePath;
   // The counters move only after their bytes reached the file (the worker writes unbuffered,
   // under the counter lock), so this snapshot never promises bytes the file lacks.
-  if (!state.Counters().loaded) return;
-  std::string text = ResumeStateText(state);
+  const DownloadCounters counters = state.Counters();
+  if (!counters.loaded) return;
+  std::string text = TextOf(counters);
   // Skip the write when nothing changed.
   std::string old;
   if (os::ReadFile(path, old) && old == text) return;
+  // The bytes the state names reach the disk before the state does: after a power cut the state
+  // never claims bytes the package lost. Bytes written after the snapshot may be lost; a resume
+  // cuts the file back to the offset named here. When they cannot be made durable, the state
+  // keeps what it said before.
+  if (counters.downloadedBytes > 0 && os::PathExists(layout.packagePath) && os::SyncFileData(layout.packagePath) != 0)
+    return;
   os::WriteFileAtomically(path, text);  // a failure is not reported
 }
 

@@ -12,8 +12,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <future>
+#include <limits>
 
+#include "Identity.h"
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
 #include "support/Loopback.h"
@@ -144,20 +147,19 @@ class SigningKey {
     for (unsigned char b : raw) hex += {kDigits[b >> 4], kDigits[b & 15]};
     return hex;
   }
-  // The standard base64 of the signature over the raw digest whose hex is given.
-  std::string Sign(const std::string& digestHex) const {
-    unsigned char digest[32];
-    for (size_t i = 0; i < 32; ++i)
-      digest[i] = static_cast<unsigned char>(std::stoi(digestHex.substr(2 * i, 2), nullptr, 16));
+  // The standard base64 of the signature over "<game>|<channel>|<version>|<digest hex>".
+  std::string Sign(const std::string& digestHex, const std::string& version = "1.0.3.7",
+                   const std::string& game = identity::GameShortName) const {
+    const std::string text = game + "|" + identity::ChannelName + "|" + version + "|" + digestHex;
     unsigned char signature[64];
     size_t size = sizeof signature;
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, key_);
-    EVP_DigestSign(ctx, signature, &size, digest, sizeof digest);
+    EVP_DigestSign(ctx, signature, &size, reinterpret_cast<const unsigned char*>(text.data()), text.size());
     EVP_MD_CTX_free(ctx);
-    unsigned char text[89] = {};
-    EVP_EncodeBlock(text, signature, 64);
-    return reinterpret_cast<char*>(text);
+    unsigned char encoded[89] = {};
+    EVP_EncodeBlock(encoded, signature, 64);
+    return reinterpret_cast<char*>(encoded);
   }
 
  private:
@@ -277,7 +279,8 @@ TEST_F(HostilePackage, ConfigurationBodyOverTheCapFailsAs102) {
 }
 
 // A transient failure is tried again from the bytes on disk, up to three more times, with the
-// progress going on; only the last failure is the failed download. A refusal is never repeated.
+// progress going on; only the last failure is the failed download. A refusal is never repeated
+// (a range the server cannot continue is started over: ARefusedResumeStartsThePackageAgain).
 TEST_F(HostilePackage, TransientFailuresAreRetriedFromTheBytesOnDisk) {
   struct Case {
     const char* name;
@@ -303,7 +306,6 @@ TEST_F(HostilePackage, TransientFailuresAreRetriedFromTheBytesOnDisk) {
        {"", "bytes=10000-", "bytes=10000-", "bytes=10000-"},
        false},
       {"404 is final", {{Step::Status, 404}}, {""}, false},
-      {"range ignored is final", {{Step::Cut, 10000}, {Step::IgnoreRange, 0}}, {"", "bytes=10000-"}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -396,6 +398,14 @@ TEST_F(HostilePackage, HashAndSignature) {
       {"signature by another key", true,
        "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + otherKey.Sign(hash) + "\n", RefusedAfterDownload,
        687},
+      // The same package, signed when it was offered as an older version or for another game: a
+      // replay that would be recorded as the version offered now.
+      {"signature for an older version", true,
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(hash, "1.0.3.6") + "\n",
+       RefusedAfterDownload, 687},
+      {"signature for another game", true,
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(hash, "1.0.3.7", "other") + "\n",
+       RefusedAfterDownload, 687},
       {"signed hash of another package", true,
        "ClientPackageSha256=" + otherHash + "\nClientPackageSignature=" + key.Sign(otherHash) + "\n",
        RefusedAfterDownload, 686},
@@ -574,6 +584,89 @@ TEST_F(HostilePackage, ExtractedModesHonourTheUmask) {
     EXPECT_EQ(st.st_mode & 07777, c.expected);
   }
   ::umask(saved);
+}
+
+// A server that cannot continue a saved part (the package was replaced by a smaller one under the
+// same version: 416; or the server ignores ranges: 200) would fail every later run at the same
+// offset: the part and its state go, and the package starts again from byte 0 in the same run.
+TEST_F(HostilePackage, ARefusedResumeStartsThePackageAgain) {
+  const int64_t size = static_cast<int64_t>(Package().size());
+  struct Case {
+    const char* name;
+    bool ignoreRange;
+    int64_t savedOffset;  // the bytes on disk, and the offset the state names
+  };
+  const Case cases[] = {
+      {"416: the offset is past a smaller package", false, size + 1000},
+      {"200 to a range request", true, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    server.ServePackage("/p.zip", Package(), c.ignoreRange);
+    Configure(server, server.Url("/p.zip"), "ClientPackageSha256=" + Sha256Hex(Package()) + "\n");
+    Sandbox::WriteFile(PackagePath(), RandomBytes(static_cast<size_t>(c.savedOffset), 9));
+    WriteState("1.0.3.7", c.savedOffset, size + 5000);
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    const std::string range = "bytes=" + std::to_string(c.savedOffset) + "-";
+    EXPECT_EQ(server.PackageRanges(), (std::vector<std::string>{range, ""}));
+    ExpectInstalled(window);
+    const std::string log = TakeLog();
+    EXPECT_NE(log.find("the server cannot continue at byte " + std::to_string(c.savedOffset)), std::string::npos)
+        << log;
+    EXPECT_TRUE(LogHas(log, "INFO", kDownload, 589, "Try Resuming download from break point."));
+  }
+}
+
+// A package over the size limit, or one the disk has no room for, is refused when its size is
+// announced, before a byte of it is written; no room is the disk's message, not the network's,
+// and what was on disk stays for a later run.
+TEST_F(HostilePackage, APackageWithoutRoomIsRefusedBeforeAByteIsWritten) {
+  struct Case {
+    const char* name;
+    int64_t limit;
+    int64_t announced;  // the Content-Length of the package answer
+  };
+  // More than any disk here has free; the limit decides which of the two refusals comes first.
+  const int64_t huge = int64_t{1} << 50;
+  const Case cases[] = {
+      {"over the size limit", 100000, static_cast<int64_t>(Package().size())},
+      {"over the free space", std::numeric_limits<int64_t>::max(), huge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    Ctx().updateState.packageSizeLimit = c.limit;
+    TestServer server;
+    server.Raw().Get("/p.zip", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(static_cast<size_t>(c.announced), "application/zip",
+                               [](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset >= Package().size()) return false;
+                                 return sink.write(Package().data() + offset, Package().size() - offset);
+                               });
+    });
+    Configure(server, server.Url("/p.zip"));
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    EXPECT_FALSE(window.Has("SetReady"));
+    EXPECT_FALSE(os::PathExists(DataDir() + "/readme.txt"));
+    const std::string log = TakeLog();
+    if (c.announced == huge) {
+      EXPECT_EQ(window.Messages(), std::vector<std::string>{"磁盘空间不足,请清理后重试"});
+      ASSERT_TRUE(os::PathExists(PackagePath()));
+      EXPECT_EQ(Sandbox::ReadFile(PackagePath()), "");
+      EXPECT_NE(log.find("package cannot be written: " + std::string(std::strerror(ENOSPC))), std::string::npos) << log;
+    } else {
+      EXPECT_EQ(window.Messages(), kDownloadFailed);
+      EXPECT_FALSE(os::PathExists(PackagePath()));
+      EXPECT_TRUE(LogHas(log, "ERROR", kDownload, 662, "package refused: larger than 100000 bytes"));
+    }
+    EXPECT_TRUE(LogHas(log, "ERROR", kWorker, 258, "download error"));
+  }
 }
 
 }  // namespace

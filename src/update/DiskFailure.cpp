@@ -1,0 +1,14 @@
+#include "update/DiskFailure.h"
+
+#include <cerrno>
+
+const char* DiskFailureMessage(int error) {
+  if (error == ENOSPC || error == EDQUOT) return "磁盘空间不足,请清理后重试";
+  return "无法写入游戏目录,请检查磁盘后重试";
+}
+
+void ShowDiskFailure(IWindowOperations* window, int error) {
+  if (!window) return;
+  window->SetProgress(DiskFailureMessage(error), "", 0, 0);
+  window->ShowMessageView();
+}
