@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
@@ -72,6 +73,7 @@ bool DirectReader::Failed() const {
 }
 
 void DirectReader::Run() {
+  ThreadSignalStack signalStack;
   // Blocks start on aligned offsets; the first holds the bytes before begin in its head.
   uint64_t at = direct_ ? AlignDown(begin_) : begin_;
   while (at < end_) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
@@ -139,6 +140,7 @@ int DirectWriter::Error() const {
 }
 
 void DirectWriter::Run() {
+  ThreadSignalStack signalStack;
   while (true) {
     Buffer* b = nullptr;
     bool failed = false;
@@ -159,6 +161,7 @@ void DirectWriter::Run() {
 }
 
 void DirectWriter::Inspect() {
+  ThreadSignalStack signalStack;
   while (true) {
     Buffer* b = nullptr;
     {
