@@ -93,15 +93,15 @@ void CWebApp::UnInstall() {
 
 // The game runs when a process's executable is the game executable itself (the launcher copy
 // shares its file name, so the name alone would refuse every start from a shortcut), or when Wine
-// runs the Windows build's executable.
+// runs the Windows build's executable. A process list that cannot be read (a /proc that is not
+// there or not readable, as in some sandboxes) is logged and counts as "not running": taking it
+// for a running game would refuse every start for good, and the instance lock still keeps a
+// second launcher out.
 bool CWebApp::IsGameRunning() {
   bool error = false, wineError = false;
   const bool running = os::IsExecutableRunning(ctx_.layout.gameExecutable, &error) ||
                        os::IsWindowsProgramRunning(ctx_.layout.windowsGameExecutable, os::PrefixDir(), &wineError);
-  if (error || wineError) {
-    LogError("get snapshot error", "CWebApp::IsGameRunning", kModule, 375);
-    return true;
-  }
+  if (error || wineError) LogError("get snapshot error", "CWebApp::IsGameRunning", kModule, 375);
   return running;
 }
 

@@ -11,6 +11,7 @@
 #include "net/RequestEvents.h"
 #include "net/RequestTransport.h"
 #include "net/ResponseHeaders.h"
+#include "os/CrashHandler.h"
 
 namespace inner {
 namespace {
@@ -81,6 +82,7 @@ std::vector<std::string> HeaderLines(const HttpRequestHeader& h) {
 
 // Transfer thread: sends the request, posts Sent, reads the body, posts Finished.
 void RunTransfer(std::shared_ptr<FCHttpRequest> request, Transport* t) {
+  os::ThreadSignalStack signalStack;
   SentNotice sent(*t);
   bool readOk = false;
   if (t->connected && !t->aborted.load()) {
@@ -117,6 +119,7 @@ void RunTransfer(std::shared_ptr<FCHttpRequest> request, Transport* t) {
 
 // Connect thread: connects, posts Connected, then starts the transfer thread.
 void RunConnect(std::shared_ptr<FCHttpRequest> request, Transport* t) {
+  os::ThreadSignalStack signalStack;
   if (t->urlValid && !t->aborted.load()) t->Connect();
   std::shared_ptr<Channel> channel = t->channel;
   const int id = t->id;

@@ -2,6 +2,7 @@
 
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <atomic>
@@ -20,7 +21,9 @@ constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 char g_basePath[4096];
 struct sigaction g_previous[kSignalCount];
 std::atomic<bool> g_installed{false};
-char g_altStack[128 * 1024];
+// The handler's stack: its record name, backtrace and copy buffers fit with room to spare.
+constexpr size_t kSignalStackSize = 128 * 1024;
+char g_altStack[kSignalStackSize];
 
 // The thread writing the record (0: none yet) and whether its record is complete.
 std::atomic<long> g_writer{0};
@@ -273,6 +276,35 @@ void RemoveCrashHandler() {
 }
 
 bool CrashHandlerInstalled() { return g_installed.load(); }
+
+ThreadSignalStack::ThreadSignalStack() {
+  stack_t current{};
+  if (::sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE)) return;
+  // A guard page below the stack: a handler that ran out of it faults instead of writing over
+  // whatever lies beneath.
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t size = kSignalStackSize + page;
+  void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (memory == MAP_FAILED) return;  // the thread runs on without: a crash is then unrecorded
+  ::mprotect(memory, page, PROT_NONE);
+  stack_t ss{};
+  ss.ss_sp = static_cast<char*>(memory) + page;
+  ss.ss_size = kSignalStackSize;
+  if (::sigaltstack(&ss, nullptr) != 0) {
+    ::munmap(memory, size);
+    return;
+  }
+  memory_ = memory;
+  size_ = size;
+}
+
+ThreadSignalStack::~ThreadSignalStack() {
+  if (!memory_) return;
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  ::sigaltstack(&off, nullptr);
+  ::munmap(memory_, size_);
+}
 
 std::string CrashRecordNameAt(const std::string& dumpBasePath, time_t when) {
   int f[6];

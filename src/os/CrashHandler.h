@@ -5,6 +5,7 @@
 // whole before the process ends. A traced process gets the default action instead.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -17,6 +18,22 @@ bool InstallCrashHandler(const std::string& dumpBasePath);
 void RemoveCrashHandler();
 
 bool CrashHandlerInstalled();
+
+// An alternate signal stack for the calling thread while the object lives: the crash handler runs
+// on it, so a thread whose own stack overflowed still leaves its record. The first line of every
+// thread the launcher starts (the main thread gets one from InstallCrashHandler); made and ended
+// on that thread. A thread that already has one keeps it.
+class ThreadSignalStack {
+ public:
+  ThreadSignalStack();
+  ~ThreadSignalStack();
+  ThreadSignalStack(const ThreadSignalStack&) = delete;
+  ThreadSignalStack& operator=(const ThreadSignalStack&) = delete;
+
+ private:
+  void* memory_ = nullptr;  // the mapping, guard page included; null when none was installed
+  size_t size_ = 0;
+};
 
 // The record's file name for a time (exposed for tests).
 std::string CrashRecordName(const std::string& dumpBasePath, int year, int month, int day, int hour, int minute,

@@ -2,6 +2,7 @@
 // DirectReader move data in.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,10 @@ constexpr uint64_t kDirectAlign = 4096;
 // The size of each block (measured: larger ones gained nothing; a few of them keep the memory
 // flat whatever the file's size).
 constexpr size_t kDirectBlockSize = 1024 * 1024;
+
+// The errors a file system gives for a direct transfer it does not take (a larger block than
+// assumed, or no direct I/O at all): the transfer goes on through the page cache.
+inline bool DirectRefused(int error) { return error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP; }
 
 inline uint64_t AlignDown(uint64_t v) { return v & ~(kDirectAlign - 1); }
 inline uint64_t AlignUp(uint64_t v) { return AlignDown(v + kDirectAlign - 1); }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
@@ -72,6 +73,7 @@ bool DirectReader::Failed() const {
 }
 
 void DirectReader::Run() {
+  ThreadSignalStack signalStack;
   // Blocks start on aligned offsets; the first holds the bytes before begin in its head.
   uint64_t at = direct_ ? AlignDown(begin_) : begin_;
   while (at < end_) {
@@ -108,18 +110,21 @@ int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
   if (direct_) ask = static_cast<size_t>(AlignUp(ask));
   size_t got = 0;
   while (got < ask) {
-    const int fd = direct_ ? directFd_ : fd_;
-    const ssize_t n = ::pread(fd, b.data.get() + got, ask - got, static_cast<off_t>(at + got));
+    // A short read says nothing about the file's end (a network or user-space file system may
+    // return less than asked anywhere); only an empty one does. A direct read needs an aligned
+    // offset, so after a short one off a block boundary the rest of this block comes through the
+    // page cache.
+    const bool direct = direct_ && got % kDirectAlign == 0;
+    const ssize_t n = ::pread(direct ? directFd_ : fd_, b.data.get() + got, ask - got, static_cast<off_t>(at + got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EINVAL && direct_) {
-      // A device with a larger block than assumed: read on through the page cache.
+    if (n < 0 && direct && DirectRefused(errno)) {
+      // A device with a larger block than assumed, or no direct I/O: read on through the page cache.
       direct_ = false;
       continue;
     }
     if (n < 0) return errno;
-    if (n == 0) break;
+    if (n == 0) break;  // the file's end
     got += static_cast<size_t>(n);
-    if (direct_ && got % kDirectAlign != 0) break;  // the file's end
   }
   const size_t needed = want < ask ? static_cast<size_t>(want) : ask;
   if (got < needed) return ENODATA;  // the file ends inside the stretch

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
 #include "os/FileSystem.h"
 
@@ -139,6 +140,7 @@ int DirectWriter::Error() const {
 }
 
 void DirectWriter::Run() {
+  ThreadSignalStack signalStack;
   while (true) {
     Buffer* b = nullptr;
     bool failed = false;
@@ -159,6 +161,7 @@ void DirectWriter::Run() {
 }
 
 void DirectWriter::Inspect() {
+  ThreadSignalStack signalStack;
   while (true) {
     Buffer* b = nullptr;
     {
@@ -194,9 +197,9 @@ int DirectWriter::WriteOut(Buffer& b) {
     const uint8_t* from = data + (p.from - b.base);
     const size_t size = static_cast<size_t>(p.to - p.from);
     bool ok = PwriteAll(p.direct ? directFd_ : fd_, from, size, p.from);
-    // A device with a larger block than assumed refuses the direct write: this and every later
-    // one go through the page cache.
-    if (!ok && p.direct && errno == EINVAL) {
+    // A device with a larger block than assumed, or a file system without direct I/O, refuses
+    // the direct write: this and every later one go through the page cache.
+    if (!ok && p.direct && DirectRefused(errno)) {
       ::close(directFd_);
       directFd_ = -1;
       direct_ = false;

@@ -112,6 +112,48 @@ bool ReadFile(const std::string& path, std::string& content) {
   return true;
 }
 
+ReadOutcome ReadRegularFile(const std::string& path, std::string& content, int* error) {
+  content.clear();
+  if (error) *error = 0;
+  // Not blocking: a pipe at the path would otherwise hold the open until a writer comes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) return ReadOutcome::Missing;
+    // What cannot be opened for reading at all (a socket) is no file either.
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return ReadOutcome::NotRegular;
+    if (error) *error = err;
+    return ReadOutcome::Failed;
+  }
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (error) *error = err;
+    return ReadOutcome::Failed;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadOutcome::NotRegular;
+  }
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      content.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const int err = errno;
+      ::close(fd);
+      if (error) *error = err;
+      return ReadOutcome::Failed;
+    }
+  }
+  ::close(fd);
+  return ReadOutcome::Read;
+}
+
 int CopyFileOver(const std::string& from, const std::string& to) {
   int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;

@@ -28,6 +28,16 @@ int WriteFileAtomically(const std::string& path, const std::string& content);
 // Reads a whole file; false when it cannot be opened.
 bool ReadFile(const std::string& path, std::string& content);
 
+// How reading a file that should be a regular one ended.
+enum class ReadOutcome {
+  Read,        // content is the whole file
+  Missing,     // nothing at the path (ENOENT)
+  NotRegular,  // a directory, a pipe, a device: not read (it could block or never end)
+  Failed,      // the open or a read failed (errno in *error): content is empty or incomplete
+};
+// Reads a whole regular file, telling a missing file from one that could not be read in full.
+ReadOutcome ReadRegularFile(const std::string& path, std::string& content, int* error = nullptr);
+
 // Copies a file over the destination, keeping the source's permission bits.
 // Returns 0 or the errno (ETXTBSY, EACCES, ...).
 int CopyFileOver(const std::string& from, const std::string& to);

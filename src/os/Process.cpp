@@ -46,7 +46,9 @@ std::string ApplicationName() {
 }
 
 std::string QuoteArgument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  // Only blanks and tabs separate arguments and only quotes change how one is read: any other
+  // character (a line feed too) stays inside its argument without quotes.
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
   std::string out = "\"";
   size_t backslashes = 0;
   for (char c : arg) {

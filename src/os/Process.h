@@ -34,7 +34,8 @@ std::string FullCommandLine();
 // and quote rules.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// Quotes one argument so that SplitCommandLine gives it back unchanged.
+// Quotes one argument so that SplitCommandLine gives it back unchanged; written as it is unless it
+// is empty or holds a blank, a tab or a quote.
 std::string QuoteArgument(const std::string& arg);
 
 // True when a process whose executable resolves to exactly this path is running.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -246,19 +247,31 @@ class StoreLock {
   int fd_ = -1;
 };
 
-// Only a regular file is read: anything else at the store's path (a pipe, a device) would block
-// or never end; it reads as an empty store and the next save replaces it.
-Store Load(RegRoot root) {
+// The status of a store that could not be read in full, as the Windows calls report one.
+long ReadFailureStatus(int error) { return error == EACCES || error == EPERM ? kRegAccessDenied : kRegIoFailed; }
+
+// Reads the store into store. A missing file is an empty store. Only a regular file is read:
+// anything else at the store's path (a pipe, a device, a directory) would block or never end; it
+// reads as an empty store and the next save replaces it if it can. A file that exists but cannot
+// be opened or read to its end is a failure: an empty or partial store saved back would drop
+// every value it did not read, so no change goes ahead on it.
+long Load(RegRoot root, Store& store) {
+  store = Store();
   const std::string path = StorePath(root);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
   std::string text;
-  if (!S_ISREG(st.st_mode)) {
-    LogError("not a regular file: " + path, "Registry::Load", "Registry", __LINE__);
-    return {};
+  int error = 0;
+  switch (ReadRegularFile(path, text, &error)) {
+    case ReadOutcome::Missing: return kRegSuccess;
+    case ReadOutcome::NotRegular:
+      LogError("not a regular file: " + path, "Registry::Load", "Registry", __LINE__);
+      return kRegSuccess;
+    case ReadOutcome::Failed:
+      LogError("cannot read " + path + ": " + std::strerror(error), "Registry::Load", "Registry", __LINE__);
+      return ReadFailureStatus(error);
+    case ReadOutcome::Read: break;
   }
-  if (!ReadFile(path, text)) return {};
-  return Parse(text, BaseName(path));
+  store = Parse(text, BaseName(path));
+  return kRegSuccess;
 }
 
 long Save(RegRoot root, const Store& store) {
@@ -269,8 +282,10 @@ long Save(RegRoot root, const Store& store) {
 template <typename Fn>
 long Modify(RegRoot root, Fn fn) {
   StoreLock lock(root, true);
-  Store store = Load(root);
-  long status = fn(store);
+  Store store;
+  long status = Load(root, store);
+  if (status != kRegSuccess) return status;
+  status = fn(store);
   if (status != kRegSuccess) return status;
   return Save(root, store);
 }
@@ -318,7 +333,8 @@ long RegCreateKey(RegRoot root, const std::string& key) {
 
 long RegOpenKey(RegRoot root, const std::string& key) {
   StoreLock lock(root, false);
-  Store store = Load(root);
+  Store store;
+  if (const long status = Load(root, store); status != kRegSuccess) return status;
   return CanonicalKey(key).empty() || FindKey(store, key) ? kRegSuccess : kRegFileNotFound;
 }
 
@@ -340,7 +356,8 @@ long RegSetDword(RegRoot root, const std::string& key, const std::string& name, 
 
 long RegQueryValue(RegRoot root, const std::string& key, const std::string& name, RegType& type, std::string& data) {
   StoreLock lock(root, false);
-  Store store = Load(root);
+  Store store;
+  if (const long status = Load(root, store); status != kRegSuccess) return status;
   Key* k = FindKey(store, key);
   if (!k) return kRegFileNotFound;
   Value* v = FindValue(*k, name);

@@ -4,7 +4,9 @@
 // applies itself and saves atomically, so concurrent processes never lose each other's values.
 // A line the store cannot read (a malformed value, a type it does not know) is skipped with one
 // ERROR log line per process and written back unchanged by the next save: nothing in a store file
-// stops a start or gets lost. Results use the Windows status codes. Safe from any thread.
+// stops a start or gets lost. A store file that exists but cannot be opened or read to its end
+// fails every call with kRegAccessDenied or kRegIoFailed (logged) and is never saved over.
+// Results use the Windows status codes. Safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@ enum RegStatus : long {
   kRegAccessDenied = 5,
   kRegInvalidData = 13,
   kRegMoreData = 234,
+  kRegIoFailed = 1016,  // ERROR_REGISTRY_IO_FAILED: the store could not be read
 };
 
 enum class RegType { None = 0, String = 1, Dword = 4 };

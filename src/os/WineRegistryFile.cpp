@@ -1,10 +1,13 @@
 #include "os/WineRegistryFile.h"
 
 #include <glib.h>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "log/LauncherLog.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 
@@ -210,11 +213,26 @@ std::string WineRegistryFile::UserFilePath(const std::string& prefix) { return J
 
 WineRegistryFile WineRegistryFile::Load(const std::string& path) {
   std::string text;
-  if (!ReadFile(path, text)) text.clear();
-  return WineRegistryFile(text);
+  int error = 0;
+  const ReadOutcome outcome = ReadRegularFile(path, text, &error);
+  if (outcome != ReadOutcome::Read) text.clear();
+  WineRegistryFile file(text);
+  if (outcome == ReadOutcome::Failed) {
+    LogError("cannot read " + path + ": " + std::strerror(error), "WineRegistryFile::Load", "WineRegistryFile",
+             __LINE__);
+    file.loadError_ = error != 0 ? error : EIO;
+  }
+  return file;
 }
 
-int WineRegistryFile::Save(const std::string& path) const { return WriteFileAtomically(path, Text()); }
+int WineRegistryFile::Save(const std::string& path) const {
+  if (loadError_ != 0) {
+    // What the load missed would be gone from the prefix's registry for good.
+    LogError("not saved, it was not read in full: " + path, "WineRegistryFile::Save", "WineRegistryFile", __LINE__);
+    return loadError_;
+  }
+  return WriteFileAtomically(path, Text());
+}
 
 std::string WineRegistryFile::Text() const {
   std::string text;

@@ -26,9 +26,13 @@ class WineRegistryFile {
 
   // <prefix>/user.reg
   static std::string UserFilePath(const std::string& prefix);
-  // The file's text; an empty file (no keys) when it does not exist or cannot be read.
+  // The file's text; an empty file (no keys) when it does not exist, when it is no regular file,
+  // or when it cannot be opened or read to its end (then LoadError() says why).
   static WineRegistryFile Load(const std::string& path);
-  // Replaces the file atomically. Returns 0 or the errno.
+  // The errno of a Load that could not read the file in full; 0 otherwise.
+  int LoadError() const { return loadError_; }
+  // Replaces the file atomically. Returns 0 or the errno. A file loaded with an error is never
+  // saved (its text lacks what could not be read): the load's errno, logged.
   int Save(const std::string& path) const;
 
   // key: "SOFTWARE\\maker\\product", relative to HKEY_CURRENT_USER.
@@ -53,6 +57,7 @@ class WineRegistryFile {
 
   std::vector<std::string> lines_;
   bool finalNewline_ = true;
+  int loadError_ = 0;
 };
 
 }  // namespace os

@@ -11,6 +11,7 @@
 
 #include "log/LauncherLog.h"
 #include "os/CodePage.h"
+#include "os/CrashHandler.h"
 #include "os/FileSystem.h"
 #include "os/MessageBox.h"
 #include "os/Prefix.h"
@@ -254,6 +255,7 @@ void CWebCDlg::LaunchGame() {
   gameWatch_ = std::make_shared<GameWatch>();
   const bool firstInstall = ctx_.updateState.FirstInstall() != 0;
   gameWaiter_ = std::thread([this, watch = gameWatch_, pid, firstInstall] {
+    os::ThreadSignalStack signalStack;
     if (firstInstall) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1000));
       os::MaximiseWindowOfProcess(pid);

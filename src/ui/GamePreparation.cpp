@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "log/LauncherLog.h"
+#include "os/CrashHandler.h"
 #include "os/WineRunner.h"
 
 namespace {
@@ -13,6 +14,7 @@ constexpr char kModule[] = "CWebCDlg";
 void GamePreparation::Start(const std::string& runner, const std::string& prefix, std::function<void()> done) {
   if (thread_.joinable()) return;
   thread_ = std::thread([shared = shared_, runner, prefix, done = std::move(done)] {
+    os::ThreadSignalStack signalStack;
     LogInfo("prepare wine prefix:" + prefix + " with " + runner, kFunction, kModule, 520);
     const int status = os::PrepareWinePrefix(runner, prefix);
     // Wine's exit status alone does not stop the game: its own start tells.

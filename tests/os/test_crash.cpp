@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "os/CrashHandler.h"
+#include "os/DirectWriter.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -32,6 +34,15 @@ int CrashInChild(const std::string& base, int sig) {
   int status = 0;
   waitpid(pid, &status, 0);
   return status;
+}
+
+// Recurses until the thread's stack runs out (the end it checks for never comes).
+volatile int g_deepest = -1;
+__attribute__((noinline)) int Overflow(int depth) {
+  if (depth == g_deepest) return 0;
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  return Overflow(depth + 1) + frame[0];
 }
 
 std::vector<std::string> Files(const std::string& dir) {
@@ -182,4 +193,62 @@ TEST(CrashHandler, RecordNameUsesTheLocalTimeAcrossZoneChanges) {
   EXPECT_TRUE(matched) << files[0];
   unsetenv("TZ");
   tzset();
+}
+
+// A thread whose stack overflows has no stack left for the handler: only the alternate stack of
+// that thread lets it run. Every thread the launcher starts has one, so the overflow leaves its
+// record and ends silently like any other crash.
+TEST(CrashHandler, AStackOverflowOnAStartedThreadLeavesARecord) {
+  struct Case {
+    const char* what;
+    void (*overflow)();  // runs in the child, with the handler installed
+  } cases[] = {
+      {"a thread with its signal stack",
+       [] {
+         std::thread([] {
+           os::ThreadSignalStack signalStack;
+           Overflow(0);
+         }).join();
+       }},
+      {"the direct writer's thread",
+       [] {
+         const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+         os::DirectWriter writer(fd, 0, os::DirectWriter::Mode::Buffered,
+                                 {[](const uint8_t*, size_t) { Overflow(0); }, nullptr});
+         writer.Append("x", 1);
+         writer.Finish();
+       }},
+      {"the direct writer's inspector",
+       [] {
+         const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+         os::DirectWriter writer(fd, 0, os::DirectWriter::Mode::Buffered,
+                                 {nullptr, [](const uint8_t*, size_t) { Overflow(0); }});
+         writer.Append("x", 1);
+         writer.Finish();
+       }},
+  };
+  Sandbox box;
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = box.Root() + "/overflow" + std::to_string(n++);
+    mkdir(dir.c_str(), 0755);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      os::InstallCrashHandler(dir + "/vellmora");
+      c.overflow();
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGSEGV)
+        << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status)) : "");
+    const auto files = Files(dir);
+    EXPECT_EQ(files.size(), 1u);
+    if (files.size() != 1) continue;
+    const std::string record = Sandbox::ReadFile(dir + "/" + files[0]);
+    EXPECT_NE(record.find("signal: 11 (SIGSEGV)"), std::string::npos) << record;
+    EXPECT_NE(record.find("memory map:"), std::string::npos);
+  }
 }

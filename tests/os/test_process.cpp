@@ -31,13 +31,16 @@ TEST(CommandLine, SplitFollowsTheWindowsRules) {
 }
 
 TEST(CommandLine, QuotingIsTheInverseOfSplitting) {
-  std::vector<std::string> args = {"--token=ab", "", "a b", "x\"y", "tail\\", "q\\\"", "c:\\dir\\", "中文 x"};
+  std::vector<std::string> args = {"--token=ab", "",          "a b",    "x\"y",         "tail\\",
+                                   "q\\\"",      "c:\\dir\\", "中文 x", "line\nfeed\v", "a\n b"};
   std::string line = "prog";
   for (const auto& a : args) line += " " + QuoteArgument(a);
   std::vector<std::string> expect = {"prog"};
   expect.insert(expect.end(), args.begin(), args.end());
   EXPECT_EQ(SplitCommandLine(line), expect);
-  EXPECT_EQ(QuoteArgument("--winid=12"), "--winid=12") << "plain arguments stay exactly as given";
+  // Quotes only where the splitting rules need them: blanks, tabs, quotes, an empty argument.
+  for (const char* plain : {"--winid=12", "--luapath=D:\\lua\n", "a\vb\r", "c:\\dir\\"})
+    EXPECT_EQ(QuoteArgument(plain), plain) << "plain arguments stay exactly as given";
 }
 
 TEST(Processes, SpawnWaitAndFindByFullPath) {

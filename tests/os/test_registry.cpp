@@ -4,12 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Registry.h"
 #include "support/Sandbox.h"
+#include "unreadable.h"
 
 using namespace os;
 
@@ -168,4 +170,56 @@ TEST(Registry, AStoreThatIsNoFileReadsAsEmpty) {
   EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), kRegFileNotFound);
   ASSERT_EQ(RegCreateKey(RegRoot::CurrentUser, kKey), kRegSuccess);
   EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), kRegSuccess);
+}
+
+// A store file that exists but cannot be read in full (no permission, an I/O error) is not taken
+// for an empty store: every call fails with a Windows status, the failure is logged, and no change
+// saves a store over the values it could not read.
+TEST(Registry, AStoreThatCannotBeReadIsNeverSavedOver) {
+  struct Case {
+    const char* what;
+    bool noPermission;  // else a link to a file whose read fails with EIO
+    long status;
+  } cases[] = {
+      {"no permission", true, kRegAccessDenied},
+      {"a read error", false, kRegIoFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    box.MakeDrives(true);
+    MakeDirectories(box.InstallDir());
+    LauncherLog::Instance().Open(box.LogPath());
+    MakeDirectories(box.Prefix() + "/registry");
+    const std::string store = box.Prefix() + "/registry/HKEY_CURRENT_USER.reg";
+    const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" + std::string(kKey) +
+                             "]\n\"InstallPath\"=\"/games/qvx\"\n";
+    if (c.noPermission) {
+      Sandbox::WriteFile(store, text);
+    } else {
+      ASSERT_EQ(symlink("/proc/self/mem", store.c_str()), 0);  // address 0 is never mapped: EIO
+    }
+    {
+      std::optional<UnreadableFile> unreadable;
+      if (c.noPermission) unreadable.emplace(box.Root(), store);
+      std::string s;
+      EXPECT_EQ(RegOpenKey(RegRoot::CurrentUser, kKey), c.status);
+      EXPECT_EQ(RegQueryString(RegRoot::CurrentUser, kKey, "InstallPath", s), c.status);
+      EXPECT_EQ(RegCreateKey(RegRoot::CurrentUser, "Software\\Other"), c.status);
+      EXPECT_EQ(RegSetString(RegRoot::CurrentUser, kKey, "Added", "v"), c.status);
+      EXPECT_EQ(RegDeleteKey(RegRoot::CurrentUser, kKey), c.status);
+    }
+    LauncherLog::Instance().Close();
+    if (c.noPermission) {
+      chmod(store.c_str(), 0600);
+      EXPECT_EQ(Sandbox::ReadFile(store), text);
+    } else {
+      struct stat st {};
+      ASSERT_EQ(lstat(store.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << "replaced by a save";
+    }
+    const std::string log = Sandbox::ReadFile(box.LogPath());
+    EXPECT_NE(log.find("[ERROR][Registry::Load::"), std::string::npos) << log;
+    EXPECT_NE(log.find("cannot read " + store), std::string::npos) << log;
+  }
 }

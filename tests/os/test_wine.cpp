@@ -19,6 +19,7 @@
 #include "os/WineRunner.h"
 #include "support/Sandbox.h"
 #include "support/WindowsExecutable.h"
+#include "unreadable.h"
 
 namespace {
 
@@ -228,6 +229,37 @@ TEST(WineRegistryFile, SetDwordRewritesOneValueOfAnExistingKeyAndNothingElse) {
   ASSERT_EQ(file.Save(path), 0);
   EXPECT_EQ(Sandbox::ReadFile(path), file.Text());
   EXPECT_EQ(os::WineRegistryFile::Load(box.Root() + "/missing.reg").Text(), "");
+}
+
+// A user.reg that exists but cannot be read in full is never saved over: the values the load
+// missed would be gone from the prefix for good. A missing one is an empty file that saves.
+TEST(WineRegistryFile, AFileThatCannotBeReadIsNeverSavedOver) {
+  Sandbox box;
+  const std::string text = Sandbox::ReadFile(std::string(VELLMORA_SOURCE_DIR) + "/tests/data/wine-user.reg");
+  const std::string unreadable = box.Root() + "/dir/user.reg";
+  os::MakeDirectories(box.Root() + "/dir");
+  Sandbox::WriteFile(unreadable, text);
+  const std::string failing = box.Root() + "/failing.reg";
+  ASSERT_EQ(symlink("/proc/self/mem", failing.c_str()), 0);  // address 0 is never mapped: EIO
+
+  std::optional<os::WineRegistryFile> file;
+  {
+    UnreadableFile noAccess(box.Root(), unreadable);
+    file = os::WineRegistryFile::Load(unreadable);
+  }
+  EXPECT_FALSE(file->HasKey("Software\\qrd\\Vellmora"));
+  EXPECT_EQ(file->Save(unreadable), EACCES);
+  chmod(unreadable.c_str(), 0600);
+  EXPECT_EQ(Sandbox::ReadFile(unreadable), text);
+
+  EXPECT_EQ(os::WineRegistryFile::Load(failing).Save(failing), EIO);
+  struct stat st {};
+  ASSERT_EQ(lstat(failing.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "replaced by a save";
+
+  const std::string missing = box.Root() + "/missing.reg";
+  EXPECT_EQ(os::WineRegistryFile::Load(missing).Save(missing), 0);
+  EXPECT_TRUE(os::PathExists(missing));
 }
 
 TEST(WineProcesses, AWindowsProgramIsRecognisedByTheNameWineShows) {

@@ -15,12 +15,13 @@
 
 namespace {
 
-// Runs the launcher binary without a display; returns its exit status, stderr in *err.
-int RunLauncher(const Sandbox& box, std::string* err = nullptr) {
+// Runs the launcher binary without a display (through wrapper, a command that runs its arguments,
+// when given); returns its exit status, stderr in *err.
+int RunLauncher(const Sandbox& box, std::string* err = nullptr, const std::string& wrapper = std::string()) {
   const char* exe = std::getenv("VELLMORA_EXE");
   const std::string errFile = box.Root() + "/stderr.txt";
-  const int status = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 '" + std::string(exe ? exe : "vellmora") +
-                              "' 2>'" + errFile + "' >/dev/null");
+  const int status = RunShell(wrapper + "env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 '" +
+                              std::string(exe ? exe : "vellmora") + "' 2>'" + errFile + "' >/dev/null");
   if (err) *err = Sandbox::ReadFile(errFile);
   return status;
 }
@@ -102,4 +103,24 @@ TEST(HostileFiles, TheRunsLogIsPrivate) {
   EXPECT_EQ(log.find("older run"), std::string::npos);
   EXPECT_NE(log.find("Laucher Start"), std::string::npos) << log;
   EXPECT_EQ(ModeOf(LogOf(box)), 0600u);
+}
+
+// A process list that cannot be read (a sandbox whose /proc is missing or closed) is no running
+// game: the launcher logs it and starts instead of refusing every start. The launcher runs with a
+// private /proc that nobody may open and without the capabilities that let root past file modes.
+TEST(HostileFiles, AnUnreadableProcessListDoesNotRefuseTheStart) {
+  const std::string closedProc =
+      "unshare -m --propagation private sh -c 'mount -t tmpfs -o mode=000 none /proc && exec setpriv "
+      "--bounding-set=-dac_override,-dac_read_search --inh-caps=-all \"$@\"' sh ";
+  if (RunShell(closedProc + "true") != 0 || RunShell(closedProc + "ls /proc >/dev/null 2>&1") == 0)
+    GTEST_SKIP() << "no private, closed /proc here (needs root and mount namespaces)";
+  Sandbox box;
+  box.MakeDrives(true);
+  os::MakeDirectories(box.InstallDir() + "/client");
+  std::string err;
+  EXPECT_EQ(RunLauncher(box, &err, closedProc), 0);
+  EXPECT_EQ(err.find("游戏已启动"), std::string::npos) << err;
+  const std::string log = Sandbox::ReadFile(LogOf(box));
+  EXPECT_NE(log.find("[ERROR][CWebApp::IsGameRunning::375] get snapshot error\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("[INFO][CWebApp::InitInstance::130] Laucher Start\n"), std::string::npos) << log;
 }

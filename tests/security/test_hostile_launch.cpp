@@ -138,13 +138,24 @@ TEST_F(HostileLaunch, EachOutsideValueIsExactlyOneArgument) {
   }
 }
 
-// Values without blanks or quotes are written as they always were: the command line is unchanged.
+// Values without blanks, tabs or quotes are written as they are, a luapath's line feed included:
+// the command line is exactly the plain form.
 TEST_F(HostileLaunch, OrdinaryValuesKeepTheCommandLineAsItWas) {
-  Launch("p=1&q=2", "CustomParameters=k=v\n", nullptr);
-  EXPECT_NE(log.find("[INFO][CWebCDlg::LaunchGame::462] \"/opt/Vell Launcher/vellmora\" --token=ab --winid=12 "
-                     "--parameters=p=1&q=2 --plat_extra=k=v\n"),
-            std::string::npos)
-      << log;
+  const std::string plain =
+      "[INFO][CWebCDlg::LaunchGame::462] \"/opt/Vell Launcher/vellmora\" --token=ab --winid=12 "
+      "--parameters=p=1&q=2 --plat_extra=k=v";
+  struct Case {
+    const char* luaPathFile;
+    std::string line;  // the log line after its time (the log shows a line feed as \n)
+  } cases[] = {
+      {nullptr, plain + "\n"},
+      {"D:\\lua\n", plain + " --luapath=D:\\lua\\n\n"},
+      {"/games/lua\nsecond line\n", plain + " --luapath=/games/lua\\n\n"},
+  };
+  for (const Case& c : cases) {
+    Launch("p=1&q=2", "CustomParameters=k=v\n", c.luaPathFile);
+    EXPECT_NE(log.find(c.line), std::string::npos) << log;
+  }
 }
 
 // The launcher holds descriptors the game must not get: the log (close-on-exec) and one opened
