@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "os/CrashHandler.h"
+
 #include "update/CGameRemoteConfig.h"
 
 UpdateWorker::UpdateWorker() : status_(std::make_shared<RunState>()) {}
@@ -13,6 +15,7 @@ void UpdateWorker::Start(LauncherContext& context, IWindowOperations* window) {
     status_->running = true;
   }
   std::thread([status = status_, &context, window] {
+    os::ThreadSignalStack signalStack;  // a crash on this thread still leaves its record
     CGameRemoteConfig(context).InitRemoteConfig(window);
     std::lock_guard<std::mutex> lock(status->mutex);
     status->running = false;
