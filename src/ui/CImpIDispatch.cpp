@@ -36,25 +36,16 @@ CImpIDispatch::IdsResult CImpIDispatch::GetIDsOfNames(const std::vector<std::str
   return result;
 }
 
-// A call with more arguments than its method takes, or with a string over kMaxArgumentLength
-// UTF-16 units, is refused: logged, and nothing else happens. (Too few arguments do nothing,
-// silently.)
-bool CImpIDispatch::Refused(long dispId, const std::vector<std::string>& args) {
-  size_t most = 0;
+// A call whose read arguments (the script's last `read`, the first of the reversed args) hold a
+// string over kMaxArgumentLength UTF-16 units is refused: logged, and nothing else happens.
+// Arguments before them are ignored, whatever their size.
+bool CImpIDispatch::Refused(long dispId, const std::vector<std::string>& args, size_t read) {
   const char* name = "";
   for (const MethodEntry& m : kMethods) {
     if (m.id == dispId) name = m.name;
   }
-  if (dispId == kJavascriptToCsharp) most = 2;
-  if (dispId == kAppLogin) most = 1;
-  if (args.size() > most) {
-    LogError("call refused: " + std::to_string(args.size()) + " arguments for " + name + " (at most " +
-                 std::to_string(most) + ")",
-             "CImpIDispatch::Invoke", kModule, 58);
-    return true;
-  }
-  for (const std::string& a : args) {
-    if (os::Utf16Length(a) > kMaxArgumentLength) {
+  for (size_t i = 0; i < read && i < args.size(); ++i) {
+    if (os::Utf16Length(args[i]) > kMaxArgumentLength) {
       LogError(std::string("call refused: an argument of ") + name + " is longer than " +
                    std::to_string(kMaxArgumentLength) + " characters",
                "CImpIDispatch::Invoke", kModule, 59);
@@ -68,8 +59,8 @@ CImpIDispatch::Value CImpIDispatch::Invoke(long dispId, const std::vector<std::s
   CWebDlg* window = mainWindow_ ? mainWindow_() : nullptr;
   switch (dispId) {
     case kJavascriptToCsharp: {
-      if (args.size() < 2 || Refused(dispId, args)) return {};
-      // The script's arguments: method, then parameters (reversed here).
+      if (args.size() < 2 || Refused(dispId, args, 2)) return {};
+      // The script's last two arguments: method, then parameters (reversed here).
       const std::string& method = args[1];
       const std::string& parameters = args[0];
       std::string answer = window ? window->JavascriptToCPLUSPLUS(method, parameters) : std::string();
@@ -77,13 +68,13 @@ CImpIDispatch::Value CImpIDispatch::Invoke(long dispId, const std::vector<std::s
       return {};
     }
     case kAppLogin: {
-      if (args.empty() || Refused(dispId, args)) return {};
+      if (args.empty() || Refused(dispId, args, 1)) return {};
       std::string answer = window ? window->JavascriptToCPLUSPLUS("LoginResult", args[0]) : std::string();
       if (wantResult) return answer;
       return {};
     }
-    case kIsDownLoadComplete:
-      if (!wantResult || Refused(dispId, args)) return {};
+    case kIsDownLoadComplete:  // its arguments, if any, are not read
+      if (!wantResult) return {};
       return window && window->Content() && window->Content()->IsReady();
     default: return {};
   }

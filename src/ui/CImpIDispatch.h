@@ -41,15 +41,16 @@ class CImpIDispatch {
   IdsResult GetIDsOfNames(const std::vector<std::string>& names) const;
 
   // args are in reverse order: args[0] is the script's last argument. Calls with too few
-  // arguments do nothing and return no value; wantResult false also returns no value. Calls with
-  // more arguments than the method takes, or a string longer than kMaxArgumentLength UTF-16
-  // units, are refused with an ERROR line and return no value.
+  // arguments do nothing and return no value; wantResult false also returns no value. A method
+  // reads the script's last arguments, as many as it takes, and ignores any before them. Calls
+  // whose read arguments hold a string longer than kMaxArgumentLength UTF-16 units are refused
+  // with an ERROR line and return no value.
   Value Invoke(long dispId, const std::vector<std::string>& args, bool wantResult);
 
   static constexpr size_t kMaxArgumentLength = 65536;
 
  private:
-  static bool Refused(long dispId, const std::vector<std::string>& args);
+  static bool Refused(long dispId, const std::vector<std::string>& args, size_t read);
 
   std::function<CWebDlg*()> mainWindow_;
 };

@@ -1,10 +1,12 @@
-// Emulation values in the file-backed registry, and the page's key filter.
+// Emulation values in the file-backed registry, the page's key filter and its budget of browser windows.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "browser/CWebBrowserHelper.h"
 #include "browser/KeyFilter.h"
+#include "browser/OpenBudget.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
@@ -135,6 +137,20 @@ TEST(KeyFilterTest, DecidedByTheKeysHeldDown) {
       {false, {.f5 = true, .ctrl = true, .n = true}, false},  // releases always pass
   };
   for (const Case& c : cases) EXPECT_EQ(ShouldSwallowKey(c.press, c.held), c.swallow);
+}
+
+// Three opens within any 60 s: a refused open does not count, and each open frees its place 60 s
+// after it was taken.
+TEST(OpenBudgetTest, AtMostThreeInAnySixtySeconds) {
+  using std::chrono::seconds;
+  OpenBudget budget(3, seconds(60));
+  const OpenBudget::Clock::time_point t0{};
+  struct Step {
+    int at;
+    bool opens;
+  } steps[] = {{0, true},   {1, true},  {2, true},  {3, false},   {59, false}, {60, true},
+               {60, false}, {61, true}, {62, true}, {119, false}, {120, true}};
+  for (const Step& s : steps) EXPECT_EQ(budget.Take(t0 + seconds(s.at)), s.opens) << "at " << s.at;
 }
 
 }  // namespace

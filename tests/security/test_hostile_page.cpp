@@ -11,6 +11,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -181,11 +182,14 @@ TEST_F(HostilePage, OnlyTheLoginOriginReachesTheLauncher) {
     const char* reaches;  // the call as the launcher receives it, or null when it must not
   } cases[] = {
       {"window.external.JavascriptToCsharp('GetCommandLine', '')", "/opt/launcher/vellmora", "1|GetCommandLine|"},
-      {"window.external.JavascriptToCsharp('GetCommandLine', '', 'x')", "undefined", nullptr},
-      {"window.external.AppLogin('true|extra', 'x')", "undefined", nullptr},
+      // Arguments before those a method reads are ignored, whatever their size.
+      {"window.external.JavascriptToCsharp('lead', 'GetCommandLine', 'surplus')", "/opt/launcher/vellmora",
+       "1|GetCommandLine|surplus"},
+      {"window.external.JavascriptToCsharp(" + tooBig + ", 'Lead', 'big')", "", "1|Lead|big"},
+      {"window.external.AppLogin('true|lead', 'surplus-login')", "", "2|surplus-login"},
       {"window.external.JavascriptToCsharp('Echo', " + tooBig + ")", "undefined", nullptr},
       {"window.external.JavascriptToCsharp('Big', " + big + ")", "", "1|Big|xxxx"},
-      {"window.external.IsDownLoadComplete(1)", "undefined", nullptr},
+      {"window.external.IsDownLoadComplete(1)", "false", nullptr},
       {"window.external.IsDownLoadComplete()", "false", nullptr},
       {"window.external.AppLogin('true|from-main')", "", "2|true|from-main"},
   };
@@ -197,8 +201,8 @@ TEST_F(HostilePage, OnlyTheLoginOriginReachesTheLauncher) {
   }
   PumpFor(500);
   const std::string log = Log();
-  EXPECT_NE(log.find("call refused: 3 arguments for JavascriptToCsharp (at most 2)"), std::string::npos) << log;
-  EXPECT_NE(log.find("call refused: 2 arguments for AppLogin (at most 1)"), std::string::npos) << log;
+  EXPECT_EQ(log.find(" arguments for "), std::string::npos) << log;
+  EXPECT_FALSE(Called("true|lead"));
   EXPECT_NE(log.find("[ERROR][WebViewHost::OnScriptMessage::"), std::string::npos) << log;
   EXPECT_NE(log.find("call refused: an argument is not text or longer than 65536 characters"), std::string::npos);
 
@@ -254,6 +258,170 @@ TEST_F(HostilePage, NewWindowsOpenOnlyWebAddresses) {
     }
   }
   EXPECT_EQ(host->NewViewRequests(), static_cast<int>(std::size(cases)));
+}
+
+// New windows without a user's click are dropped, and clicks open at most 3 browser windows a
+// minute. (A script the launcher runs in the page counts as a click.)
+TEST_F(HostilePage, NewWindowsNeedAClickAndAreFewAMinute) {
+  WebKitWebView* page = host->View();
+  login.Server().Get("/popups", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content("<html><head><title>popups</title></head><body><script>window.open('" + other.Url("/news?load") +
+                        "'); setTimeout(function () { window.open('" + other.Url("/news?timer") +
+                        "'); document.title = 'tried'; }, 200);</script></body></html>",
+                    "text/html");
+  });
+  host->Navigate(login.Url("/popups"));
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "tried"; }, 20000));
+  PumpFor(300);
+  EXPECT_TRUE(opened.empty()) << opened.size();
+  for (int i = 1; i <= 5; ++i) Eval(page, "window.open('" + other.Url("/news?click" + std::to_string(i)) + "'); 1");
+  PumpFor(300);
+  const std::vector<std::string> expected = {other.Url("/news?click1"), other.Url("/news?click2"),
+                                             other.Url("/news?click3")};
+  EXPECT_EQ(opened, expected);
+  const std::string log = Log();
+  for (const char* refused :
+       {"new window refused (no user gesture): ", "new window refused (more than 3 a minute): "}) {
+    EXPECT_EQ(Count(log, refused), 2u) << refused << "\n" << log;
+  }
+  EXPECT_NE(log.find("[ERROR][WebViewHost::OnCreate::"), std::string::npos);
+}
+
+// A frame of another origin tries to move the main frame away: refused without a click, done on
+// one; the main frame itself still goes wherever its own script sends it.
+TEST_F(HostilePage, OnlyAClickLetsAFrameMoveTheMainFrame) {
+  WebKitWebView* page = host->View();
+  // Requests for the address the frame sends the main frame to (counted on the server's thread).
+  auto bustedCount = std::make_shared<std::atomic<int>>(0);
+  other.Server().Get("/bust", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<html><body style='margin:0'><div id='d' style='width:300px;height:300px'></div><script>"
+        "var go = function () { try { top.location.href = '" +
+            other.Url("/busted") +
+            "'; } catch (e) {} };"
+            "document.getElementById('d').addEventListener('click', go);"
+            "go(); parent.postMessage('tried', '*');</script></body></html>",
+        "text/html");
+  });
+  other.Server().Get("/busted", [bustedCount](const httplib::Request&, httplib::Response& res) {
+    ++*bustedCount;
+    res.set_content("<html><head><title>busted</title></head></html>", "text/html");
+  });
+  login.Server().Get("/framed", [this](const httplib::Request& req, httplib::Response& res) {
+    // ?self: the main frame moves itself once the frame has tried, without a click.
+    const std::string self = req.has_param("self")
+                                 ? "setTimeout(function () { location.href = '" + other.Url("/foreign") + "'; }, 100);"
+                                 : "";
+    res.set_content(
+        "<html><head><title>framed</title></head><body style='margin:0'>"
+        "<script>window.addEventListener('message', function (e) { if (e.data === 'tried') {"
+        "document.title = 'tried'; " +
+            self +
+            "} });</script><iframe style='position:fixed;left:0;top:0;width:300px;height:300px;"
+            "border:0' src='" +
+            other.Url("/bust") + "'></iframe></body></html>",
+        "text/html");
+  });
+
+  // Without a click: the main frame stays.
+  host->Navigate(login.Url("/framed"));
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "tried"; }, 20000));
+  PumpFor(1000);
+  EXPECT_EQ(Eval(page, "document.title"), "tried");
+  EXPECT_EQ(bustedCount->load(), 0);
+
+  // A click inside the frame: it may.
+  GdkWindow* target = gtk_widget_get_window(host->Widget());
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+  for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    event->button.window = GDK_WINDOW(g_object_ref(target));
+    event->button.send_event = TRUE;
+    event->button.time = GDK_CURRENT_TIME;
+    event->button.x = 50;
+    event->button.y = 50;
+    event->button.button = 1;
+    gdk_event_set_device(event, pointer);
+    gtk_widget_event(host->Widget(), event);
+    gdk_event_free(event);
+    PumpFor(50);
+  }
+  EXPECT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "busted"; }, 10000));
+  EXPECT_EQ(bustedCount->load(), 1);
+
+  // The main frame's own script: anywhere, click or not.
+  Eval(page, "location.href = '" + login.Url("/framed?self") + "'; 1");
+  EXPECT_TRUE(PumpUntil([&] { return Eval(page, "document.title") == "foreign"; }, 10000));
+  EXPECT_EQ(bustedCount->load(), 1);
+}
+
+// The login page's address redirects to another origin: the bridge serves the origin the
+// navigation ended on, and no longer the one it started from.
+TEST_F(HostilePage, TheBridgeServesTheOriginTheLoginAddressRedirectsTo) {
+  WebKitWebView* page = host->View();
+  login.Server().Get(
+      "/entry", [this](const httplib::Request&, httplib::Response& res) { res.set_redirect(other.Url("/landing")); });
+  other.Server().Get("/landing", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<html><head><title>landing</title></head><body><script>"
+        "window.__frame = 'pending';"
+        "window.addEventListener('message', function (e) { window.__frame = String(e.data); });"
+        "</script><iframe src='" +
+            login.Url("/probe") + "'></iframe></body></html>",
+        "text/html");
+  });
+  login.Server().Get("/probe", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<html><body><script>parent.postMessage('external=' + typeof (window.external && "
+        "window.external.AppLogin), '*');"
+        "try { window.external.AppLogin('true|from-entry-origin'); } catch (e) {}</script></body></html>",
+        "text/html");
+  });
+  host->Navigate(login.Url("/entry"));
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, "String(window.__frame).indexOf('external=')") == "0"; }, 20000));
+  EXPECT_EQ(Eval(page, "document.title"), "landing");
+  EXPECT_EQ(Eval(page, "typeof (window.external && window.external.AppLogin)"), "function");
+  EXPECT_EQ(Eval(page, "window.external.JavascriptToCsharp('GetCommandLine', '')"), "/opt/launcher/vellmora");
+  EXPECT_EQ(Eval(page, "String(window.external.AppLogin('true|redirected'))"), "");
+  ASSERT_TRUE(PumpUntil([&] { return Called("2|true|redirected"); }, 5000));
+  EXPECT_TRUE(dlg.Content()->IsLoggedIn());
+  EXPECT_EQ(dlg.Content()->LoginParameters(), "redirected");
+  // The address it started from is another origin now.
+  EXPECT_EQ(Eval(page, "window.__frame"), "external=undefined");
+  EXPECT_FALSE(Called("from-entry-origin"));
+  EXPECT_NE(Log().find("the login page answered from " + other.Url()), std::string::npos);
+}
+
+// Every document of the login origin reads the current ready value: the main frame, a frame, and a
+// frame inside a frame of another origin.
+TEST_F(HostilePage, EveryLoginOriginFrameReadsTheCurrentReadyValue) {
+  WebKitWebView* page = host->View();
+  login.Server().Get("/ready", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<html><head><title>ready</title></head><body><script>window.__ready = {};"
+        "window.addEventListener('message', function (e) { var m = String(e.data).split(':');"
+        "if (m[0] === 'ready') window.__ready[m[1]] = m[2]; });</script>"
+        "<iframe src='/ready-frame?same'></iframe><iframe src='" +
+            other.Url("/wrap") + "'></iframe></body></html>",
+        "text/html");
+  });
+  login.Server().Get("/ready-frame", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string kind = req.has_param("nested") ? "nested" : "same";
+    res.set_content("<html><body><script>setInterval(function () { top.postMessage('ready:" + kind +
+                        ":' + window.external.IsDownLoadComplete(), '*'); }, 50);</script></body></html>",
+                    "text/html");
+  });
+  other.Server().Get("/wrap", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content("<html><body><iframe src='" + login.Url("/ready-frame?nested") + "'></iframe></body></html>",
+                    "text/html");
+  });
+  host->Navigate(login.Url("/ready"));
+  const std::string seen =
+      "JSON.stringify([window.__ready && window.__ready.same, "
+      "window.__ready && window.__ready.nested, window.external.IsDownLoadComplete()])";
+  ASSERT_TRUE(PumpUntil([&] { return Eval(page, seen) == "[\"false\",\"false\",false]"; }, 20000)) << Eval(page, seen);
+  host->SetMirror(true, "/opt/launcher/vellmora");
+  EXPECT_TRUE(PumpUntil([&] { return Eval(page, seen) == "[\"true\",\"true\",true]"; }, 5000)) << Eval(page, seen);
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ constexpr char kModule[] = "WebViewHost";
 constexpr char kWorld[] = "vellmora-bridge";
 constexpr char kChannel[] = "vellmoraExternal";
 
-// Refused calls of other origins are logged, but a page cannot fill the disk with them.
+// Refused calls of other origins and refused new windows are logged, but a page cannot fill the
+// disk with them.
 constexpr int kMaxRefusalLines = 100;
 
 // The page's world, documents of the login page's origin only (self.origin, read before any page
@@ -38,29 +39,31 @@ constexpr char kExternalScript[] = R"JS((function () {
   var post = function (id, args) {
     try { port.postMessage({ id: id, args: args }); } catch (e) {}
   };
-  var strings = function (args) { return Array.prototype.map.call(args, function (a) { return String(a); }); };
-  // What the launcher accepts (it refuses the rest itself): no more arguments than the method
-  // takes, none longer than 65536 characters.
-  var fits = function (args, most) {
-    if (args.length > most) return false;
+  // A method reads the script's last arguments, as many as it takes; any before them are ignored
+  // and never cross to the launcher.
+  var last = function (args, count) {
+    return Array.prototype.slice.call(args, -count).map(function (a) { return String(a); });
+  };
+  // What the launcher accepts (it refuses the rest itself): no argument longer than 65536 characters.
+  var fits = function (args) {
     for (var i = 0; i < args.length; ++i) if (args[i].length > 65536) return false;
     return true;
   };
   var external = Object.create(null);
   external.JavascriptToCsharp = function (method, parameters) {
     if (arguments.length < 2) return undefined;
-    var args = strings(arguments);
+    var args = last(arguments, 2);
     post(1, args);
-    if (!fits(args, 2)) return undefined;
+    if (!fits(args)) return undefined;
     return args[0] === "GetCommandLine" ? mirror.path : "";
   };
   external.AppLogin = function (parameters) {
     if (arguments.length < 1) return undefined;
-    var args = strings(arguments);
+    var args = last(arguments, 1);
     post(2, args);
-    return fits(args, 1) ? "" : undefined;
+    return fits(args) ? "" : undefined;
   };
-  external.IsDownLoadComplete = function () { return arguments.length > 0 ? undefined : mirror.ready; };
+  external.IsDownLoadComplete = function () { return mirror.ready; };
   Object.freeze(external);
   try {
     Object.defineProperty(window, "external", { value: external, writable: false, configurable: false });
@@ -74,6 +77,11 @@ constexpr char kExternalScript[] = R"JS((function () {
 // updates go back only to a document of the login page's origin. Calls that are not text, hold
 // too many values or too long a string are forwarded without their arguments (the launcher
 // refuses them), so nothing large crosses to the launcher.
+// It also sandboxes each frame of another origin than the document's so that the frame can move
+// the top window only on a user's click (everything else stays allowed; a sandbox the page set
+// keeps its limits and loses only a free top navigation). The attribute is set when the frame is
+// inserted or its address changes, before the frame's document exists: a document takes its
+// sandbox when it is created.
 constexpr char kBridgeScript[] = R"JS((function () {
   var handler = window.webkit.messageHandlers.vellmoraExternal;
   var trusted = %ORIGIN%;
@@ -100,7 +108,47 @@ constexpr char kBridgeScript[] = R"JS((function () {
   window.__vellmoraMirror = function (ready, path) {
     if (port && self.origin === trusted) port.postMessage({ mirror: true, ready: !!ready, path: String(path) });
   };
+
+  var own = self.origin;
+  var permissive = "allow-downloads allow-forms allow-modals allow-orientation-lock allow-pointer-lock " +
+      "allow-popups allow-popups-to-escape-sandbox allow-presentation allow-same-origin allow-scripts " +
+      "allow-storage-access-by-user-activation allow-top-navigation-by-user-activation";
+  var foreign = function (frame) {
+    var src = frame.getAttribute("src");
+    if (frame.hasAttribute("srcdoc") || !src) return false;  // a document of this one's origin
+    try { return new URL(src, document.baseURI).origin !== own; } catch (e) { return true; }
+  };
+  var guard = function (frame) {
+    if (!foreign(frame)) return;
+    var current = frame.getAttribute("sandbox"), wanted = permissive;
+    if (current !== null) {
+      var tokens = current.toLowerCase().split(/[\t\n\f\r ]+/).filter(function (t) { return t !== ""; });
+      if (tokens.indexOf("allow-top-navigation") < 0) return;
+      wanted = tokens.filter(function (t) { return t !== "allow-top-navigation"; })
+                   .concat(["allow-top-navigation-by-user-activation"]).join(" ");
+    }
+    if (wanted !== current) frame.setAttribute("sandbox", wanted);
+  };
+  var visit = function (node) {
+    if (node.nodeType !== 1) return;
+    if (node.localName === "iframe") guard(node);
+    var inner = node.getElementsByTagName("iframe");
+    for (var i = 0; i < inner.length; ++i) guard(inner[i]);
+  };
+  new MutationObserver(function (records) {
+    records.forEach(function (r) {
+      if (r.type === "attributes") visit(r.target); else Array.prototype.forEach.call(r.addedNodes, visit);
+    });
+  }).observe(document, { childList: true, subtree: true, attributes: true, attributeFilter: ["src", "srcdoc", "sandbox"] });
 })();)JS";
+
+// Hands the mirror to every document of the view that the bridge world of the main frame can
+// reach: the main frame's and its frames' at any depth (each checks its own origin; a frame of
+// another origin than the main frame's is out of reach and skipped).
+constexpr char kMirrorCall[] = R"JS((function walk(w) {
+  try { if (w.__vellmoraMirror) w.__vellmoraMirror(%READY%, %PATH%); } catch (e) {}
+  for (var i = 0; i < w.length; ++i) { try { walk(w[i]); } catch (e) {} }
+})(window);)JS";
 
 // Scroll bars take no room and are never drawn; scrolling itself (wheel, keys) still works.
 constexpr char kNoScrollBars[] =
@@ -189,6 +237,7 @@ WebViewHost::WebViewHost(ExternalCall onExternalCall, UriOpener openExternally)
   g_signal_connect(view_, "scroll-event", G_CALLBACK(OnScroll), this);
   g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), this);
   g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+  g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
   g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
   gtk_widget_set_no_show_all(Widget(), TRUE);  // shown once the main document is complete
 }
@@ -228,6 +277,7 @@ void WebViewHost::InstallScript() {
 
 void WebViewHost::Navigate(const std::string& url) {
   trustedOrigin_ = OriginOf(url);
+  awaitingEntry_ = true;
   InstallScript();
   webkit_web_view_load_uri(view_, url.c_str());
 }
@@ -259,8 +309,9 @@ void WebViewHost::SetMirror(bool ready, const std::string& launcherPath) {
   launcherPath_ = launcherPath;
   InstallScript();  // for documents loaded from now on
   // In the bridge world, which hands the values only to a document of the login page's origin.
-  const std::string call = std::string("if (window.__vellmoraMirror) window.__vellmoraMirror(") +
-                           (ready ? "true" : "false") + ", " + JsString(launcherPath) + ");";
+  std::string call = kMirrorCall;
+  Replace(call, "%READY%", ready ? "true" : "false");
+  Replace(call, "%PATH%", JsString(launcherPath));
   webkit_web_view_evaluate_javascript(view_, call.c_str(), -1, kWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
@@ -298,21 +349,54 @@ gboolean WebViewHost::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
 }
 
 // A new window (target="_blank", window.open): no second view; an http or https address goes to
-// the user's default browser instead. Any other scheme (a file share, a remote shell, whatever
-// handler the desktop has for it) is dropped: the page must not start programs.
+// the user's default browser instead, when the user clicked for it and at most 3 times a minute
+// (a page must not flood the desktop with browser windows). Any other scheme (a file share, a
+// remote shell, whatever handler the desktop has for it) is dropped: the page must not start
+// programs.
 GtkWidget* WebViewHost::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
   auto* self = static_cast<WebViewHost*>(data);
   ++self->newViewRequests_;
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
   if (!uri || !*uri || std::string(uri) == "about:blank") return nullptr;
-  if (IsWebAddress(uri)) {
+  const char* refusal = nullptr;
+  if (!webkit_navigation_action_is_user_gesture(action)) {
+    refusal = "new window refused (no user gesture): ";
+  } else if (!IsWebAddress(uri)) {
+    refusal = "new window refused: ";
+  } else if (!self->opens_.Take(OpenBudget::Clock::now())) {
+    refusal = "new window refused (more than 3 a minute): ";
+  }
+  if (!refusal) {
     self->openExternally_(uri);
-  } else {
-    LogError(os::TruncateUtf16(std::string("new window refused: ") + uri, 2047), "WebViewHost::OnCreate", kModule,
-             __LINE__);
+  } else if (self->windowRefusalsLogged_ < kMaxRefusalLines) {
+    ++self->windowRefusalsLogged_;
+    LogError(os::TruncateUtf16(refusal + std::string(uri), 2047), "WebViewHost::OnCreate", kModule, __LINE__);
   }
   return nullptr;
+}
+
+// The login page's origin is where the navigation to it ends: the main frame's first answer after
+// Navigate, past the server's redirects (http to https, another host of the maker). The scripts
+// are updated before the answer is accepted, so the document it becomes gets them.
+gboolean WebViewHost::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                     gpointer data) {
+  auto* self = static_cast<WebViewHost*>(data);
+  if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE || !self->awaitingEntry_) return FALSE;
+  auto* answer = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+  if (!webkit_response_policy_decision_is_main_frame_main_resource(answer)) return FALSE;
+  const char* uri = webkit_uri_response_get_uri(webkit_response_policy_decision_get_response(answer));
+  const std::string landed = uri ? uri : "";
+  if (landed.rfind("about:", 0) == 0) return FALSE;  // the early blank document, not the login page
+  self->awaitingEntry_ = false;
+  const std::string origin = OriginOf(landed);
+  if (origin != self->trustedOrigin_) {
+    LogInfo(os::TruncateUtf16("the login page answered from " + (origin.empty() ? landed : origin), 2047),
+            "WebViewHost::OnDecidePolicy", kModule, __LINE__);
+    self->trustedOrigin_ = origin;
+    self->InstallScript();
+  }
+  return FALSE;  // the default decision
 }
 
 bool WebViewHost::IsWebAddress(const std::string& uri) {
@@ -330,7 +414,10 @@ void WebViewHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoi
     const char* uri = webkit_web_view_get_uri(view);
     if (uri && std::string(uri) != "about:blank") self->pageCommitted_ = true;
   }
-  if (event == WEBKIT_LOAD_FINISHED && self->pageCommitted_) gtk_widget_show(GTK_WIDGET(view));
+  if (event == WEBKIT_LOAD_FINISHED && self->pageCommitted_) {
+    self->awaitingEntry_ = false;  // ended without an answer (a failed load): nothing more to learn
+    gtk_widget_show(GTK_WIDGET(view));
+  }
 }
 
 // Bridge world -> launcher: {origin, id, args} with the script's arguments in order, or args null

@@ -1,21 +1,28 @@
 // The embedded page: a WebKitGTK view that behaves like part of the launcher. No context menu,
 // no scroll bars (the wheel still scrolls), refresh/open/print/new-window keys swallowed, script
 // alerts and confirms shown as the launcher's own error box, new windows of http and https
-// addresses sent to the default browser (others dropped), and window.external with exactly
+// addresses sent to the default browser after a user's click and at most 3 a minute (others
+// dropped), and window.external with exactly
 // JavascriptToCsharp, AppLogin and IsDownLoadComplete. The view stays hidden until its main
 // document has loaded (the blank document that starts the web process early is never shown).
 // UI thread only.
 //
 // The external object exists only in documents of the login page's origin (scheme, host, port of
-// the address given to Navigate), in the main frame and in frames alike. Page scripts reach the
+// the address where the navigation to the address given to Navigate ends, after the server's
+// redirects), in the main frame and in frames alike. Page scripts reach the
 // launcher only through a private script world that reports each call with its document's origin,
 // which the page cannot forge; calls of any other origin are refused here with an ERROR line naming
-// it. Other origins can still be shown, without the bridge.
+// it. Other origins can still be shown, without the bridge. A frame of another origin than its
+// document's is sandboxed so that it can move the top window only on a user's click; the main
+// frame itself navigates freely.
 #pragma once
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "browser/OpenBudget.h"
+
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,14 +42,15 @@ class WebViewHost {
   GtkWidget* Widget() const { return GTK_WIDGET(view_); }
   WebKitWebView* View() const { return view_; }
 
-  // Opens the login page; its origin becomes the only one the external object serves.
+  // Opens the login page; the origin where its navigation ends (after the server's redirects)
+  // becomes the only one the external object serves.
   void Navigate(const std::string& url);
   // Starts the page's web process now (with a blank document that is never shown), so that
   // Navigate can load at once instead of waiting for the process to start.
   void Prewarm();
 
   // The values the page reads back synchronously: IsDownLoadComplete() and the launcher path
-  // that JavascriptToCsharp("GetCommandLine", ...) answers.
+  // that JavascriptToCsharp("GetCommandLine", ...) answers, in every document that has the bridge.
   void SetMirror(bool ready, const std::string& launcherPath);
 
   // How many times the page asked for a second view (always refused).
@@ -64,6 +72,7 @@ class WebViewHost {
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey*, gpointer);
   static gboolean OnScroll(GtkWidget*, GdkEventScroll*, gpointer);
   static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer);
+  static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer);
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer);
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer);
@@ -75,7 +84,10 @@ class WebViewHost {
   bool ready_ = false;
   std::string launcherPath_;
   std::string trustedOrigin_;
+  bool awaitingEntry_ = false;  // the navigation to the login page has not had its final answer yet
+  OpenBudget opens_{3, std::chrono::seconds(60)};
   int refusalsLogged_ = 0;
+  int windowRefusalsLogged_ = 0;
   int newViewRequests_ = 0;
   bool pageCommitted_ = false;  // a document other than the prewarm's blank one has been committed
 };
