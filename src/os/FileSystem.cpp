@@ -101,6 +101,20 @@ int SyncFileData(const std::string& path) {
   return rc;
 }
 
+int SyncFileSystem(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int rc = ::syncfs(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return rc;
+}
+
+int64_t RegularFileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
 bool ReadFile(const std::string& path, std::string& content) {
   FILE* f = std::fopen(path.c_str(), "rbe");  // close-on-exec
   if (!f) return false;

@@ -54,6 +54,14 @@ int64_t FreeBytes(const std::string& path);
 // Makes the data of the file at path durable (fdatasync). Returns 0 or the errno.
 int SyncFileData(const std::string& path);
 
+// Makes every file and folder change on the file system holding path durable (syncfs), at one
+// call however many files were written. Returns 0 or the errno, also of a failed write-back of a
+// file written earlier.
+int SyncFileSystem(const std::string& path);
+
+// The size of the regular file at path; -1 when there is none (missing, a folder, unreadable).
+int64_t RegularFileSize(const std::string& path);
+
 // Directory part of a path ("/a/b/c" -> "/a/b"), and the last component ("c").
 std::string DirName(const std::string& path);
 std::string BaseName(const std::string& path);

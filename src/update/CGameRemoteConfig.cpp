@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -139,6 +140,13 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
   }
 
   if (upToDate) {
+    // A package of the installed version is left when a run ended between the record and the
+    // package's removal: it has served its purpose.
+    if (downloadVersion != ClientVersion{} && downloadVersion == state.localClientVersion &&
+        os::PathExists(ctx_.layout.packagePath)) {
+      update_log::Info("the installed version's package is removed", kWorker, 262);
+      ForgetPackage(state, ctx_.layout);
+    }
     // 10. Register the current installation.
     SetRegisties();
     std::string workPath = os::TruncateUtf16(os::ExecutablePath(), 260);
@@ -226,11 +234,15 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
         update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
         break;
       }
-      if (UnzipFile(packagePath, window)) {
-        update_log::Info("Unzip success!", kDownload, 609);
-        return DownloadOutcome::Installed;
+      switch (InstallPackage(packagePath, window)) {
+        case UnzipOutcome::Installed:
+          update_log::Info("Unzip success!", kDownload, 609);
+          return DownloadOutcome::Installed;
+        // The package is sound and the disk is not: it stays to be extracted once there is room.
+        case UnzipOutcome::FailedOnDisk: return DownloadOutcome::FailedOnDisk;
+        case UnzipOutcome::Stopped: return Failed;  // closing: the package stays for the next run
+        case UnzipOutcome::Failed: break;
       }
-      // Closing: the package stays for the next run to extract.
       if (ctx_.updateState.CancelRequested()) return Failed;
       update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
       break;
@@ -260,7 +272,13 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
       ctx_.telemetry.LogEvent(UnzipStart);
       ctx_.telemetry.Log("game download success");
       update_log::Info("download is finish", kDownload, 685);
-      return UnzipFile(packagePath, window) ? DownloadOutcome::Installed : Failed;
+      switch (InstallPackage(packagePath, window)) {
+        case UnzipOutcome::Installed: return DownloadOutcome::Installed;
+        case UnzipOutcome::FailedOnDisk: return DownloadOutcome::FailedOnDisk;
+        case UnzipOutcome::Failed:
+        case UnzipOutcome::Stopped: return Failed;
+      }
+      return Failed;
     case PackageDownload::Result::TransferFailed: break;
   }
   return DownloadFailed(window);
@@ -274,7 +292,8 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::DownloadFailed(IWindowOper
   return DownloadOutcome::Failed;
 }
 
-PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window) {
+PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window,
+                                                        int* localError) {
   UpdateState& state = ctx_.updateState;
   // The closing launcher waits for a running extraction to stop (at its next block) before the
   // process ends; once it is closing, none starts.
@@ -293,8 +312,9 @@ PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packa
     window->ShowProgressView();
   };
   callbacks.stop = [&state] { return state.CancelRequested(); };
-  const PackageExtractor::Result result =
-      PackageExtractor(ctx_.layout.dataDir, std::move(callbacks)).Extract(packagePath);
+  PackageExtractor extractor(ctx_.layout.dataDir, std::move(callbacks));
+  const PackageExtractor::Result result = extractor.Extract(packagePath);
+  if (localError) *localError = extractor.LocalError();
   if (result == PackageExtractor::Result::Done) {
     ctx_.telemetry.LogEvent(UnzipFinished);
     ctx_.telemetry.Log("game unzip success");
@@ -303,32 +323,74 @@ PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packa
 }
 
 int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperations* window) {
+  return InstallPackage(packagePath, window) == UnzipOutcome::Installed ? 1 : 0;
+}
+
+CGameRemoteConfig::UnzipOutcome CGameRemoteConfig::InstallPackage(const std::string& packagePath,
+                                                                  IWindowOperations* window) {
   // 1. Extraction.
-  const PackageExtractor::Result extracted = OnUnzipFile(packagePath, window);
+  int diskError = 0;
+  PackageExtractor::Result extracted = OnUnzipFile(packagePath, window, &diskError);
   if (extracted == PackageExtractor::Result::Stopped) {
     // The launcher is closing: no version record, the package stays, and the next run extracts
     // it again without downloading.
     update_log::Info("unzip stopped, the launcher is closing", kUnzip, 756);
-    return 0;
+    return UnzipOutcome::Stopped;
+  }
+  // 2. The files reach the disk before a record names them: after a power cut the record never
+  // describes files that were lost with the page cache.
+  if (extracted == PackageExtractor::Result::Done) {
+    diskError = os::SyncFileSystem(ctx_.layout.dataDir);
+    if (diskError != 0) {
+      update_log::Error(
+          update_log::Format(update_log::kShort, "cannot make the client durable: %s", std::strerror(diskError)),
+          kUnzip, 737);
+      extracted = PackageExtractor::Result::LocalFailure;
+    }
   }
   if (extracted != PackageExtractor::Result::Done) {
+    update_log::Info("unzip is error!", kUnzip, 755);
+    ctx_.telemetry.Log("game unzip failed");
+    if (extracted == PackageExtractor::Result::LocalFailure) {
+      // The package is fine and stays where it is: once the disk is, the next run extracts it.
+      ShowDiskFailure(window, diskError);
+      return UnzipOutcome::FailedOnDisk;
+    }
     if (window) {
       window->SetProgress("解压失败", "", 0, 0);
       window->ShowMessageView();
     }
-    update_log::Info("unzip is error!", kUnzip, 755);
-    ctx_.telemetry.Log("game unzip failed");
-    return 0;
+    return UnzipOutcome::Failed;
+  }
+  return RecordInstallation(packagePath, window);
+}
+
+CGameRemoteConfig::UnzipOutcome CGameRemoteConfig::RecordInstallation(const std::string& packagePath,
+                                                                      IWindowOperations* window) {
+  // 3. Version record: the offered version's text as received, no line end, replaced atomically
+  // (a record cut by a crash would name a version that was never installed). Until it is written
+  // the package stays, so an exit before this point costs an extraction, never a download.
+  const std::optional<std::string> version = ctx_.remoteConfig.Find("ClientVersion");
+  if (const int error =
+          os::WriteFileAtomically(ctx_.layout.versionRecordPath, version ? os::Utf8ToAnsi(*version) : std::string());
+      error != 0) {
+    update_log::Error(
+        update_log::Format(update_log::kShort, "cannot write the version record: %s", std::strerror(error)), kUnzip,
+        745);
+    ShowDiskFailure(window, error);
+    return UnzipOutcome::FailedOnDisk;
   }
 
-  // 2. The package has served its purpose; the resume state no longer claims it.
+  // 4. The package has served its purpose; the resume state no longer claims it. An exit before
+  // this leaves the installed version's package, which the next run's up-to-date path removes.
   if (packagePath == ctx_.layout.packagePath) {
     ForgetPackage(ctx_.updateState, ctx_.layout);
   } else {
     os::RemoveFile(packagePath);
   }
 
-  // 3. Registration, the launcher copy under the game's name, and links to it.
+  // 5. Registration, the launcher copy under the game's name, and links to it; an up-to-date run
+  // does the same, so an exit here is made good by the next start.
   SetRegisties();
   std::string launcherPath = os::TruncateUtf16(os::ExecutablePath(), 260);
   update_log::Info(launcherPath, kUnzip, 718);
@@ -339,17 +401,12 @@ int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperatio
     update_log::Error(update_log::Format(update_log::kShort, "CopyFile ret:%d", copyError), kUnzip, 728);
   }
 
-  // 4. Version record: the offered version's text as received, no line end. Replaced atomically:
-  // a record cut by a crash would name a version that was never installed.
-  const std::optional<std::string> version = ctx_.remoteConfig.Find("ClientVersion");
-  os::WriteFileAtomically(ctx_.layout.versionRecordPath, version ? os::Utf8ToAnsi(*version) : std::string());
-
-  // 5. Completion.
+  // 6. Completion.
   if (window) {
     window->SetProgress("更新已完成", "", 0, 0);
     window->ShowMessageView();
     window->SetReady();
   }
   update_log::Info("unzip is finish!", kUnzip, 748);
-  return 1;
+  return UnzipOutcome::Installed;
 }

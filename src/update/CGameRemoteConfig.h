@@ -33,9 +33,9 @@ class CGameRemoteConfig {
   // Fills version from dotted text, logging the text.
   void CStringToLocalClientVersion(ClientVersion& version, std::string text);
 
-  // Extraction, then package removal, registration, launcher copy, links, version record and
-  // completion (worker). 1 on success, 0 when the extraction failed or was stopped because the
-  // launcher is closing (the package then stays).
+  // Extraction, the files made durable, version record, package removal, registration, launcher
+  // copy, links and completion (worker). 1 on success, 0 when the extraction or the record failed
+  // or the launcher is closing (the package then stays for the next run).
   int UnzipFile(const std::string& packagePath, IWindowOperations* window);
 
   // Repairs the game's stored window size when it is out of range (worker).
@@ -56,13 +56,26 @@ class CGameRemoteConfig {
     Failed,        // the caller shows the network failure
     FailedOnDisk,  // the disk's message is shown already and stays
   };
+  // How an installation from a package ended.
+  enum class UnzipOutcome {
+    Installed,
+    Failed,        // the archive is at fault: "解压失败" is shown
+    FailedOnDisk,  // the disk refused; its message is shown, the package stays to be extracted again
+    Stopped,       // the launcher is closing; the package stays
+  };
+  UnzipOutcome InstallPackage(const std::string& packagePath, IWindowOperations* window);
+  // After the files are durable: the version record, then the package's removal, registration
+  // and completion; ordered so that an exit between two steps costs at most an extraction.
+  UnzipOutcome RecordInstallation(const std::string& packagePath, IWindowOperations* window);
   // Downloads (or resumes, or reuses) the package, checks it and extracts it.
   DownloadOutcome OnDownLoad(IWindowOperations* window);
   // The failed download's message, log line and report.
   DownloadOutcome DownloadFailed(IWindowOperations* window);
   // Extraction into DataDir with progress on the window and the telemetry around it; stops at
   // the next block once the launcher is closing.
-  PackageExtractor::Result OnUnzipFile(const std::string& packagePath, IWindowOperations* window);
+  // localError receives the errno of a LocalFailure.
+  PackageExtractor::Result OnUnzipFile(const std::string& packagePath, IWindowOperations* window,
+                                       int* localError = nullptr);
 
   // The "source" launch parameter.
   std::string SourceParameter();

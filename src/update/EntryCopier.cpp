@@ -20,16 +20,17 @@ constexpr size_t kWriteBlock = 32 * 1024;
 // and threads pay off only over many blocks.
 constexpr uint64_t kLargeEntry = 8 * 1024 * 1024;
 
-// Appends the bytes, through short writes and interruptions.
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
+// Appends the bytes, through short writes and interruptions; 0 or the errno.
+int WriteAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;  // a write that takes nothing: the file system is full
     data += n;
     size -= static_cast<size_t>(n);
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -63,6 +64,7 @@ bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
 }
 
 EntryCopier::Result EntryCopier::CopyTo(int fd, const std::function<bool()>& stop) {
+  writeError_ = 0;
   if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(fd, stop);
   return method_ == 0 ? CopyStored(fd, stop) : CopyDeflated(fd, stop);
 }
@@ -88,7 +90,7 @@ EntryCopier::Result EntryCopier::CopyStored(int fd, const std::function<bool()>&
     const size_t n = storedLeft_ < kWriteBlock ? static_cast<size_t>(storedLeft_) : kWriteBlock;
     if (!Read(out_.get(), n)) return Result::Failed;
     crc = inflater_->UpdateCrc(crc, out_.get(), n);
-    if (!WriteAll(fd, out_.get(), n)) return Result::Failed;
+    if ((writeError_ = WriteAll(fd, out_.get(), n)) != 0) return Result::Failed;
   }
   return crc == crc_ ? Result::Done : Result::Failed;
 }
@@ -127,7 +129,7 @@ EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()
     size_t made = 0;
     const Step step = InflateInto(buffers, out_.get(), kWriteBlock, storedLeft_ == 0, produced, made);
     // What was inflated before a failure is written, as a plain copy would have.
-    if (made > 0 && !WriteAll(fd, out_.get(), made)) return Result::Failed;
+    if (made > 0 && (writeError_ = WriteAll(fd, out_.get(), made)) != 0) return Result::Failed;
     if (step != Step::More) return step == Step::Done ? Result::Done : Result::Failed;
   }
 }
@@ -138,8 +140,9 @@ EntryCopier::Result EntryCopier::CopyLarge(int fd, const std::function<bool()>& 
   os::DirectReader reader(archive_, offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
   os::DirectWriter writer(fd, 0, os::DirectWriter::Mode::Direct);
   // Every way out waits for the writer, so that what was handed to it is in the file.
-  const auto finish = [&writer](Result result) {
+  const auto finish = [this, &writer](Result result) {
     const bool written = writer.Finish();
+    if (writer.Failed()) writeError_ = writer.Error() != 0 ? writer.Error() : EIO;
     return result == Result::Done && !written ? Result::Failed : result;
   };
   uint64_t produced = 0;
@@ -171,7 +174,10 @@ EntryCopier::Result EntryCopier::CopyLarge(int fd, const std::function<bool()>& 
     }
     size_t room = 0;
     uint8_t* out = writer.Room(room);
-    if (!out) return finish(Result::Failed);
+    if (!out) {
+      writeError_ = ENOMEM;  // no buffer memory, unless the writer names a failed write below
+      return finish(Result::Failed);
+    }
     size_t made = 0;
     const Step step = InflateInto(buffers, out, room, inputEnded, produced, made);
     if (made > 0 && !writer.Commit(made)) return finish(Result::Failed);

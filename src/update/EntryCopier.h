@@ -32,6 +32,9 @@ class EntryCopier {
   // read, inflate, write, size or CRC-32 failure; Stopped when stop (asked before every block, may
   // be empty) says so. Whatever was written before stays.
   Result CopyTo(int fd, const std::function<bool()>& stop);
+  // After Failed: the errno of the write the disk refused (no space, an I/O error), or 0 when the
+  // archive was at fault (a read, the data, the size or the CRC-32).
+  int WriteError() const { return writeError_; }
 
  private:
   Result CopyStored(int fd, const std::function<bool()>& stop);
@@ -56,4 +59,5 @@ class EntryCopier {
   uint64_t storedLeft_ = 0;
   uint64_t size_ = 0;
   uint32_t crc_ = 0;
+  int writeError_ = 0;
 };

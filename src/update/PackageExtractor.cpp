@@ -2,12 +2,15 @@
 
 #include <minizip/unzip.h>
 #include <sys/stat.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <utility>
 
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
+#include "os/ReplacementFile.h"
 #include "os/Umask.h"
 #include "update/EntryCopier.h"
 #include "update/UpdateLog.h"
@@ -57,10 +60,17 @@ bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
   return true;
 }
 
+// A file takes whole blocks; counting each entry in 4 KiB blocks keeps thousands of small files
+// from passing a room check they then fail.
+uint64_t Blocks(uint64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
+
 // Walks the archive's directory once and refuses it when any entry points outside the
-// destination, so that a bad archive leaves nothing behind. The archive is back on its first
-// entry afterwards.
-PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
+// destination, so that a bad archive leaves nothing behind; adds up the room its files need less
+// what the files they replace take now. The archive is back on its first entry afterwards.
+PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::string& destination, uint64_t& needed,
+                                      uint64_t& freed) {
+  needed = 0;
+  freed = 0;
   for (uint64_t i = 1; i <= count; ++i) {
     unz_file_info64 info;
     std::string name;
@@ -71,10 +81,30 @@ PackageExtractor::Result CheckEntryNames(unzFile zip, uint64_t count) {
                         kFunc, 427);
       return PackageExtractor::Result::UnsafeEntry;
     }
+    if (!name.empty() && name.back() != '/') {
+      needed += Blocks(info.uncompressed_size);
+      const int64_t existing = os::RegularFileSize(destination + "/" + name);
+      if (existing > 0) freed += Blocks(static_cast<uint64_t>(existing));
+    }
     if (i < count && unzGoToNextFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
   }
   if (count > 0 && unzGoToFirstFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
   return PackageExtractor::Result::Done;
+}
+
+// Whether a failed create, write or rename is the disk's doing (no room, no permission, an I/O
+// error, a folder where the file goes) rather than the archive's (a name whose folder it never
+// made, a name the file system cannot hold).
+bool IsDiskError(int error) {
+  switch (error) {
+    case 0:
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EILSEQ:
+    case EINVAL: return false;
+    default: return true;
+  }
 }
 
 // Permission bits stored by a Unix archiver (executables keep their execute bits), without the
@@ -90,24 +120,25 @@ mode_t StoredMode(const unz_file_info64& info, mode_t umask) {
 
 enum class EntryResult { Written, Failed, Stopped };
 
-// Copies the current entry into target; the partly written file stays on a failure or a stop.
+// Copies the current entry into a new file that replaces target once complete; on a failure or a
+// stop the target stays as it was. error is the errno of a failed create, write or rename.
 EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file_info64& info,
-                                const std::string& target, mode_t mode, const std::function<bool()>& stop) {
+                                const std::string& target, mode_t mode, const std::function<bool()>& stop, int& error) {
+  error = 0;
   if (stop && stop()) return EntryResult::Stopped;
   if (!copier.Open(zip, info)) return EntryResult::Failed;
-  FILE* out = std::fopen(target.c_str(), "wbe");
-  if (!out) return EntryResult::Failed;
-  // The copier writes through the descriptor in large blocks; the stream itself stays empty.
-  EntryResult result = EntryResult::Written;
-  switch (copier.CopyTo(fileno(out), stop)) {
-    case EntryCopier::Result::Done: break;
-    case EntryCopier::Result::Failed: result = EntryResult::Failed; break;
-    case EntryCopier::Result::Stopped: result = EntryResult::Stopped; break;
+  os::ReplacementFile out(target);
+  if (out.Fd() < 0) {
+    error = out.Error();
+    return EntryResult::Failed;
   }
-  // A mode of 0 (none stored) would be no mode at all: the file keeps the one it was created with.
-  if (result == EntryResult::Written && mode != 0) fchmod(fileno(out), mode);
-  if (std::fclose(out) != 0 && result == EntryResult::Written) result = EntryResult::Failed;
-  return result;
+  switch (copier.CopyTo(out.Fd(), stop)) {
+    case EntryCopier::Result::Done: break;
+    case EntryCopier::Result::Failed: error = copier.WriteError(); return EntryResult::Failed;
+    case EntryCopier::Result::Stopped: return EntryResult::Stopped;
+  }
+  error = out.Commit(mode);
+  return error == 0 ? EntryResult::Written : EntryResult::Failed;
 }
 
 }  // namespace
@@ -132,7 +163,20 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   }
 
   const uint64_t n = global.number_entry;
-  if (Result checked = CheckEntryNames(archive.Get(), n); checked != Result::Done) return checked;
+  uint64_t needed = 0;
+  uint64_t freed = 0;
+  if (Result checked = CheckEntries(archive.Get(), n, destinationDir_, needed, freed); checked != Result::Done)
+    return checked;
+  // Too little room is told before a file is touched, not after half the client was replaced.
+  const int64_t available = os::FreeBytes(destinationDir_);
+  if (available >= 0 && needed > freed && needed - freed > static_cast<uint64_t>(available)) {
+    update_log::Error(
+        update_log::Format(update_log::kShort, "not enough room to unzip: %llu bytes needed, %lld free",
+                           static_cast<unsigned long long>(needed - freed), static_cast<long long>(available)),
+        kFunc, 412);
+    localError_ = ENOSPC;
+    return Result::LocalFailure;
+  }
 
   EntryCopier copier(ansiPath);
 
@@ -148,9 +192,17 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     if (!entryName.empty() && entryName.back() == '/') {
       os::MakeDirectory(target);  // one level; an existing directory is fine
     } else {
-      switch (ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info, umask), callbacks_.stop)) {
+      int error = 0;
+      switch (
+          ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info, umask), callbacks_.stop, error)) {
         case EntryResult::Written: break;
-        case EntryResult::Failed: return Result::EntryFailed;
+        case EntryResult::Failed:
+          if (!IsDiskError(error)) return Result::EntryFailed;
+          update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s",
+                                               os::AnsiToUtf8(entryName).c_str(), std::strerror(error)),
+                            kFunc, 470);
+          localError_ = error;
+          return Result::LocalFailure;
         case EntryResult::Stopped: return Result::Stopped;
       }
     }

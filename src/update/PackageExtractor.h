@@ -15,11 +15,13 @@ class PackageExtractor {
  public:
   enum class Result {
     Done,
-    CannotOpen,   // missing, not a zip, or cut short (no central directory)
-    Unreadable,   // the archive's directory cannot be read
-    UnsafeEntry,  // an entry names a place outside the destination
-    EntryFailed,  // an entry could not be read or written (earlier entries stay written)
-    Stopped,      // the caller's stop said so (what was written stays)
+    CannotOpen,    // missing, not a zip, or cut short (no central directory)
+    Unreadable,    // the archive's directory cannot be read
+    UnsafeEntry,   // an entry names a place outside the destination
+    EntryFailed,   // an entry could not be read, or the archive names it so it cannot be made
+    LocalFailure,  // the disk refused: too little room before the start, or an entry's create,
+                   // write or rename failed (LocalError() tells the errno)
+    Stopped,       // the caller's stop said so (what was written stays)
   };
 
   struct Callbacks {
@@ -36,10 +38,17 @@ class PackageExtractor {
   PackageExtractor(const PackageExtractor&) = delete;
   PackageExtractor& operator=(const PackageExtractor&) = delete;
 
-  // Extracts every entry of the archive at archivePath; stops at the first failure.
+  // Extracts every entry of the archive at archivePath; stops at the first failure. Each file is
+  // written under a temporary name beside its target and renamed over it once complete, so a
+  // failure or a stop leaves every file either old or new, never half written (earlier entries
+  // stay written).
   Result Extract(const std::string& archivePath);
+
+  // After LocalFailure: the system's error.
+  int LocalError() const { return localError_; }
 
  private:
   std::string destinationDir_;
   Callbacks callbacks_;
+  int localError_ = 0;
 };

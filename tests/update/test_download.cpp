@@ -100,8 +100,9 @@ TEST_F(DownloadTest, StartDecisionPicksRangeAndKeepsEveryByteOnce) {
     EXPECT_EQ(std::count(reports.begin(), reports.end(), "game unzip failed"), 0);
     std::string log = TakeLog();
     // The version line comes only after a resume was tried.
-    if (c.logLine != 595 && c.logLine != 589)
+    if (c.logLine != 595 && c.logLine != 589) {
       EXPECT_EQ(log.find("Could not resume from break point"), std::string::npos);
+    }
     EXPECT_TRUE(LogHas(log, "INFO", kDownload, c.logLine, c.logText));
     EXPECT_TRUE(LogHas(log, "INFO", kDownload, 540, server.Url(kPackageRoute)));
     EXPECT_TRUE(LogHas(log, "INFO", kDownload, 685, "download is finish"));

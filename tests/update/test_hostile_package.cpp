@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <future>
 #include <limits>
+
+#include <minizip/zip.h>
 
 #include "Identity.h"
 #include "UpdateTestSupport.h"
@@ -667,6 +670,140 @@ TEST_F(HostilePackage, APackageWithoutRoomIsRefusedBeforeAByteIsWritten) {
     }
     EXPECT_TRUE(LogHas(log, "ERROR", kWorker, 258, "download error"));
   }
+}
+
+// A zip whose stored entries claim far more bytes than they hold (4 TiB in all, more than any disk
+// here has): its directory is sound, only the room it asks for is not there.
+std::string ZipClaimingTerabytes() {
+  char name[] = "/tmp/vellmora-zip-XXXXXX";
+  close(mkstemp(name));
+  zipFile zip = zipOpen64(name, APPEND_STATUS_CREATE);
+  for (int i = 0; i < 1000; ++i) {
+    zip_fileinfo info{};
+    const std::string entry = "huge" + std::to_string(i) + ".bin";
+    zipOpenNewFileInZip4_64(zip, entry.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 1, -MAX_WBITS,
+                            DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, 0);
+    zipWriteInFileInZip(zip, "small", 5);
+    zipCloseFileInZipRaw64(zip, 0xFFFFFFFEu, 0);
+  }
+  zipClose(zip, nullptr);
+  std::string bytes = Sandbox::ReadFile(name);
+  unlink(name);
+  return bytes;
+}
+
+// The disk refuses the extraction or the version record (no room, a folder where a file goes):
+// the player hears about the disk, not the network; the verified package and its resume state
+// stay; and once the disk is made good the next run extracts it without downloading.
+TEST_F(HostilePackage, ALocalFailureKeepsThePackageForTheNextRun) {
+  struct Case {
+    const char* name;
+    std::string package;
+    std::string blocker;  // a folder made where a file goes, removed before the next run
+    std::string message;
+    const char* function;
+    int line;
+    std::string logged;
+  };
+  const std::string isADirectory = std::strerror(EISDIR);
+  const Case cases[] = {
+      {"a folder where a file of the package goes", Package(), "readme.txt", "无法写入游戏目录,请检查磁盘后重试",
+       "CGameRemoteConfig::OnUnzipFile", 470, "cannot write readme.txt: " + isADirectory},
+      {"a folder where the version record goes", Package(), "game_client_version.txt",
+       "无法写入游戏目录,请检查磁盘后重试", "CGameRemoteConfig::UnzipFile", 745,
+       "cannot write the version record: " + isADirectory},
+      {"no room for the files", ZipClaimingTerabytes(), "", "磁盘空间不足,请清理后重试",
+       "CGameRemoteConfig::OnUnzipFile", 412, "not enough room to unzip: 4294967296000 bytes needed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    server.ServePackage("/p.zip", c.package);
+    Configure(server, server.Url("/p.zip"), "ClientPackageSha256=" + Sha256Hex(c.package) + "\n");
+    if (!c.blocker.empty()) {
+      ASSERT_EQ(RunShell("mkdir -p '" + DataDir() + "/" + c.blocker + "/inside'"), 0);
+    }
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    EXPECT_EQ(window.Messages(), std::vector<std::string>{c.message});
+    EXPECT_FALSE(window.Has("SetReady"));
+    EXPECT_TRUE(Sandbox::ReadFile(PackagePath()) == c.package) << "the package did not stay as it was";
+    const std::string log = TakeLog();
+    EXPECT_NE(log.find("[ERROR][" + std::string(c.function) + "::" + std::to_string(c.line) + "] " + c.logged),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(LogHas(log, "ERROR", kWorker, 258, "download error"));
+    EXPECT_EQ(Count(log, "更新失败"), 0);
+    SaveResumeState(Ctx().updateState, Ctx().layout);  // as every way out does
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "downloadVersion"), "1.0.3.7");
+    EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), std::to_string(c.package.size()));
+    if (c.blocker.empty()) {
+      EXPECT_FALSE(os::PathExists(DataDir() + "/huge0.bin"));  // refused before a file was made
+      continue;
+    }
+
+    ASSERT_EQ(RunShell("rm -rf '" + DataDir() + "/" + c.blocker + "'"), 0);
+    StartNextRun();
+    RecordingWindow next;
+    Pipeline().InitRemoteConfig(&next);
+    EXPECT_EQ(server.PackageRanges().size(), 1u);  // still only the first run's download
+    ExpectInstalled(next);
+  }
+}
+
+// A file the last version installed read-only (its stored mode) is replaced by the next version
+// for a player without administrator rights: files are written beside their targets and renamed
+// over them, so the old file's mode does not matter, and the stored mode is kept again.
+TEST_F(HostilePackage, AReadOnlyFileOfTheLastVersionIsReplaced) {
+  const mode_t saved = ::umask(022);
+  Sandbox::WriteFile(PackagePath(), BuildZip({{"game/", "", 0755}, {"game/readonly.dat", "version two", 0444}}));
+  ASSERT_EQ(RunShell("mkdir -p '" + DataDir() + "/game' && printf 'version one' > '" + DataDir() +
+                     "/game/readonly.dat' && chmod 0444 '" + DataDir() + "/game/readonly.dat' && chmod 0644 '" +
+                     PackagePath() + "' && chown -R 65534 '" + DataDir() + "' && chmod o+x '" + InstallDir() + "'"),
+            0);
+  for (std::string dir = InstallDir(); dir.size() > 1 && dir != "/tmp"; dir.resize(dir.rfind('/'))) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) == 0 && st.st_uid == geteuid()) chmod(dir.c_str(), (st.st_mode & 07777) | S_IXOTH);
+  }
+  // The files' owner, as the player: root, whom no mode stops, would hide the fault.
+  const bool root = geteuid() == 0;
+  if (root) setfsgid(65534), setfsuid(65534);
+  const PackageExtractor::Result result = PackageExtractor(DataDir()).Extract(PackagePath());
+  if (root) setfsuid(0), setfsgid(0);
+  ::umask(saved);
+
+  EXPECT_EQ(result, PackageExtractor::Result::Done);
+  EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game/readonly.dat"), "version two");
+  struct stat st {};
+  ASSERT_EQ(stat((DataDir() + "/game/readonly.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(RunShell("test -z \"$(ls -A '" + DataDir() + "/game' | grep -v '^readonly.dat$')\""), 0)
+      << "a temporary file was left beside it";
+}
+
+// An exit after the version record but before the package was removed leaves the installed
+// version's package and its resume state: the next run is up to date, downloads nothing, and
+// removes them.
+TEST_F(HostilePackage, AnExitAfterTheRecordLeavesNothingToDownload) {
+  TestServer server;
+  server.ServePackage("/p.zip", Package());
+  ServeConfig(server, "ClientVersion=1.0.3.7\nClientMiniUpdateVersion=1.0.3.7\nClientDownloadUrl=" +
+                          server.Url("/p.zip") + "\nEntryUrl=http://127.0.0.1/page\n");
+  Sandbox::WriteFile(DataDir() + "/game_client_version.txt", "1.0.3.7");
+  Sandbox::WriteFile(PackagePath(), Package());
+  const int64_t size = static_cast<int64_t>(Package().size());
+  WriteState("1.0.3.7", size, size);
+  RecordingWindow window;
+  Pipeline().InitRemoteConfig(&window);
+
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新已完成"});
+  EXPECT_TRUE(server.PackageRanges().empty());
+  EXPECT_FALSE(os::PathExists(PackagePath()));
+  SaveResumeState(Ctx().updateState, Ctx().layout);
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "0");
+  EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 262, "the installed version's package is removed"));
 }
 
 }  // namespace

@@ -1,0 +1,35 @@
+// A file written under a temporary name in the folder of the file it replaces, and renamed over
+// that file once complete: the old file's mode (read-only, say) does not matter, and a failure or
+// a stop never leaves a half-written file under the real name. Owner thread only.
+#pragma once
+
+#include <string>
+
+namespace os {
+
+class ReplacementFile {
+ public:
+  // Creates the temporary file beside path; Error() tells why when Fd() is -1.
+  explicit ReplacementFile(std::string path);
+  // A file that was not committed is removed.
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Open for writing, empty at first; -1 when it could not be created.
+  int Fd() const { return fd_; }
+  // The errno of the failed creation or commit; 0 when none failed.
+  int Error() const { return error_; }
+
+  // Gives the file its permission bits (mode, or when 0 those a new file gets under the umask),
+  // closes it and renames it over path. 0 or the errno; on failure the old file stays as it was.
+  int Commit(unsigned mode);
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+}  // namespace os
