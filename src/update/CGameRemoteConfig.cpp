@@ -222,7 +222,7 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
             Sha256Digest::OfFile(packagePath, digest, [this] { return ctx_.updateState.CancelRequested(); });
         if (read == Sha256Digest::FileResult::Stopped) {
           // Closing: the package is neither judged nor extracted; the next run checks it again.
-          update_log::Info("package check stopped, the launcher is closing", kDownload, 603);
+          update_log::Info("package check stopped, the launcher is closing", kDownload, 604);
           return DownloadOutcome::Stopped;
         }
         if (read != Sha256Digest::FileResult::Ok || !integrity.Accepts(digest)) {

@@ -594,7 +594,7 @@ TEST_F(HostilePackage, ClosedDuringTheOldPackagesCheckKeepsItForTheNextRun) {
   EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game_client_version.txt"), "1.0.0.1");
   const std::string log = TakeLog();
   EXPECT_TRUE(
-      LogHas(log, "INFO", "CGameRemoteConfig::OnDownLoad", 603, "package check stopped, the launcher is closing"))
+      LogHas(log, "INFO", "CGameRemoteConfig::OnDownLoad", 604, "package check stopped, the launcher is closing"))
       << log;
   EXPECT_EQ(log.find("download error"), std::string::npos) << log;
   SaveResumeState(Ctx().updateState, Ctx().layout);
