@@ -35,12 +35,12 @@ int main(int argc, char** argv) {
     code = app->ProcessEnded() ? 0 : app->ExitInstance();
   }
   if (!app->WorkerFinished()) {
-    // The update worker still runs and uses the window, the context and the reporter: they stay
-    // alive until the process ends. Reports in flight still get their bounded wait.
+    // The update worker still runs (stuck in a system call) and uses the window, the context,
+    // the reporter, libcurl and OpenSSL: returning would destroy them and run the libraries'
+    // clean-ups under it. The resume state and the log are written already; reports in flight
+    // still get their bounded wait, then the process ends where it stands.
     telemetry->Shutdown();
-    (void)app.release();
-    (void)context.release();
-    (void)telemetry.release();
+    os::EndProcessNow(code);
   }
   return code;
 }

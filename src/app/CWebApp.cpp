@@ -1,6 +1,7 @@
 #include "app/CWebApp.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "Identity.h"
@@ -15,6 +16,14 @@
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebDlg.h"
 #include "update/CGameRemoteConfig.h"
+
+namespace {
+
+// How long the closing launcher waits for an extraction to stop; one normally stops within a
+// block of 8 KiB.
+constexpr std::chrono::milliseconds kExtractionExitWait{5000};
+
+}  // namespace
 
 CWebApp::CWebApp(LauncherContext& context) : ctx_(context) {}
 
@@ -97,12 +106,15 @@ bool CWebApp::InitInstance() {
   if (windowRunner_) windowRunner_(*dlg, scriptBridge_.get());
   mainWindow_ = nullptr;
   // The update worker calls the window from its own thread and may still be inside a call when
-  // the window closes: stop its transfer and let it end before the window object goes. One that
-  // does not end in time keeps the object (and main keeps the context); the process exits anyway,
-  // but never in the middle of an extraction, which stops at its next block: the client is then
-  // left without a version record and the next run extracts the package again.
+  // the window closes: stop its work and let it end before the window object goes. An extraction
+  // stops at its next block (the client is then left without a version record and the next run
+  // extracts the package again); the exit waits for that, but not for ever: a disk that hangs
+  // must not keep the process. A worker that does not end in time keeps the object, and main
+  // ends the process without returning through the exit handlers (WorkerFinished).
   ctx_.updateState.RequestCancel();
-  ctx_.updateState.WaitWhileExtracting();
+  if (!ctx_.updateState.WaitWhileExtracting(kExtractionExitWait)) {
+    LogError("extraction still running at exit", "CWebApp::InitInstance", "CWebApp", 132);
+  }
   if (!dlg->WaitForUpdateWorker(3000)) {
     LogError("update worker still running at exit", "CWebApp::InitInstance", "CWebApp", 131);
     workerFinished_ = false;

@@ -56,7 +56,7 @@ void UpdateState::EndExtraction() {
   closing_.notify_all();
 }
 
-void UpdateState::WaitWhileExtracting() {
+bool UpdateState::WaitWhileExtracting(std::chrono::milliseconds limit) {
   std::unique_lock<std::mutex> lock(closingMutex_);
-  closing_.wait(lock, [this] { return extractions_ == 0; });
+  return closing_.wait_for(lock, limit, [this] { return extractions_ == 0; });
 }

@@ -58,12 +58,14 @@ class UpdateState {
   // Waits up to `wait`; true as soon as the launcher is closing (worker).
   bool WaitForCancel(std::chrono::milliseconds wait);
 
-  // The extraction in progress. The process must not end while the worker writes the client:
+  // The extraction in progress. The process should not end while the worker writes the client:
   // BeginExtraction refuses once the launcher is closing (worker), and the closing launcher waits
-  // for a running one to stop (UI thread, after RequestCancel).
+  // up to `limit` for a running one to stop at its next block (UI thread, after RequestCancel).
+  // False when one still runs then (a disk that hangs): the exit goes on without it, and the
+  // version record, written only after a whole extraction, still names the old client.
   bool BeginExtraction();
   void EndExtraction();
-  void WaitWhileExtracting();
+  bool WaitWhileExtracting(std::chrono::milliseconds limit);
 
   // How often a running transfer records its resume state, so that a killed launcher resumes.
   std::chrono::milliseconds checkpointInterval{1000};

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "os/FileSystem.h"
@@ -221,6 +222,13 @@ int WaitProcess(pid_t pid) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void EndProcessNow(int code) {
+  // Only the standard streams: another thread may hold the lock of any other stream.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::_exit(code);
 }
 
 }  // namespace os

@@ -62,4 +62,9 @@ std::vector<std::string> CurrentEnvironment();
 // Waits without a time limit until the process ends; returns its exit status or -1.
 int WaitProcess(pid_t pid);
 
+// Ends the process with code at once: standard output and error are flushed, but no exit
+// handler, static destructor or library clean-up runs. For an exit while a thread of the
+// process may still be inside those libraries (libcurl, OpenSSL, the log).
+[[noreturn]] void EndProcessNow(int code);
+
 }  // namespace os

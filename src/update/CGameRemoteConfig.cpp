@@ -42,7 +42,8 @@ std::string CGameRemoteConfig::FileParameter() {
 }
 
 CGameRemoteConfig::FetchResult CGameRemoteConfig::FetchRemoteConfig(int* curlResult, long* httpStatus) {
-  RemoteConfigFetch fetch(ctx_.remoteConfigUrl, ctx_.remoteConfig);
+  UpdateState& state = ctx_.updateState;
+  RemoteConfigFetch fetch(ctx_.remoteConfigUrl, ctx_.remoteConfig, [&state] { return state.CancelRequested(); });
   FetchResult result = fetch.Run();
   if (curlResult) *curlResult = fetch.TransferResult();
   if (httpStatus) *httpStatus = fetch.HttpStatus();
@@ -103,6 +104,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
       window->SetProgress("更新失败,请检查网络:102", "", 0, 0);
       window->ShowMessageView();
       return 0;
+    case FetchResult::Stopped: return 0;  // closing: no failure to show
     case FetchResult::Ok: break;
   }
 
@@ -170,6 +172,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
       update_log::Error("download error", kWorker, 258);
       break;
     case DownloadOutcome::FailedOnDisk: update_log::Error("download error", kWorker, 258); break;
+    case DownloadOutcome::Stopped: break;
   }
   return 0;
 }
@@ -223,7 +226,14 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
     case PackageDownload::Start::TryOldPackage:
       if (integrity.Checks() && os::PathExists(packagePath)) {
         Sha256Digest::Value digest{};
-        if (!Sha256Digest::OfFile(packagePath, digest) || !integrity.Accepts(digest)) {
+        const Sha256Digest::FileResult read =
+            Sha256Digest::OfFile(packagePath, digest, [this] { return ctx_.updateState.CancelRequested(); });
+        if (read == Sha256Digest::FileResult::Stopped) {
+          // Closing: the package is neither judged nor extracted; the next run checks it again.
+          update_log::Info("package check stopped, the launcher is closing", kDownload, 604);
+          return DownloadOutcome::Stopped;
+        }
+        if (read != Sha256Digest::FileResult::Ok || !integrity.Accepts(digest)) {
           // Not the package offered: fetch that one instead.
           ForgetPackage(ctx_.updateState, ctx_.layout);
           break;

@@ -55,6 +55,7 @@ class CGameRemoteConfig {
     Installed,
     Failed,        // the caller shows the network failure
     FailedOnDisk,  // the disk's message is shown already and stays
+    Stopped,       // the launcher is closing: nothing failed, nothing to show
   };
   // How an installation from a package ended.
   enum class UnzipOutcome {

@@ -34,17 +34,27 @@ class ConfigSink final : public TransferSink {
 
 }  // namespace
 
+RemoteConfigFetch::Result RemoteConfigFetch::Stopped() {
+  update_log::Info("configuration fetch stopped, the launcher is closing", kWorker, 201);
+  return Result::Stopped;
+}
+
 RemoteConfigFetch::Result RemoteConfigFetch::Run() {
   std::string url = ReplaceAll(urlTemplate_, "{ditch_name}", identity::ChannelName);
   update_log::Info(url, kWorker, 140);
   if (!InitHttpTransfers()) return Result::NoHandle;
 
+  auto stopping = [this] { return stopRequested_ && stopRequested_(); };
+  if (stopping()) return Stopped();
+
   TransferRequest request;
   request.url = os::Utf8ToAnsi(url);
+  request.progress = [&stopping](int64_t, int64_t) { return !stopping(); };
   ConfigSink sink;
   const ::TransferResult result = PerformTransfer(request, sink);
   transferResult_ = static_cast<int>(result.code);
   httpStatus_ = result.httpStatus;
+  if (result.code == CURLE_ABORTED_BY_CALLBACK) return Stopped();
 
   if (!result.Ok() || result.httpStatus != 200) {
     update_log::Error(update_log::Format(update_log::kShort, "res:%d, httpStatusCode:%d", transferResult_,

@@ -4,6 +4,7 @@
 // to the worker's step, CGameRemoteConfig::InitRemoteConfig.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -11,12 +12,15 @@
 
 class RemoteConfigFetch {
  public:
-  // NoHandle: no transfer can run at all (libcurl could not be initialised).
-  enum class Result { Ok, NoHandle, TransferFailed };
+  // NoHandle: no transfer can run at all (libcurl could not be initialised). Stopped: the
+  // launcher is closing; nothing failed, so there is nothing to show the player.
+  enum class Result { Ok, NoHandle, TransferFailed, Stopped };
 
-  // urlTemplate may hold "{ditch_name}"; table is filled on success only.
-  RemoteConfigFetch(std::string urlTemplate, RemoteConfigTable& table)
-      : urlTemplate_(std::move(urlTemplate)), table_(table) {}
+  // urlTemplate may hold "{ditch_name}"; table is filled on success only. stopRequested, when
+  // set, is asked before the request and at every progress tick (at least once a second, also
+  // while nothing arrives); true ends the fetch as Stopped.
+  RemoteConfigFetch(std::string urlTemplate, RemoteConfigTable& table, std::function<bool()> stopRequested = {})
+      : urlTemplate_(std::move(urlTemplate)), table_(table), stopRequested_(std::move(stopRequested)) {}
   RemoteConfigFetch(const RemoteConfigFetch&) = delete;
   RemoteConfigFetch& operator=(const RemoteConfigFetch&) = delete;
 
@@ -29,8 +33,11 @@ class RemoteConfigFetch {
   long HttpStatus() const { return httpStatus_; }
 
  private:
+  Result Stopped();  // logs the stop
+
   std::string urlTemplate_;
   RemoteConfigTable& table_;
+  std::function<bool()> stopRequested_;
   int transferResult_ = 0;
   long httpStatus_ = 0;
 };

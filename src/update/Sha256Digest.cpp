@@ -24,12 +24,14 @@ void Sha256Digest::Add(const void* data, size_t size) {
   busy_ += std::chrono::steady_clock::now() - start;
 }
 
-bool Sha256Digest::AddFile(int fd, int64_t length) {
-  std::vector<char> block(1 << 20);
+bool Sha256Digest::AddFile(int fd, int64_t length) { return AddRange(fd, 0, length); }
+
+bool Sha256Digest::AddRange(int fd, int64_t offset, int64_t length) {
+  std::vector<char> block(static_cast<size_t>(std::min<int64_t>(length, int64_t{1} << 20)));
   int64_t done = 0;
   while (ok_ && done < length) {
     const size_t want = static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(block.size())));
-    ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(done));
+    ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     Add(block.data(), static_cast<size_t>(n));
@@ -59,14 +61,32 @@ std::string Sha256Digest::Hex(const Value& value) {
   return out;
 }
 
-bool Sha256Digest::OfFile(const std::string& path, Value& value) {
+Sha256Digest::FileResult Sha256Digest::OfFile(const std::string& path, Value& value,
+                                              const std::function<bool()>& stopRequested) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return FileResult::Unreadable;
   Sha256Digest digest;
-  bool ok = false;
-  off_t size = ::lseek(fd, 0, SEEK_END);
-  if (size >= 0) ok = digest.AddFile(fd, size) && digest.Ok();
+  FileResult result = FileResult::Unreadable;
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  if (size >= 0) {
+    constexpr int64_t kBlock = 1 << 20;
+    int64_t done = 0;
+    result = FileResult::Ok;
+    while (done < size) {
+      if (stopRequested && stopRequested()) {
+        result = FileResult::Stopped;
+        break;
+      }
+      const int64_t length = std::min<int64_t>(kBlock, size - done);
+      if (!digest.AddRange(fd, done, length)) {
+        result = FileResult::Unreadable;
+        break;
+      }
+      done += length;
+    }
+    if (result == FileResult::Ok && !digest.Ok()) result = FileResult::Unreadable;
+  }
   ::close(fd);
-  if (ok) value = digest.Current();
-  return ok;
+  if (result == FileResult::Ok) value = digest.Current();
+  return result;
 }

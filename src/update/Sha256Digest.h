@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 typedef struct evp_md_ctx_st EVP_MD_CTX;
@@ -35,10 +36,17 @@ class Sha256Digest {
   Value Current() const;
 
   static std::string Hex(const Value& value);  // lower-case
-  // The digest of a whole file; false when it cannot be read.
-  static bool OfFile(const std::string& path, Value& value);
+
+  enum class FileResult { Ok, Unreadable, Stopped };
+  // The digest of a whole file into value (Ok only). stopRequested, when set, is asked before
+  // each block of 1 MiB: a package of gigabytes takes seconds, and a closing launcher must not
+  // wait for it. Stopped says nothing about the file.
+  static FileResult OfFile(const std::string& path, Value& value, const std::function<bool()>& stopRequested = {});
 
  private:
+  // Adds `length` bytes of fd from offset on.
+  bool AddRange(int fd, int64_t offset, int64_t length);
+
   EVP_MD_CTX* ctx_;
   bool ok_ = false;
   std::chrono::nanoseconds busy_{0};

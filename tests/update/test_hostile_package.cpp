@@ -545,7 +545,7 @@ TEST_F(HostilePackage, ClosedDuringExtractionExtractsAgainNextRun) {
   auto start = std::chrono::steady_clock::now();
   UpdateState& state = Ctx().updateState;
   state.RequestCancel();
-  state.WaitWhileExtracting();
+  EXPECT_TRUE(state.WaitWhileExtracting(5s)) << "the extraction did not stop at its next block";
   EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms) << "did not wait for the extraction";
   EXPECT_FALSE(state.BeginExtraction()) << "an extraction could start after the close";
   ASSERT_EQ(worker.wait_for(5s), std::future_status::ready);
@@ -562,6 +562,51 @@ TEST_F(HostilePackage, ClosedDuringExtractionExtractsAgainNextRun) {
   Pipeline().InitRemoteConfig(&next);
   EXPECT_EQ(server.PackageRanges().size(), 1u);  // still only the first run's download
   EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/part39.bin"), RandomBytes(40000, 40));
+  ExpectInstalled(next);
+}
+
+// Closing the launcher while the package an earlier run completed is being checked: the check
+// stops, the package is neither deleted nor extracted nor reported as a failure, and the next run
+// checks and extracts it without downloading.
+TEST_F(HostilePackage, ClosedDuringTheOldPackagesCheckKeepsItForTheNextRun) {
+  TestServer server;
+  server.ServePackage("/p.zip", Package());
+  Configure(server, server.Url("/p.zip"), "ClientPackageSha256=" + Sha256Hex(Package()) + "\n");
+  Sandbox::WriteFile(DataDir() + "/game_client_version.txt", "1.0.0.1");
+  Sandbox::WriteFile(PackagePath(), Package());
+  const int64_t size = static_cast<int64_t>(Package().size());
+  WriteState("1.0.3.7", size, size);
+
+  // The player closes the launcher right after the configuration arrived.
+  class ClosingWindow : public RecordingWindow {
+   public:
+    explicit ClosingWindow(UpdateState& state) : state_(state) {}
+    void InitWebBrower() override {
+      RecordingWindow::InitWebBrower();
+      state_.RequestCancel();
+    }
+
+   private:
+    UpdateState& state_;
+  } window(Ctx().updateState);
+  Pipeline().InitRemoteConfig(&window);
+
+  EXPECT_TRUE(window.Messages().empty()) << window.Messages().front();
+  EXPECT_EQ(Sandbox::ReadFile(PackagePath()), Package());
+  EXPECT_FALSE(os::PathExists(DataDir() + "/readme.txt"));
+  EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game_client_version.txt"), "1.0.0.1");
+  const std::string log = TakeLog();
+  EXPECT_TRUE(
+      LogHas(log, "INFO", "CGameRemoteConfig::OnDownLoad", 604, "package check stopped, the launcher is closing"))
+      << log;
+  EXPECT_EQ(log.find("download error"), std::string::npos) << log;
+  SaveResumeState(Ctx().updateState, Ctx().layout);
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), std::to_string(size));
+
+  StartNextRun();
+  RecordingWindow next;
+  Pipeline().InitRemoteConfig(&next);
+  EXPECT_TRUE(server.PackageRanges().empty());
   ExpectInstalled(next);
 }
 

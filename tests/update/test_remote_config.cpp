@@ -1,5 +1,11 @@
 // Remote configuration: the fetch against a loopback server, the document's parse, the lookups
 // and the version numbers.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
 #include <thread>
 
 #include "UpdateTestSupport.h"
@@ -108,6 +114,54 @@ TEST_F(RemoteConfigTest, FailuresLogTransferResultAndStatus) {
     EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kWorker, 200,
                        "res:" + std::to_string(c.result) + ", httpStatusCode:" + std::to_string(c.status)));
   }
+}
+
+// Closing the launcher while the configuration server has taken the connection and says nothing:
+// the fetch ends at its next progress tick, long before the 30 s stall limit, and the player is
+// shown no network failure for it. Closing before the fetch began sends no request at all.
+TEST_F(RemoteConfigTest, ClosingStopsTheFetchWithoutAFailureMessage) {
+  using namespace std::chrono_literals;
+  // Connections complete in the kernel's backlog; nothing is ever read or answered.
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  SetConfigUrl("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/config");
+
+  RecordingWindow window;
+  const auto start = std::chrono::steady_clock::now();
+  auto worker = std::async(std::launch::async, [&] { return Pipeline().InitRemoteConfig(&window); });
+  std::this_thread::sleep_for(200ms);
+  Ctx().updateState.RequestCancel();
+  const bool ended = worker.wait_for(5s) == std::future_status::ready;
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  close(listener);  // the worker, if still waiting, now fails at once
+  worker.wait();
+  EXPECT_TRUE(ended) << "the fetch did not stop when the launcher closed";
+  EXPECT_LT(elapsed, 5s);
+  EXPECT_TRUE(window.Messages().empty()) << window.Messages().front();
+  EXPECT_FALSE(window.Has("InitWebBrower"));
+  const std::string log = TakeLog();
+  EXPECT_TRUE(LogHas(log, "INFO", kWorker, 201, "configuration fetch stopped, the launcher is closing")) << log;
+  EXPECT_EQ(log.find("httpStatusCode"), std::string::npos) << log;
+
+  // Already closing: not even a request.
+  SetUp();
+  TestServer server;
+  std::atomic<int> requests{0};
+  server.Raw().Get("/config", [&requests](const httplib::Request&, httplib::Response& res) {
+    ++requests;
+    res.set_content("ClientVersion=1.0.3.7\n", "text/plain");
+  });
+  SetConfigUrl(server.Url("/config"));
+  Ctx().updateState.RequestCancel();
+  EXPECT_EQ(Pipeline().FetchRemoteConfig(), CGameRemoteConfig::FetchResult::Stopped);
+  EXPECT_EQ(requests, 0);
+  EXPECT_EQ(Ctx().remoteConfig.Size(), 0u);
 }
 
 TEST(ClientVersionTest, ParsesDecimalPrefixesOfDottedFields) {
