@@ -250,10 +250,10 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
           return DownloadOutcome::Installed;
         // The package is sound and the disk is not: it stays to be extracted once there is room.
         case UnzipOutcome::FailedOnDisk: return DownloadOutcome::FailedOnDisk;
-        case UnzipOutcome::Stopped: return Failed;  // closing: the package stays for the next run
+        case UnzipOutcome::Stopped: return DownloadOutcome::Stopped;  // closing: the package stays
         case UnzipOutcome::Failed: break;
       }
-      if (ctx_.updateState.CancelRequested()) return Failed;
+      if (ctx_.updateState.CancelRequested()) return DownloadOutcome::Stopped;
       update_log::Info("Unzip failed, and restart downloading game resource!", kDownload, 616);
       break;
   }
@@ -285,8 +285,8 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
       switch (InstallPackage(packagePath, window)) {
         case UnzipOutcome::Installed: return DownloadOutcome::Installed;
         case UnzipOutcome::FailedOnDisk: return DownloadOutcome::FailedOnDisk;
-        case UnzipOutcome::Failed:
-        case UnzipOutcome::Stopped: return Failed;
+        case UnzipOutcome::Stopped: return DownloadOutcome::Stopped;  // closing: the package stays
+        case UnzipOutcome::Failed: return Failed;
       }
       return Failed;
     case PackageDownload::Result::TransferFailed: break;

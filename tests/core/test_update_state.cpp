@@ -28,7 +28,9 @@ TEST(UpdateStateTest, TheWaitForAnExtractionIsBounded) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UpdateState state;
-    if (c.extracting) ASSERT_TRUE(state.BeginExtraction());
+    if (c.extracting) {
+      ASSERT_TRUE(state.BeginExtraction());
+    }
     std::thread extraction([&] {
       if (c.extracting && c.endsAfter > 0ms) {
         std::this_thread::sleep_for(c.endsAfter);
