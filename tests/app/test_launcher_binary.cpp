@@ -168,6 +168,11 @@ TEST(Launcher, ClosedWhileItsWorkerHangsEndsPromptlyWithoutExitCleanUps) {
     res.set_content("<html><body>login</body></html>", "text/html");
   });
   server.Post(".*", [](const httplib::Request&, httplib::Response& res) { res.set_content("{}", "text/plain"); });
+  // Connections the run before closed may still wait on the port: reuse it, as the demo server does.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   ASSERT_TRUE(server.bind_to_port("127.0.0.1", port)) << "port " << port << " busy";
   std::thread serving([&server] { server.listen_after_bind(); });
 
