@@ -1,10 +1,12 @@
-// The content window's progress display and page address. Everything here runs on the UI thread
-// (CWebDlg hops there before calling in).
+// The content window's progress display, page address and the page's calls. Everything here runs
+// on the UI thread (CWebDlg hops there before calling in).
 #include "ui/CWebCDlg.h"
 
 #include "log/LauncherLog.h"
+#include "os/CodePage.h"
+#include "os/Process.h"
 
-CWebCDlg::CWebCDlg(CWebDlg* owner, LauncherContext& context) : owner_(owner), ctx_(context) {}
+CWebCDlg::CWebCDlg(ILaunchWindow& window, LauncherContext& context) : ctx_(context), launch_(context, window) {}
 
 // Initialisation of the controls once the view exists: the bar at 0 and every progress control
 // hidden until the update worker shows a view.
@@ -72,4 +74,16 @@ void CWebCDlg::ShowMessageView() {
   view_->SetControlVisible(kIdMessageText, true);
   view_->SetControlVisible(kIdStatusLabel, false);
   view_->SetControlVisible(kIdProgressText, false);
+}
+
+std::string CWebCDlg::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {
+  LogInfo(os::TruncateUtf16("method:" + method + ",paramters:" + parameters, 2047), "CWebCDlg::JavascriptToCPLUSPLUS",
+          "CWebCDlg", 185);
+  std::string result;
+  if (method == "LoginResult") {
+    launch_.OnLoginResult(parameters);
+  } else if (method == "GetCommandLine") {
+    result = os::ExecutablePath();
+  }
+  return result;
 }

@@ -3,6 +3,8 @@
 #include "ui/CWebDlg.h"
 
 #include "log/LauncherLog.h"
+#include "os/MessageBox.h"
+#include "os/Process.h"
 #include "ui/UiThread.h"
 #include "update/ResumeState.h"
 
@@ -10,7 +12,7 @@ CWebDlg::CWebDlg(LauncherContext& context) : ctx_(context) {}
 CWebDlg::~CWebDlg() = default;
 
 void CWebDlg::CreateContent() {
-  if (!content_) content_ = std::make_unique<CWebCDlg>(this, ctx_);
+  if (!content_) content_ = std::make_unique<CWebCDlg>(static_cast<ILaunchWindow&>(*this), ctx_);
 }
 
 void CWebDlg::AttachView(IMainWindowView* view) { view_ = view; }
@@ -85,4 +87,37 @@ void CWebDlg::OnDestroy() {
   ctx_.updateState.RequestCancel();
   SaveResumeState(ctx_.updateState, ctx_.layout);
   LogInfo("wnd destory", "CWebApp::OnWndDestroy", "CWebApp", 63);
+}
+
+// The launch's label: later, on the UI thread, whichever thread asks.
+void CWebDlg::ShowLaunchStatus(const std::string& text) {
+  ui::PostToUiThread([this, text] {
+    if (content_ && content_->View()) content_->View()->SetControlText(kIdMessageText, text);
+  });
+}
+
+// UI thread (the page's login call).
+void CWebDlg::ShowLaunchWarning(const std::string& text) {
+  os::ShowMessageBox(text, os::ApplicationName(), os::MsgIcon::Warning, os::MsgButtons::Ok);
+}
+
+void CWebDlg::PostLaunchWarning(const std::string& text) {
+  ui::PostToUiThread(
+      [text] { os::ShowMessageBox(text, os::ApplicationName(), os::MsgIcon::Warning, os::MsgButtons::Ok); });
+}
+
+// The thread that started the game; returns once the window is hidden.
+void CWebDlg::HideForGame() {
+  ui::InvokeOnUiThread([this] {
+    if (view_) view_->Hide();
+  });
+}
+
+// Game watch thread.
+unsigned long CWebDlg::NativeWindowId() {
+  unsigned long nativeId = 0;
+  ui::InvokeOnUiThread([this, &nativeId] {
+    if (view_) nativeId = view_->NativeId();
+  });
+  return nativeId;
 }

@@ -1,6 +1,6 @@
 // The main window's logic. It owns the content window, implements the window operations the
-// update worker calls from its thread (each hops to the UI thread and waits; once the window is
-// gone they return at once), and the close/cancel/destroy paths.
+// update worker calls from its thread and what the game's launch asks of the window (each hops to
+// the UI thread; once the window is gone they return at once), and the close/cancel/destroy paths.
 #pragma once
 
 #include <memory>
@@ -9,10 +9,11 @@
 #include "core/LauncherContext.h"
 #include "ui/CWebCDlg.h"
 #include "ui/IContentView.h"
+#include "ui/ILaunchWindow.h"
 #include "update/IWindowOperations.h"
 #include "update/UpdateWorker.h"
 
-class CWebDlg : public IWindowOperations {
+class CWebDlg : public IWindowOperations, private ILaunchWindow {
  public:
   explicit CWebDlg(LauncherContext& context);
   ~CWebDlg() override;
@@ -53,6 +54,14 @@ class CWebDlg : public IWindowOperations {
   void OnDestroy();
 
  private:
+  // ILaunchWindow: called on whichever thread the launch runs.
+  void ShowLaunchStatus(const std::string& text) override;
+  void ShowLaunchWarning(const std::string& text) override;
+  void PostLaunchWarning(const std::string& text) override;
+  void HideForGame() override;
+  unsigned long NativeWindowId() override;
+  void CloseAfterGame() override { Cancel(); }
+
   LauncherContext& ctx_;
   UpdateWorker worker_;
   std::unique_ptr<CWebCDlg> content_;

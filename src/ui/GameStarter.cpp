@@ -19,7 +19,7 @@ GameStarter::GameStarter(const InstallLayout& layout, GameBuild build, std::stri
       gameDir_(layout.gameDir),
       runner_(std::move(runner)) {}
 
-pid_t GameStarter::Start(const std::string& commandLine) const {
+os::ProcessId GameStarter::Start(const std::string& commandLine) const {
   if (!NeedsWine()) return os::SpawnProcess(executable_, commandLine, gameDir_);
   if (runner_.empty()) return -1;
   LogInfo("through wine:" + runner_, "CWebCDlg::LaunchGame", "CWebCDlg", 466);

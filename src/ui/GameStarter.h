@@ -3,11 +3,11 @@
 // installed client is final (the ready mark) and used by the launch. Any thread.
 #pragma once
 
-#include <sys/types.h>
 #include <string>
 
 #include "core/GameBuild.h"
 #include "core/InstallLayout.h"
+#include "os/ProcessId.h"
 
 class GameStarter {
  public:
@@ -26,8 +26,8 @@ class GameStarter {
   // Starts the game in its directory. A native build gets argv = SplitCommandLine(commandLine),
   // so argv[0] is the command line's first token (the launcher's program) as on Windows. Through
   // Wine the game's program name is its own executable, and the arguments after the command
-  // line's first token follow unchanged. Returns the pid (the process to wait for) or -1.
-  pid_t Start(const std::string& commandLine) const;
+  // line's first token follow unchanged. Returns the process to wait for, or -1.
+  os::ProcessId Start(const std::string& commandLine) const;
 
  private:
   GameBuild build_;

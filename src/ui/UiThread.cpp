@@ -1,11 +1,11 @@
 #include "ui/UiThread.h"
 
-#include <glib.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "os/MainLoop.h"
 
 namespace ui {
 namespace {
@@ -28,8 +28,7 @@ bool gShutdown = false;
 unsigned gGeneration = 0;  // bumped by each UiThreadInit, so stale tasks of an earlier run never run
 
 // UI thread: runs one task unless the UI has gone (or a new run started) since it was queued.
-gboolean RunTask(gpointer data) {
-  auto task = *static_cast<std::shared_ptr<Task>*>(data);
+void RunTask(const std::shared_ptr<Task>& task) {
   bool run;
   {
     std::lock_guard<std::mutex> lock(gLock);
@@ -42,19 +41,11 @@ gboolean RunTask(gpointer data) {
     task->done = true;
   }
   gDone.notify_all();
-  return G_SOURCE_REMOVE;
 }
 
-void FreeTask(gpointer data) { delete static_cast<std::shared_ptr<Task>*>(data); }
-
-// Always through a source on the default context: g_main_context_invoke would run the task on the
-// calling thread whenever the UI thread is not iterating at that moment.
+// Never inline, also on the UI thread: the loop runs the task when it next iterates.
 void Queue(const std::shared_ptr<Task>& task) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, RunTask, new std::shared_ptr<Task>(task), FreeTask);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  os::PostToMainLoop([task] { RunTask(task); });
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Hand-off to the user-interface thread (the GTK main loop). A window operation called from
+// Hand-off to the user-interface thread (the platform's loop, os/MainLoop.h). A window operation called from
 // another thread runs on the UI thread while the caller waits, like a synchronous window message.
 // Once Shutdown() has run (the window is gone), calls return at once without running anything.
 #pragma once
