@@ -1,18 +1,14 @@
 // A flat progress bar that paints itself completely: the bar in the start colour, filled up to
 // the next band edge past the position, the background colour beyond it, or all grey when the
-// position lies outside the range. Drawing is pure Cairo, so it renders into any surface.
+// position lies outside the range. It draws through a Painter, so any front end shows it.
 #pragma once
 
-#include <cairo.h>
 #include <atomic>
-#include <cstdint>
 #include <string>
 
-// Colours are Windows-style COLORREF values: 0x00BBGGRR.
-using ColorRef = uint32_t;
-constexpr ColorRef MakeColorRef(int r, int g, int b) {
-  return static_cast<ColorRef>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
-}
+#include "controls/ColorRef.h"
+
+class Painter;
 
 class CGradientProgressCtrl {
  public:
@@ -36,12 +32,14 @@ class CGradientProgressCtrl {
   int Upper() const { return upper_; }
 
   // Paints the whole client area (0, 0, width, height). UI thread.
-  void Paint(cairo_t* cr, int width, int height) const;
+  void Paint(Painter& painter, int width, int height) const;
 
   // The text drawn when the percentage is on ("%3.0f %%"); empty when the bar is outside its range.
   static std::string PercentText(int pos, int lower, int upper);
 
   static constexpr ColorRef kOutOfRangeGrey = 0x696969;
+  // The font of the percentage.
+  static constexpr const char* kPercentFont = "Sans 8";
 
  private:
   int lower_ = 0;

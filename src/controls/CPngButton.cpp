@@ -2,16 +2,18 @@
 
 #include <utility>
 
+#include "controls/Painter.h"
+
 bool CPngButton::LoadFaces(const std::string& normal, const std::string& pressed, const std::string& hover,
                            const std::string& disabled, int scale) {
-  normal_ = PngImage::LoadForScale(normal, scale);
-  pressed_img_ = PngImage::LoadForScale(pressed, scale);
-  hover_img_ = PngImage::LoadForScale(hover, scale);
-  disabled_img_ = PngImage::LoadForScale(disabled, scale);
+  normal_ = Picture::LoadForScale(normal, scale);
+  pressed_img_ = Picture::LoadForScale(pressed, scale);
+  hover_img_ = Picture::LoadForScale(hover, scale);
+  disabled_img_ = Picture::LoadForScale(disabled, scale);
   return !normal_.Empty() && !pressed_img_.Empty() && !hover_img_.Empty() && !disabled_img_.Empty();
 }
 
-void CPngButton::SetFace(Face face, PngImage image) {
+void CPngButton::SetFace(Face face, Picture image) {
   switch (face) {
     case Face::Normal: normal_ = std::move(image); break;
     case Face::Pressed: pressed_img_ = std::move(image); break;
@@ -55,7 +57,7 @@ CPngButton::Face CPngButton::CurrentFace() const {
   return Face::Normal;
 }
 
-const PngImage& CPngButton::FaceImage(Face face) const {
+const Picture& CPngButton::FaceImage(Face face) const {
   switch (face) {
     case Face::Disabled: return disabled_img_;
     case Face::Pressed: return pressed_img_;
@@ -67,13 +69,10 @@ const PngImage& CPngButton::FaceImage(Face face) const {
 
 // The faces have transparent corners; blending them over the window's picture shows the picture
 // there (a plain copy would turn those corners black).
-void CPngButton::Paint(cairo_t* cr) const {
-  const PngImage& img = FaceImage(CurrentFace());
+void CPngButton::Paint(Painter& painter) const {
+  const Picture& img = FaceImage(CurrentFace());
   if (img.Empty()) return;
-  cairo_save(cr);
-  cairo_rectangle(cr, 0, 0, kWidth, kHeight);
-  cairo_clip(cr);
-  cairo_set_source_surface(cr, img.Surface(), 0, 0);
-  cairo_paint(cr);
-  cairo_restore(cr);
+  painter.PushClip(0, 0, kWidth, kHeight);
+  painter.DrawPicture(img, 0, 0);
+  painter.PopClip();
 }

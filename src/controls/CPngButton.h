@@ -6,12 +6,12 @@
 // UI thread only.
 #pragma once
 
-#include <cairo.h>
-
 #include <functional>
 #include <string>
 
-#include "controls/PngImage.h"
+#include "controls/Picture.h"
+
+class Painter;
 
 class CPngButton {
  public:
@@ -28,7 +28,7 @@ class CPngButton {
                  const std::string& disabled, int scale = 1);
 
   // Replaces one face (pictures made in memory).
-  void SetFace(Face face, PngImage image);
+  void SetFace(Face face, Picture image);
 
   // Mouse and enable events. Each returns true when the button must be repainted.
   bool OnEnable(bool enabled);
@@ -44,7 +44,7 @@ class CPngButton {
 
   // Draws the current face at (0, 0), blended over what is already there; a blank face draws
   // nothing.
-  void Paint(cairo_t* cr) const;
+  void Paint(Painter& painter) const;
 
   std::function<void()> clickAction;
 
@@ -52,9 +52,9 @@ class CPngButton {
   static constexpr int kHeight = 46;
 
  private:
-  const PngImage& FaceImage(Face face) const;
+  const Picture& FaceImage(Face face) const;
 
-  PngImage normal_, pressed_img_, hover_img_, disabled_img_;
+  Picture normal_, pressed_img_, hover_img_, disabled_img_;
   bool hover_ = false;
   bool pressed_ = false;
   bool disabled_ = false;

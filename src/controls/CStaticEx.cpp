@@ -1,6 +1,6 @@
 #include "controls/CStaticEx.h"
 
-#include <pango/pangocairo.h>
+#include "controls/Painter.h"
 
 namespace {
 
@@ -41,32 +41,10 @@ CStaticEx::Mnemonic CStaticEx::ParseMnemonics(const std::string& text) {
   return m;
 }
 
-void CStaticEx::Paint(cairo_t* cr, int width, int height) const {
+// White whatever the text colour: the owner's colour is kept but never used.
+void CStaticEx::Paint(Painter& painter, int width, int height) const {
   const Mnemonic m = ParseMnemonics(text_);
-  cairo_save(cr);
-  cairo_rectangle(cr, 0, 0, width, height);
-  cairo_clip(cr);
-
-  PangoLayout* layout = pango_cairo_create_layout(cr);
-  PangoFontDescription* font = pango_font_description_from_string(kFont);
-  pango_layout_set_font_description(layout, font);
-  pango_font_description_free(font);
-  pango_layout_set_width(layout, -1);  // no wrapping
-  pango_layout_set_text(layout, m.text.c_str(), -1);
-  if (!m.underlined.empty()) {
-    PangoAttrList* attrs = pango_attr_list_new();
-    for (const auto& [start, end] : m.underlined) {
-      PangoAttribute* a = pango_attr_underline_new(PANGO_UNDERLINE_SINGLE);
-      a->start_index = static_cast<guint>(start);
-      a->end_index = static_cast<guint>(end);
-      pango_attr_list_insert(attrs, a);
-    }
-    pango_layout_set_attributes(layout, attrs);
-    pango_attr_list_unref(attrs);
-  }
-  cairo_set_source_rgb(cr, 1.0, 1.0, 1.0);
-  cairo_move_to(cr, 0, 0);
-  pango_cairo_show_layout(cr, layout);
-  g_object_unref(layout);
-  cairo_restore(cr);
+  painter.PushClip(0, 0, width, height);
+  painter.DrawText(m.text, kFont, MakeColorRef(255, 255, 255), 0, 0, m.underlined);
+  painter.PopClip();
 }

@@ -4,14 +4,13 @@
 // UI thread only.
 #pragma once
 
-#include <cairo.h>
-#include <pango/pango.h>
-
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "controls/CGradientProgressCtrl.h"
+#include "controls/ColorRef.h"
+
+class Painter;
 
 class CStaticEx {
  public:
@@ -25,7 +24,7 @@ class CStaticEx {
   void SetTextColor(ColorRef c) { textColor_ = c; }
 
   // Draws the text into the client rectangle (0, 0, width, height), clipped to it.
-  void Paint(cairo_t* cr, int width, int height) const;
+  void Paint(Painter& painter, int width, int height) const;
 
   // The mnemonic rule: the text shown, and the byte offsets (in the text shown) of the
   // characters to underline.

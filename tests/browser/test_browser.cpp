@@ -1,11 +1,14 @@
 // Emulation values in the file-backed registry, the page's key filter and its budget of browser windows.
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <chrono>
 #include <string>
 
 #include "browser/CWebBrowserHelper.h"
 #include "browser/KeyFilter.h"
+#include "browser/NewWindowGate.h"
 #include "browser/OpenBudget.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
@@ -151,6 +154,98 @@ TEST(OpenBudgetTest, AtMostThreeInAnySixtySeconds) {
   } steps[] = {{0, true},   {1, true},  {2, true},  {3, false},   {59, false}, {60, true},
                {60, false}, {61, true}, {62, true}, {119, false}, {120, true}};
   for (const Step& s : steps) EXPECT_EQ(budget.Take(t0 + seconds(s.at)), s.opens) << "at " << s.at;
+}
+
+// The key of the event counts as held whatever the keyboard read says; only the four keys map.
+TEST(KeyFilterTest, ThePressedKeyCountsAsHeld) {
+  EXPECT_TRUE(ShouldSwallowKey(true, WithPressedKey({}, FilterKey::F5)));
+  EXPECT_TRUE(ShouldSwallowKey(true, WithPressedKey({.ctrl = true}, FilterKey::N)));
+  EXPECT_TRUE(ShouldSwallowKey(true, WithPressedKey({.ctrl = true, .o = true}, FilterKey::Other)));
+  EXPECT_FALSE(ShouldSwallowKey(true, WithPressedKey({.ctrl = true}, FilterKey::Other)));
+  EXPECT_FALSE(ShouldSwallowKey(true, WithPressedKey({}, FilterKey::P)));
+}
+
+TEST(KeyFilterTest, OnlyCtrlAloneWithTheWheelIsSwallowed) {
+  struct Case {
+    WheelModifiers held;
+    bool swallow;
+  };
+  const Case cases[] = {
+      {{}, false},
+      {{.ctrl = true}, true},  // zoom
+      {{.ctrl = true, .shift = true}, false},
+      {{.ctrl = true, .mouseButton = true}, false},
+      {{.shift = true}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShouldSwallowWheel(c.held), c.swallow);
+}
+
+// The scheme rule of URI parsing: a letter, then letters, digits, "+", "-" or ".", then ":".
+TEST(NewWindowGateTest, OnlyHttpAndHttpsAddressesAreWebAddresses) {
+  struct Case {
+    const char* uri;
+    bool web;
+  };
+  const Case cases[] = {
+      {"http://example.com/", true},
+      {"HTTPS://example.com/", true},
+      {"hTtP:relative", true},
+      {"https:", true},
+      {"http", false},
+      {" http://example.com/", false},
+      {"httpx://example.com/", false},
+      {"file:///etc/passwd", false},
+      {"javascript:alert(1)", false},
+      {"smb://host/share", false},
+      {"://x", false},
+      {"", false},
+      {"http//x:y", false},
+      {"1http://x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NewWindowGate::IsWebAddress(c.uri), c.web) << c.uri;
+    // The same answer as the desktop's own URI parser.
+    gchar* scheme = g_uri_parse_scheme(c.uri);
+    const bool reference =
+        scheme && (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0);
+    g_free(scheme);
+    EXPECT_EQ(NewWindowGate::IsWebAddress(c.uri), reference) << c.uri;
+  }
+}
+
+TEST(NewWindowGateTest, OpensWebAddressesOnAClickWithinTheBudgetAndLogsRefusals) {
+  NewWindowGate gate;
+  const OpenBudget::Clock::time_point t0{};
+  struct Step {
+    const char* uri;
+    bool click;
+    bool open;
+    const char* log;
+  };
+  const Step steps[] = {
+      {"", true, false, ""},
+      {"about:blank", true, false, ""},
+      {"https://a.example/", false, false, "new window refused (no user gesture): https://a.example/"},
+      {"file:///tmp/x", true, false, "new window refused: file:///tmp/x"},
+      {"https://a.example/1", true, true, ""},
+      {"http://a.example/2", true, true, ""},
+      {"HTTPS://a.example/3", true, true, ""},
+      {"https://a.example/4", true, false, "new window refused (more than 3 a minute): https://a.example/4"},
+  };
+  for (const Step& s : steps) {
+    const NewWindowGate::Decision d = gate.Decide(s.uri, s.click, t0);
+    EXPECT_EQ(d.open, s.open) << s.uri;
+    EXPECT_EQ(d.logLine, s.log) << s.uri;
+  }
+  EXPECT_TRUE(gate.Decide("https://a.example/5", true, t0 + std::chrono::seconds(60)).open);
+
+  // At most 100 refusal lines (3 so far); the refusals go on without them.
+  for (int i = 3; i < NewWindowGate::kMaxRefusalLines; ++i) {
+    ASSERT_FALSE(gate.Decide("smb://host/share", true, t0).logLine.empty()) << i;
+  }
+  const NewWindowGate::Decision late = gate.Decide("smb://host/share", true, t0);
+  EXPECT_FALSE(late.open);
+  EXPECT_TRUE(late.logLine.empty());
 }
 
 }  // namespace

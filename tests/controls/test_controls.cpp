@@ -1,4 +1,5 @@
-// The skinned controls drawn into Cairo image surfaces and read back pixel by pixel.
+// The skinned controls drawn through the Cairo painter into image surfaces and read back pixel by
+// pixel.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -10,12 +11,15 @@
 #include "controls/CGradientProgressCtrl.h"
 #include "controls/CPngButton.h"
 #include "controls/CStaticEx.h"
+#include "controls/Picture.h"
+#include "controls/gtk/CairoPainter.h"
 
 namespace {
 
 // An ARGB32 surface that frees itself; Pixel() returns 0xAARRGGBB (premultiplied).
 struct Canvas {
-  Canvas(int w, int h) : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)), cr(cairo_create(surface)) {}
+  Canvas(int w, int h)
+      : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)), cr(cairo_create(surface)), painter(cr) {}
   ~Canvas() {
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
@@ -28,6 +32,7 @@ struct Canvas {
   }
   cairo_surface_t* surface;
   cairo_t* cr;
+  CairoPainter painter;
 };
 
 constexpr uint32_t Opaque(int r, int g, int b) {
@@ -68,7 +73,7 @@ TEST(GradientProgress, LauncherBarAtZeroOneAndHundred) {
     SetUpLauncherBar(bar);
     bar.SetPos(c.pos);
     Canvas canvas(kBarW, kBarH);
-    bar.Paint(canvas.cr, kBarW, kBarH);
+    bar.Paint(canvas.painter, kBarW, kBarH);
     if (c.pos == 0) {
       // Outside the range: all grey, not the background colour.
       for (int x = 0; x < kBarW; x += 7) EXPECT_EQ(canvas.Pixel(x, kBarH / 2), kGrey);
@@ -89,7 +94,7 @@ TEST(GradientProgress, OutOfRangeIsGreyAndBandCountFollowsColours) {
   for (int pos : {-5, 101}) {
     bar.SetPos(pos);
     Canvas canvas(100, 6);
-    bar.Paint(canvas.cr, 100, 6);
+    bar.Paint(canvas.painter, 100, 6);
     EXPECT_EQ(canvas.Pixel(0, 0), kGrey);
     EXPECT_EQ(canvas.Pixel(99, 5), kGrey);
   }
@@ -108,7 +113,7 @@ TEST(GradientProgress, OutOfRangeIsGreyAndBandCountFollowsColours) {
     b.SetBkColor(MakeColorRef(1, 2, 3));
     b.SetPos(1);
     Canvas canvas(100, 4);
-    b.Paint(canvas.cr, 100, 4);
+    b.Paint(canvas.painter, 100, 4);
     int first = 0;
     while (first < 100 && canvas.Pixel(first, 1) != Opaque(1, 2, 3)) ++first;
     EXPECT_EQ(first, c.expectedFilledAt1) << std::hex << c.start << " -> " << c.end;
@@ -121,7 +126,7 @@ TEST(GradientProgress, VerticalBarFillsFromTheTop) {
   bar.SetVertical(true);
   bar.SetPos(50);
   Canvas canvas(10, 255);
-  bar.Paint(canvas.cr, 10, 255);
+  bar.Paint(canvas.painter, 10, 255);
   EXPECT_EQ(canvas.Pixel(5, 0), kBlue);
   EXPECT_EQ(canvas.Pixel(5, 127), kBlue);
   EXPECT_EQ(canvas.Pixel(5, 200), kBack);
@@ -139,7 +144,7 @@ TEST(GradientProgress, PercentText) {
   bar.ShowPercent(true);
   bar.SetTextColor(MakeColorRef(255, 255, 255));
   Canvas canvas(200, 30);
-  bar.Paint(canvas.cr, 200, 30);
+  bar.Paint(canvas.painter, 200, 30);
   int whiteish = 0;
   for (int x = 0; x < 200; ++x)
     for (int y = 0; y < 30; ++y)
@@ -148,14 +153,7 @@ TEST(GradientProgress, PercentText) {
   EXPECT_EQ(canvas.Pixel(2, 15), kBlue);  // the edges carry no text
 }
 
-PngImage Solid(int r, int g, int b) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 46, 46);
-  cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, r / 255.0, g / 255.0, b / 255.0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  return PngImage(s);
-}
+Picture Solid(int r, int g, int b) { return Picture(46, 46, std::vector<uint32_t>(46 * 46, Opaque(r, g, b))); }
 
 struct ButtonFixture : ::testing::Test {
   void SetUp() override {
@@ -167,7 +165,7 @@ struct ButtonFixture : ::testing::Test {
   }
   uint32_t Drawn() {
     Canvas c(46, 46);
-    button.Paint(c.cr);
+    button.Paint(c.painter);
     return c.Pixel(23, 23);
   }
   CPngButton button;
@@ -217,14 +215,14 @@ TEST(PngButtonFaces, TransparentCornersShowWhatIsBehindAndMissingFilesStayBlank)
   Canvas c(46, 46);
   cairo_set_source_rgb(c.cr, 0, 1, 0);
   cairo_paint(c.cr);
-  button.Paint(c.cr);
+  button.Paint(c.painter);
   EXPECT_EQ(c.Pixel(0, 0), Opaque(0, 255, 0));   // corner: the green behind, not black
   EXPECT_NE(c.Pixel(8, 23), Opaque(0, 255, 0));  // inside the disc
 
   CPngButton blank;
   EXPECT_FALSE(blank.LoadFaces("/nonexistent.png", "/nonexistent.png", "/nonexistent.png", "/nonexistent.png"));
   Canvas d(46, 46);
-  blank.Paint(d.cr);
+  blank.Paint(d.painter);
   EXPECT_EQ(d.Pixel(23, 23), 0u);
   blank.OnLButtonDown();
   EXPECT_TRUE(blank.OnLButtonUp());  // still works as a button
@@ -234,13 +232,13 @@ TEST(PngButtonFaces, TransparentCornersShowWhatIsBehindAndMissingFilesStayBlank)
 // one; a scale without its own picture falls back to the plain one.
 TEST(PngButtonFaces, ScaleTwoUsesTheDoubleSizePicturePixelForPixel) {
   const std::string res = std::string(VELLMORA_SOURCE_DIR) + "/res/";
-  PngImage two = PngImage::LoadForScale(res + "btn-close.png", 2);
+  Picture two = Picture::LoadForScale(res + "btn-close.png", 2);
   ASSERT_FALSE(two.Empty());
   EXPECT_EQ(two.Width(), 92);
   EXPECT_EQ(two.LogicalWidth(), 46);
   EXPECT_EQ(two.Scale(), 2);
-  EXPECT_EQ(PngImage::LoadForScale(res + "btn-close.png", 1).Width(), 46);
-  PngImage noDouble = PngImage::LoadForScale(res + "icon.png", 2);
+  EXPECT_EQ(Picture::LoadForScale(res + "btn-close.png", 1).Width(), 46);
+  Picture noDouble = Picture::LoadForScale(res + "icon.png", 2);
   EXPECT_EQ(noDouble.Scale(), 1);
   EXPECT_EQ(noDouble.Width(), 64);
 
@@ -249,10 +247,12 @@ TEST(PngButtonFaces, ScaleTwoUsesTheDoubleSizePicturePixelForPixel) {
   ASSERT_TRUE(button.LoadFaces(face, face, face, face, 2));
   Canvas c(92, 92);
   cairo_surface_set_device_scale(c.surface, 2, 2);
-  button.Paint(c.cr);
+  button.Paint(c.painter);
   Canvas reference(92, 92);
-  cairo_set_source_surface(reference.cr, PngImage::Load(res + "btn-close@2x.png").Surface(), 0, 0);
+  cairo_surface_t* doubleSize = cairo_image_surface_create_from_png((res + "btn-close@2x.png").c_str());
+  cairo_set_source_surface(reference.cr, doubleSize, 0, 0);
   cairo_paint(reference.cr);
+  cairo_surface_destroy(doubleSize);
   int differing = 0;
   for (int y = 0; y < 92; ++y)
     for (int x = 0; x < 92; ++x) differing += c.Pixel(x, y) != reference.Pixel(x, y);
@@ -266,10 +266,10 @@ TEST(GradientProgress, CrispAtScaleTwo) {
   SetUpLauncherBar(bar);
   bar.SetPos(42);
   Canvas one(kBarW, kBarH);
-  bar.Paint(one.cr, kBarW, kBarH);
+  bar.Paint(one.painter, kBarW, kBarH);
   Canvas two(kBarW * 2, kBarH * 2);
   cairo_surface_set_device_scale(two.surface, 2, 2);
-  bar.Paint(two.cr, kBarW, kBarH);
+  bar.Paint(two.painter, kBarW, kBarH);
   int edge = -1, other = 0;
   for (int y = 0; y < kBarH * 2; ++y)
     for (int x = 0; x < kBarW * 2; ++x) {
@@ -303,7 +303,7 @@ TEST(StaticEx, DrawsWhiteTextWithoutBackground) {
   label.SetTextColor(MakeColorRef(255, 0, 0));  // kept, but labels draw white in any case
   label.SetWindowText("正在下载：");
   Canvas c(120, 20);
-  label.Paint(c.cr, 120, 20);
+  label.Paint(c.painter, 120, 20);
   int inked = 0;
   for (int x = 0; x < 120; ++x) {
     for (int y = 0; y < 20; ++y) {

@@ -18,8 +18,7 @@ constexpr char kModule[] = "WebViewHost";
 constexpr char kWorld[] = "vellmora-bridge";
 constexpr char kChannel[] = "vellmoraExternal";
 
-// Refused calls of other origins and refused new windows are logged, but a page cannot fill the
-// disk with them.
+// Refused calls of other origins are logged, but a page cannot fill the disk with them.
 constexpr int kMaxRefusalLines = 100;
 
 // The page's world, documents of the login page's origin only (self.origin, read before any page
@@ -185,6 +184,16 @@ void Replace(std::string& s, const std::string& what, const std::string& with) {
   if (p != std::string::npos) s.replace(p, what.size(), with);
 }
 
+FilterKey ToFilterKey(guint keyval) {
+  switch (gdk_keyval_to_lower(keyval)) {
+    case GDK_KEY_F5: return FilterKey::F5;
+    case GDK_KEY_o: return FilterKey::O;
+    case GDK_KEY_p: return FilterKey::P;
+    case GDK_KEY_n: return FilterKey::N;
+    default: return FilterKey::Other;
+  }
+}
+
 // The keys held down right now (the decision ignores the event's own key). Ctrl comes from the
 // event's modifier state, the letters and F5 from the keyboard map.
 HeldKeys ReadHeldKeys(GdkEventKey* event) {
@@ -204,13 +213,7 @@ HeldKeys ReadHeldKeys(GdkEventKey* event) {
     held.p = down(XK_p);
     held.n = down(XK_n);
   }
-  // The key being pressed is down in any case (a keymap read can trail the event).
-  const guint key = gdk_keyval_to_lower(event->keyval);
-  held.f5 = held.f5 || key == GDK_KEY_F5;
-  held.o = held.o || key == GDK_KEY_o;
-  held.p = held.p || key == GDK_KEY_p;
-  held.n = held.n || key == GDK_KEY_n;
-  return held;
+  return WithPressedKey(held, ToFilterKey(event->keyval));
 }
 
 }  // namespace
@@ -332,11 +335,14 @@ gboolean WebViewHost::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
   return ShouldSwallowKey(event->type == GDK_KEY_PRESS, ReadHeldKeys(event)) ? TRUE : FALSE;
 }
 
-// Ctrl with the wheel (and no other modifier or button) would zoom: swallowed. The wheel alone scrolls.
 gboolean WebViewHost::OnScroll(GtkWidget*, GdkEventScroll* event, gpointer) {
-  const guint relevant = GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK |
-                         GDK_BUTTON4_MASK | GDK_BUTTON5_MASK;
-  return (event->state & relevant) == GDK_CONTROL_MASK ? TRUE : FALSE;
+  WheelModifiers held;
+  held.ctrl = (event->state & GDK_CONTROL_MASK) != 0;
+  held.shift = (event->state & GDK_SHIFT_MASK) != 0;
+  held.mouseButton =
+      (event->state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK)) !=
+      0;
+  return ShouldSwallowWheel(held) ? TRUE : FALSE;
 }
 
 // Alerts and confirms: one OK-only error box captioned "提示"; a confirm answers "cancel".
@@ -348,30 +354,20 @@ gboolean WebViewHost::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
   return TRUE;
 }
 
-// A new window (target="_blank", window.open): no second view; an http or https address goes to
-// the user's default browser instead, when the user clicked for it and at most 3 times a minute
-// (a page must not flood the desktop with browser windows). Any other scheme (a file share, a
-// remote shell, whatever handler the desktop has for it) is dropped: the page must not start
-// programs.
+// A new window: never a second view; the gate decides whether the address goes to the user's
+// browser instead.
 GtkWidget* WebViewHost::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
   auto* self = static_cast<WebViewHost*>(data);
   ++self->newViewRequests_;
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-  if (!uri || !*uri || std::string(uri) == "about:blank") return nullptr;
-  const char* refusal = nullptr;
-  if (!webkit_navigation_action_is_user_gesture(action)) {
-    refusal = "new window refused (no user gesture): ";
-  } else if (!IsWebAddress(uri)) {
-    refusal = "new window refused: ";
-  } else if (!self->opens_.Take(OpenBudget::Clock::now())) {
-    refusal = "new window refused (more than 3 a minute): ";
-  }
-  if (!refusal) {
-    self->openExternally_(uri);
-  } else if (self->windowRefusalsLogged_ < kMaxRefusalLines) {
-    ++self->windowRefusalsLogged_;
-    LogError(os::TruncateUtf16(refusal + std::string(uri), 2047), "WebViewHost::OnCreate", kModule, __LINE__);
+  const std::string address = uri ? uri : "";
+  const NewWindowGate::Decision decision =
+      self->newWindows_.Decide(address, webkit_navigation_action_is_user_gesture(action), OpenBudget::Clock::now());
+  if (decision.open) {
+    self->openExternally_(address);
+  } else if (!decision.logLine.empty()) {
+    LogError(decision.logLine, "WebViewHost::OnCreate", kModule, __LINE__);
   }
   return nullptr;
 }
@@ -397,13 +393,6 @@ gboolean WebViewHost::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
     self->InstallScript();
   }
   return FALSE;  // the default decision
-}
-
-bool WebViewHost::IsWebAddress(const std::string& uri) {
-  gchar* scheme = g_uri_parse_scheme(uri.c_str());
-  const bool web = scheme && (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0);
-  g_free(scheme);
-  return web;
 }
 
 // Shown once a real document has loaded; the prewarm's blank document (finished, or cut short by

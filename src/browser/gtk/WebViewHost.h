@@ -20,9 +20,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include "browser/OpenBudget.h"
+#include "browser/NewWindowGate.h"
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,9 +58,6 @@ class WebViewHost {
   // Opens a URI with the user's default handler (the default opener).
   static void OpenWithDefaultBrowser(const std::string& uri);
 
-  // True for an http or https address (any letter case), the only ones handed to the browser.
-  static bool IsWebAddress(const std::string& uri);
-
   // The origin of an http or https address as the engine writes it; empty for any other.
   static std::string OriginOf(const std::string& url);
 
@@ -85,9 +81,8 @@ class WebViewHost {
   std::string launcherPath_;
   std::string trustedOrigin_;
   bool awaitingEntry_ = false;  // the navigation to the login page has not had its final answer yet
-  OpenBudget opens_{3, std::chrono::seconds(60)};
+  NewWindowGate newWindows_;
   int refusalsLogged_ = 0;
-  int windowRefusalsLogged_ = 0;
   int newViewRequests_ = 0;
   bool pageCommitted_ = false;  // a document other than the prewarm's blank one has been committed
 };

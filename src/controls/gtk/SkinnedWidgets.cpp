@@ -4,23 +4,27 @@
 #include "controls/CPngButton.h"
 #include "controls/CStaticEx.h"
 #include "controls/gtk/ButtonAccessible.h"
+#include "controls/gtk/CairoPainter.h"
 #include "controls/gtk/ProgressAccessible.h"
 
 namespace {
 
 gboolean DrawProgress(GtkWidget* w, cairo_t* cr, gpointer data) {
-  static_cast<CGradientProgressCtrl*>(data)->Paint(cr, gtk_widget_get_allocated_width(w),
+  CairoPainter painter(cr);
+  static_cast<CGradientProgressCtrl*>(data)->Paint(painter, gtk_widget_get_allocated_width(w),
                                                    gtk_widget_get_allocated_height(w));
   return TRUE;
 }
 
 gboolean DrawLabel(GtkWidget* w, cairo_t* cr, gpointer data) {
-  static_cast<CStaticEx*>(data)->Paint(cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w));
+  CairoPainter painter(cr);
+  static_cast<CStaticEx*>(data)->Paint(painter, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w));
   return TRUE;
 }
 
 gboolean DrawButton(GtkWidget*, cairo_t* cr, gpointer data) {
-  static_cast<CPngButton*>(data)->Paint(cr);
+  CairoPainter painter(cr);
+  static_cast<CPngButton*>(data)->Paint(painter);
   return TRUE;
 }
 

@@ -1,5 +1,5 @@
-// GTK widgets that show the Cairo controls. The control objects stay with the caller and must
-// outlive their widgets. UI thread only.
+// GTK widgets that show the skinned controls (drawn through CairoPainter). The control objects stay with the caller and
+// must outlive their widgets. UI thread only.
 #pragma once
 
 #include <gtk/gtk.h>

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "controls/PngImage.h"
+#include "controls/gtk/PngImage.h"
 #include "ui/IContentView.h"
 
 class MainWindowView : public IMainWindowView {

@@ -1,9 +1,12 @@
-// A decoded PNG picture as an owned Cairo image surface (ARGB32, premultiplied).
+// A PNG picture as an owned Cairo image surface (ARGB32, premultiplied), for artwork that GTK
+// draws or turns into a cursor itself. UI thread.
 #pragma once
 
 #include <cairo.h>
 
 #include <string>
+
+class Picture;
 
 class PngImage {
  public:
@@ -22,12 +25,15 @@ class PngImage {
     return *this;
   }
 
+  // A copy of the picture's pixels, its device scale set to the picture's scale; empty for an
+  // empty picture or when no surface can be made.
+  static PngImage FromPicture(const Picture& picture);
+
   // Loads a PNG file; an empty image when the file is missing or not a PNG.
   static PngImage Load(const std::string& path);
 
-  // The picture for a screen scale factor: "<stem>@<scale>x.png" beside path when the scale is
-  // above 1 and that file loads (its device scale set, so it draws at the picture's logical
-  // size with every device pixel its own), else path itself.
+  // The picture for a screen scale factor (Picture::LoadForScale): the "@<scale>x" picture with
+  // its device scale set, so it draws at its logical size with every device pixel its own.
   static PngImage LoadForScale(const std::string& path, int scale);
 
   // The size in logical pixels (device pixels divided by the device scale).
