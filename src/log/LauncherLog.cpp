@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "os/base/LocalTime.h"
+
 namespace {
 
 // Lines logged before the run is known to be the only launcher are few (start-up); a bound keeps
@@ -86,14 +88,10 @@ void LauncherLog::Write(const std::string& message, const char* function, const 
                         const char* level) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!file_.IsOpen() && !holding_) return;
-  time_t now = std::time(nullptr);
-  char stamp[32] = {};
-  if (!ctime_r(&now, stamp)) stamp[0] = 0;
-  for (char* p = stamp; *p; ++p)
-    if (*p == '\n') *p = 0;
+  const std::string stamp = os::LocalTimeText(std::time(nullptr));
   // One formatted line, one write: lines never interleave. Text that the C locale cannot express
   // is written as UTF-8.
-  std::string text = "[" + std::string(stamp) + "][" + level + "][" + function + "::" + std::to_string(line) + "] " +
+  std::string text = "[" + stamp + "][" + level + "][" + function + "::" + std::to_string(line) + "] " +
                      EscapeControls(message) + "\n";
   if (holding_) {
     if (held_.size() + text.size() <= kMaxHeldBytes) held_ += text;
