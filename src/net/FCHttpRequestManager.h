@@ -11,7 +11,7 @@
 // Where the parts live: the owner's side here and in FCHttpRequestManager.cpp, a request's own data
 // in FCHttpRequest.cpp, the queue in RequestEvents, the worker-side state and its sockets in
 // RequestTransport, the two threads in RequestWorkers, the response header blocks in
-// ResponseHeaders, the proxy of the environment in SystemProxy.
+// ResponseHeaders, the system's proxy in SystemProxy.
 //
 // The owner's loop is the constructing thread's loop. When nobody runs it yet, requests still go
 // out (the workers do all the I/O) and events wait in the queue.
@@ -64,7 +64,7 @@ struct HttpRequestHeader {
   std::string userAgent;     // default: DefaultUserAgent()
   std::string extraHeaders;  // further header lines, each ending with CR LF
   uint32_t timeoutMs = 0;    // 0: none; otherwise abandoned when not finished this long after the start
-  std::string proxyHost;     // empty: the system's proxy settings (environment) are used
+  std::string proxyHost;     // empty: the system's proxy settings are used
   int proxyPort = 80;        // only with a proxy host
   std::string proxyUserName;
   std::string proxyPassword;

@@ -7,8 +7,8 @@
 // from https to http (a network attacker could otherwise strip the encryption with one redirect);
 // a connect time-out, and a transfer that receives nothing for the stall limit has failed (so no
 // transfer, telemetry included, waits forever); no signals (NOSIGNAL); never libcurl's progress
-// meter; the proxy chosen once per transfer (TransferRequest::proxyUrl), the environment never
-// consulted again.
+// meter; the proxy chosen once per transfer (TransferRequest::proxyUrl), neither the system's settings nor
+// the environment consulted again.
 #pragma once
 
 #include <curl/curl.h>
