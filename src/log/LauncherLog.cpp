@@ -1,38 +1,16 @@
 #include "log/LauncherLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+#include "os/base/LocalTime.h"
 
 namespace {
 
 // Lines logged before the run is known to be the only launcher are few (start-up); a bound keeps
 // a runaway writer from growing the buffer without limit.
 constexpr size_t kMaxHeldBytes = 1 << 20;
-
-// Write-only, appending (every line lands at the end, whatever else shortened the file), not
-// inherited by started processes, never through a link in the last component.
-constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
-
-bool DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  struct stat st {};
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Makes a file opened for this run the run's own: private to the user, empty.
-void Restart(int fd) {
-  ::fchmod(fd, 0600);
-  if (::ftruncate(fd, 0) != 0) {
-    // Nothing to report to: the log itself is what failed. Lines are still appended.
-  }
-}
 
 }  // namespace
 
@@ -51,16 +29,15 @@ LauncherLog::~LauncherLog() { Close(); }
 void LauncherLog::Open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   CloseLocked();
-  fd_ = ::open(path.c_str(), kOpenFlags | O_CREAT, 0600);
-  if (fd_ >= 0) Restart(fd_);
+  if (file_.Open(path, true) == os::LogFile::Opened::Yes) file_.Restart();
 }
 
 void LauncherLog::OpenHeld(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   CloseLocked();
-  fd_ = ::open(path.c_str(), kOpenFlags);
-  createOnStart_ = fd_ < 0 && errno == ENOENT && DirectoryOf(path);
-  holding_ = fd_ >= 0 || createOnStart_;
+  const os::LogFile::Opened opened = file_.Open(path, false);
+  createOnStart_ = opened == os::LogFile::Opened::Missing && os::LogFile::DirectoryExists(path);
+  holding_ = opened == os::LogFile::Opened::Yes || createOnStart_;
   path_ = path;
 }
 
@@ -68,10 +45,10 @@ void LauncherLog::Start() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!holding_) return;
   holding_ = false;
-  if (createOnStart_) fd_ = ::open(path_.c_str(), kOpenFlags | O_CREAT, 0600);
+  if (createOnStart_) file_.Open(path_, true);
   createOnStart_ = false;
-  if (fd_ >= 0) {
-    Restart(fd_);
+  if (file_.IsOpen()) {
+    file_.Restart();
     WriteLocked(held_);
   }
   held_.clear();
@@ -110,15 +87,11 @@ std::string LauncherLog::EscapeControls(const std::string& text) {
 void LauncherLog::Write(const std::string& message, const char* function, const char* /*sourceFile*/, int line,
                         const char* level) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (fd_ < 0 && !holding_) return;
-  time_t now = std::time(nullptr);
-  char stamp[32] = {};
-  if (!ctime_r(&now, stamp)) stamp[0] = 0;
-  for (char* p = stamp; *p; ++p)
-    if (*p == '\n') *p = 0;
+  if (!file_.IsOpen() && !holding_) return;
+  const std::string stamp = os::LocalTimeText(std::time(nullptr));
   // One formatted line, one write: lines never interleave. Text that the C locale cannot express
   // is written as UTF-8.
-  std::string text = "[" + std::string(stamp) + "][" + level + "][" + function + "::" + std::to_string(line) + "] " +
+  std::string text = "[" + stamp + "][" + level + "][" + function + "::" + std::to_string(line) + "] " +
                      EscapeControls(message) + "\n";
   if (holding_) {
     if (held_.size() + text.size() <= kMaxHeldBytes) held_ += text;
@@ -127,17 +100,7 @@ void LauncherLog::Write(const std::string& message, const char* function, const 
   WriteLocked(text);
 }
 
-void LauncherLog::WriteLocked(const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd_, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
+void LauncherLog::WriteLocked(const std::string& text) { file_.Append(text.data(), text.size()); }
 
 void LauncherLog::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -145,8 +108,7 @@ void LauncherLog::Close() {
 }
 
 void LauncherLog::CloseLocked() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.Close();
   holding_ = false;
   createOnStart_ = false;
   path_.clear();

@@ -11,11 +11,14 @@
 // never joined (the update worker, telemetry workers that outlive their manager) until the very
 // end of the process, and from the host layer, the lowest layer but this one; an object that is
 // never destroyed is the only one those writers can always reach safely. It holds nothing but the
-// file. It includes nothing else of the launcher, so the host layer can write to it.
+// file. It includes nothing else of the launcher but the host layer's base (its file), so the host
+// layer can write to it.
 #pragma once
 
 #include <mutex>
 #include <string>
+
+#include "os/base/LogFile.h"
 
 class LauncherLog {
  public:
@@ -57,7 +60,7 @@ class LauncherLog {
   void WriteLocked(const std::string& text);
 
   std::mutex mutex_;
-  int fd_ = -1;
+  os::LogFile file_;
   // Between OpenHeld and Start/Abandon: the lines so far, and whether Start is to create the file.
   bool holding_ = false;
   bool createOnStart_ = false;

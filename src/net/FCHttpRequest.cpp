@@ -1,23 +1,12 @@
 // One request as the owner sees it: its header, the parts of its URL, the proxy it goes through,
 // its receive buffer.
-#include <sys/utsname.h>
-
 #include <optional>
 
 #include "net/FCHttpRequestManager.h"
 #include "net/HttpUrl.h"
 #include "net/RequestTransport.h"
 #include "net/SystemProxy.h"
-
-namespace {
-
-std::string MachineName() {
-  struct utsname u {};
-  if (uname(&u) != 0) return "x86_64";
-  return u.machine;
-}
-
-}  // namespace
+#include "os/MachineFacts.h"
 
 namespace inner {
 
@@ -44,11 +33,7 @@ const char* HttpRequestHeader::VerbText(int verb) {
   }
 }
 
-std::string DefaultUserAgent() {
-  static const std::string agent =
-      "Mozilla/5.0 (X11; Linux " + MachineName() + ") AppleWebKit/605.1.15 (KHTML, like Gecko)";
-  return agent;
-}
+std::string DefaultUserAgent() { return os::SystemUserAgent(); }
 
 FCHttpRequest::FCHttpRequest(int id, const HttpRequestHeader& header, std::shared_ptr<inner::Channel> channel)
     : id_(id),

@@ -1,8 +1,6 @@
 // The owner's side of the manager: requests queued, advanced by the workers' events, retired,
-// timed out and swept on the owner's context; the bounded shutdown.
+// timed out and swept on the owner's loop; the bounded shutdown.
 #include "net/FCHttpRequestManager.h"
-
-#include <glib.h>
 
 #include "net/HttpTransfer.h"
 #include "net/RequestEvents.h"
@@ -14,15 +12,15 @@ using inner::RequestEvent;
 
 FCHttpRequestManager::FCHttpRequestManager() {
   InitHttpTransfers();  // here, before any worker runs
-  context_ = g_main_context_ref_thread_default();
-  channel_ = std::make_shared<inner::Channel>(context_);
-  eventSource_ = inner::AttachDrainSource(channel_, [this] { DrainQueue(); });
+  loop_ = std::make_shared<os::OwnerLoop>();
+  channel_ = std::make_shared<inner::Channel>(loop_);
+  // The manager keeps the channel as long as the watch.
+  inner::Channel* channel = channel_.get();
+  eventSource_ = loop_->Watch(
+      "http request events", [channel] { return channel->HasItems(); }, [this] { DrainQueue(); });
 }
 
-FCHttpRequestManager::~FCHttpRequestManager() {
-  Shutdown();
-  g_main_context_unref(context_);
-}
+FCHttpRequestManager::~FCHttpRequestManager() { Shutdown(); }
 
 void FCHttpRequestManager::OnRequestSent(FCHttpRequest&) {}
 void FCHttpRequestManager::OnRequestFinished(FCHttpRequest&) {}
@@ -33,13 +31,13 @@ int FCHttpRequestManager::StartRequest(const HttpRequestHeader& header) {
   if (shutDown_) return id;
   RequestPtr request(new FCHttpRequest(id, header, channel_));
   request->transport_->connectRunning.store(true);
-  // Holding the owner's context serialises this with everything that runs there (dispatch,
-  // timers): on the thread that iterates it, or on any thread while nobody does, the request is
-  // queued here; otherwise it is handed to that thread.
-  if (g_main_context_acquire(context_)) {
+  // Holding the owner's loop serialises this with everything that runs there (the watch, timers):
+  // on the thread that runs it, or on any thread while nobody does, the request is queued here;
+  // otherwise it is handed to that thread.
+  if (loop_->Acquire()) {
     bool admitted = channel_->AddWorker();
     if (admitted) Adopt(request);
-    g_main_context_release(context_);
+    loop_->Release();
     if (!admitted) return id;  // the manager is shutting down
   } else if (!channel_->Admit(request)) {
     return id;
@@ -52,7 +50,7 @@ void FCHttpRequestManager::Adopt(const RequestPtr& request) {
   StartSweepTimer();
   if (request->header_.timeoutMs != 0) {
     const int id = request->id_;
-    request->timeoutSource_ = inner::AttachTimer(context_, request->header_.timeoutMs, [this, id] {
+    request->timeoutSource_ = loop_->Timer(request->header_.timeoutMs, [this, id] {
       HandleTimeout(id);
       return false;  // fires once
     });
@@ -61,15 +59,14 @@ void FCHttpRequestManager::Adopt(const RequestPtr& request) {
 }
 
 void FCHttpRequestManager::StartSweepTimer() {
-  inner::DestroySource(sweepSource_);  // restarting resets the period
-  sweepSource_ = inner::AttachTimer(context_, kSweepPeriodMs, [this] { return SweepTick(); });
+  sweepSource_.Remove();  // restarting resets the period
+  sweepSource_ = loop_->Timer(kSweepPeriodMs, [this] { return SweepTick(); });
 }
 
 bool FCHttpRequestManager::SweepTick() {
   if (Sweep()) return true;
-  // The timer ends with this tick: drop our reference, the context drops its own.
-  g_source_unref(sweepSource_);
-  sweepSource_ = nullptr;
+  // The timer ends with this tick.
+  sweepSource_.Remove();
   return false;
 }
 
@@ -116,13 +113,10 @@ void FCHttpRequestManager::HandleEvent(int id, RequestEvent event) {
 }
 
 void FCHttpRequestManager::HandleTimeout(int id) {
-  // The timer source ends with this call: forget it.
+  // The timer ends with this call: forget it.
   for (auto* queue : {&active_, &retired_})
     for (const RequestPtr& request : *queue)
-      if (request->id_ == id && request->timeoutSource_) {
-        g_source_unref(request->timeoutSource_);
-        request->timeoutSource_ = nullptr;
-      }
+      if (request->id_ == id) request->timeoutSource_.Remove();
   RequestPtr request = FindActive(id);
   if (!request) return;
   OnRequestTimeout(*request);
@@ -148,7 +142,7 @@ bool FCHttpRequestManager::Sweep() {
       ++it;
       continue;
     }
-    inner::DestroySource((*it)->timeoutSource_);
+    (*it)->timeoutSource_.Remove();
     it = retired_.erase(it);
   }
   return true;
@@ -157,12 +151,12 @@ bool FCHttpRequestManager::Sweep() {
 void FCHttpRequestManager::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
-  bool acquired = g_main_context_acquire(context_);  // keeps other threads out of the queues meanwhile
+  bool acquired = loop_->Acquire();  // keeps other threads out of the queues meanwhile
 
   // From here on no notification reaches the owner.
   std::deque<inner::Channel::Item> pending = channel_->Close();
-  inner::DestroySource(eventSource_);
-  inner::DestroySource(sweepSource_);
+  eventSource_.Remove();
+  sweepSource_.Remove();
 
   // Stop every transfer, including requests handed over from other threads but not adopted yet.
   std::deque<RequestPtr> all;
@@ -171,7 +165,7 @@ void FCHttpRequestManager::Shutdown() {
   all.insert(all.end(), active_.begin(), active_.end());
   all.insert(all.end(), retired_.begin(), retired_.end());
   for (const RequestPtr& request : all) {
-    inner::DestroySource(request->timeoutSource_);
+    request->timeoutSource_.Remove();
     request->transport_->Abort();
   }
 
@@ -180,5 +174,5 @@ void FCHttpRequestManager::Shutdown() {
   channel_->WaitForWorkers(std::chrono::milliseconds(kShutdownWaitMs));
   active_.clear();
   retired_.clear();
-  if (acquired) g_main_context_release(context_);
+  if (acquired) loop_->Release();
 }

@@ -4,18 +4,17 @@
 // back at once. Each request runs on two short-lived worker threads of its own: the connect thread
 // resolves the host and connects a socket, the transfer thread sends the request over that socket
 // and reads the response (PerformTransfer, HttpTransfer.h). The workers never call the owner: they
-// post events (connected, sent, finished) to a queue that a GSource drains on the owner's
-// GMainContext, where the request advances and the owner's virtual notifications run. The sweep of
-// retired requests and the per-request time-outs are GLib timeouts on the same context.
+// post events (connected, sent, finished) to a queue that a watch drains on the owner's loop
+// (os/OwnerLoop.h), where the request advances and the owner's virtual notifications run. The sweep
+// of retired requests and the per-request time-outs are timers on the same loop.
 //
 // Where the parts live: the owner's side here and in FCHttpRequestManager.cpp, a request's own data
-// in FCHttpRequest.cpp, the queue and the GLib sources in RequestEvents, the worker-side state and
-// its sockets in RequestTransport, the two threads in RequestWorkers, the response header blocks in
-// ResponseHeaders, the proxy of the environment in SystemProxy.
+// in FCHttpRequest.cpp, the queue in RequestEvents, the worker-side state and its sockets in
+// RequestTransport, the two threads in RequestWorkers, the response header blocks in
+// ResponseHeaders, the system's proxy in SystemProxy.
 //
-// The owner's context is the thread-default context of the constructing thread, else the global
-// default one. When nobody iterates it yet, requests still go out (the workers do all the I/O) and
-// events wait in the queue.
+// The owner's loop is the constructing thread's loop. When nobody runs it yet, requests still go
+// out (the workers do all the I/O) and events wait in the queue.
 #pragma once
 
 #include <atomic>
@@ -26,8 +25,7 @@
 #include <string>
 #include <thread>
 
-typedef struct _GMainContext GMainContext;
-typedef struct _GSource GSource;
+#include "os/OwnerLoop.h"
 
 namespace inner {
 
@@ -66,13 +64,13 @@ struct HttpRequestHeader {
   std::string userAgent;     // default: DefaultUserAgent()
   std::string extraHeaders;  // further header lines, each ending with CR LF
   uint32_t timeoutMs = 0;    // 0: none; otherwise abandoned when not finished this long after the start
-  std::string proxyHost;     // empty: the system's proxy settings (environment) are used
+  std::string proxyHost;     // empty: the system's proxy settings are used
   int proxyPort = 80;        // only with a proxy host
   std::string proxyUserName;
   std::string proxyPassword;
 };
 
-// The browser-like user agent sent when the owner gives none.
+// The system browser's user agent (os/MachineFacts.h), sent when the owner gives none.
 std::string DefaultUserAgent();
 
 // Read from the response headers when the request has been sent.
@@ -124,7 +122,7 @@ class FCHttpRequest {
   inner::CReceiveBuffer receiveBuffer_;
   std::atomic<int> receivedBytes_{0};
   std::unique_ptr<Transport> transport_;
-  GSource* timeoutSource_ = nullptr;  // owner's thread only
+  os::LoopSource timeoutSource_;  // owner's thread only
 };
 
 class FCHttpRequestManager {
@@ -138,15 +136,16 @@ class FCHttpRequestManager {
   FCHttpRequestManager& operator=(const FCHttpRequestManager&) = delete;
 
   // Any thread. Returns the request id (100, 101, ... in call order) before any network activity.
-  // While another thread iterates the owner's context the request is handed to that thread (its
+  // While another thread runs the owner's loop the request is handed to that thread (its
   // queues and timers are touched only there); the workers start at once either way.
   int StartRequest(const HttpRequestHeader& header);
 
-  // Owner's thread, or any thread while nobody iterates the owner's context (inspection).
+  // Owner's thread, or any thread while nobody runs the owner's loop (inspection).
   size_t ActiveCount() const { return active_.size(); }
   size_t RetiredCount() const { return retired_.size(); }
-  bool SweepTimerRunning() const { return sweepSource_ != nullptr; }
-  GMainContext* OwnerContext() const { return context_; }
+  bool SweepTimerRunning() const { return sweepSource_.Attached(); }
+  // The platform's handle of the owner's loop (os::OwnerLoop::Handle).
+  void* OwnerContext() const { return loop_->Handle(); }
   static constexpr unsigned kShutdownWaitMs = 3000;
   static constexpr unsigned kSweepPeriodMs = 100;
 
@@ -177,9 +176,9 @@ class FCHttpRequestManager {
 
   std::deque<RequestPtr> active_;
   std::deque<RequestPtr> retired_;
-  GMainContext* context_ = nullptr;
-  GSource* eventSource_ = nullptr;
-  GSource* sweepSource_ = nullptr;
+  std::shared_ptr<os::OwnerLoop> loop_;
+  os::LoopSource eventSource_;
+  os::LoopSource sweepSource_;
   std::shared_ptr<inner::Channel> channel_;
   std::atomic<int> nextRequestId_{100};
   std::atomic<bool> shutDown_{false};

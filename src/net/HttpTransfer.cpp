@@ -1,7 +1,5 @@
 #include "net/HttpTransfer.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 
 #include "net/HttpUrl.h"
 #include "net/SystemProxy.h"
+#include "os/CodePage.h"
 
 namespace {
 
@@ -24,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 long Tighter(long requested, long policy) { return requested > 0 && requested < policy ? requested : policy; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+  return text.size() >= prefix.size() &&
+         os::EqualsNoCase(std::string(text.substr(0, prefix.size())), std::string(prefix));
 }
 
 // The text of a header line after "Name:", without blanks and the line end; nullopt for another name.
@@ -140,10 +140,10 @@ int OnProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_of
 curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
   auto& c = *static_cast<Callbacks*>(user);
   bool alreadyConnected = false;
-  int fd = c.request.openSocket(*address, alreadyConnected);
-  if (fd < 0) return CURL_SOCKET_BAD;
-  if (alreadyConnected) c.connectedSockets.push_back(fd);
-  return fd;
+  const curl_socket_t socket = c.request.openSocket(*address, alreadyConnected);
+  if (socket == CURL_SOCKET_BAD) return CURL_SOCKET_BAD;
+  if (alreadyConnected) c.connectedSockets.push_back(socket);
+  return socket;
 }
 
 int OnSocketOption(void* user, curl_socket_t fd, curlsocktype) {

@@ -7,8 +7,8 @@
 // from https to http (a network attacker could otherwise strip the encryption with one redirect);
 // a connect time-out, and a transfer that receives nothing for the stall limit has failed (so no
 // transfer, telemetry included, waits forever); no signals (NOSIGNAL); never libcurl's progress
-// meter; the proxy chosen once per transfer (TransferRequest::proxyUrl), the environment never
-// consulted again.
+// meter; the proxy chosen once per transfer (TransferRequest::proxyUrl), neither the system's settings nor
+// the environment consulted again.
 #pragma once
 
 #include <curl/curl.h>
@@ -78,10 +78,11 @@ struct TransferRequest {
   std::function<void(std::string_view line)> headerLine;
 
   // A socket for a new connection to address (the first one and any later one, such as a
-  // redirect to another server), or -1 to fail it. Setting alreadyConnected tells libcurl not to
-  // connect it. closeSocket, when set, closes what openSocket returned (return as close() does).
-  std::function<int(const curl_sockaddr& address, bool& alreadyConnected)> openSocket;
-  std::function<int(int fd)> closeSocket;
+  // redirect to another server), or CURL_SOCKET_BAD to fail it. Setting alreadyConnected tells
+  // libcurl not to connect it. closeSocket, when set, closes what openSocket returned (0 when
+  // closed).
+  std::function<curl_socket_t(const curl_sockaddr& address, bool& alreadyConnected)> openSocket;
+  std::function<int(curl_socket_t socket)> closeSocket;
 };
 
 struct TransferResult {

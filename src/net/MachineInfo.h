@@ -5,20 +5,17 @@
 
 #include <string>
 
+#include "os/MachineFacts.h"
+
 class MachineInfo {
  public:
-  // Where the facts come from. Tests point root at a directory of sample files; the kernel
-  // release and machine name come from uname() when left empty.
-  struct Sources {
-    std::string root;           // prefix put before /proc, /sys and /etc paths ("" = the live system)
-    std::string kernelRelease;  // e.g. "6.1.0-18-amd64"
-    std::string machine;        // e.g. "x86_64"
-  };
+  // Where the facts come from (os/MachineFacts.h): Sources{} reads the live system.
+  using Sources = os::MachineSources;
 
   // Builds a record from the given sources (Sources{} reads the live system).
   static MachineInfo Collect(const Sources& sources);
 
-  // True on a 64-bit machine (the machine name from uname).
+  // True on a 64-bit machine.
   bool Is64BitWindows() const;
 
   std::string cpuName;     // "model name" of the first processor, as stored; empty when absent

@@ -1,15 +1,15 @@
-// The queue between a manager's worker threads and its owner's GMainContext, and the GLib sources
-// the manager attaches to that context (the queue's drain source, its timers).
+// The queue between a manager's worker threads and its owner's loop (os/OwnerLoop.h), where a
+// watch drains it.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 
 #include "net/FCHttpRequestManager.h"
+#include "os/OwnerLoop.h"
 
 namespace inner {
 
@@ -29,12 +29,11 @@ struct Channel {
     std::shared_ptr<FCHttpRequest> adopt;  // a request started on another thread
   };
 
-  explicit Channel(GMainContext* context);
-  ~Channel();
+  explicit Channel(std::shared_ptr<os::OwnerLoop> ownerLoop) : loop(std::move(ownerLoop)) {}
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
-  // Any thread. Dropped once the channel is closed.
+  // Any thread; wakes the owner's loop. Dropped once the channel is closed.
   void Post(int id, RequestEvent event);
   // Any thread. Counts one more running worker; false (nothing counted) once closed.
   bool AddWorker();
@@ -51,7 +50,8 @@ struct Channel {
   // Waits until no worker runs, at most limit; true when none does.
   bool WaitForWorkers(std::chrono::milliseconds limit);
 
-  GMainContext* const context;
+  // Woken by every post; shared, so a worker that outlives the manager still posts into a live loop.
+  const std::shared_ptr<os::OwnerLoop> loop;
 
  private:
   std::mutex mutex_;
@@ -60,16 +60,5 @@ struct Channel {
   bool closed_ = false;
   int runningWorkers_ = 0;
 };
-
-// Owner's thread. A source on the channel's context that runs drain there whenever items wait;
-// the caller owns the returned reference.
-GSource* AttachDrainSource(const std::shared_ptr<Channel>& channel, std::function<void()> drain);
-
-// Owner's thread. A timer on context that runs tick every periodMs until tick returns false; the
-// caller owns the returned reference.
-GSource* AttachTimer(GMainContext* context, unsigned periodMs, std::function<bool()> tick);
-
-// Destroys a source and drops the reference held on it; null afterwards. Owner's thread.
-void DestroySource(GSource*& source);
 
 }  // namespace inner

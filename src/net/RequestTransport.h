@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/FCHttpRequestManager.h"
+#include "os/StreamSockets.h"
 
 struct FCHttpRequest::Transport {
   Transport(int id, const HttpRequestHeader& header, inner::CReceiveBuffer& buffer, std::atomic<int>& receivedBytes,
@@ -30,8 +31,8 @@ struct FCHttpRequest::Transport {
   // Transfer thread, libcurl's socket hooks: the connected socket for the first connection, a new
   // one (which Abort can still interrupt) for any later one; ours stays open until the request
   // is deleted.
-  int OpenSocket(const curl_sockaddr& address, bool& alreadyConnected);
-  int CloseSocket(int fd);
+  curl_socket_t OpenSocket(const curl_sockaddr& address, bool& alreadyConnected);
+  int CloseSocket(curl_socket_t socket);
 
   // The request's own parts, set before the threads start.
   const int id;
@@ -58,9 +59,9 @@ struct FCHttpRequest::Transport {
   std::atomic<bool> readResult{false};
 
  private:
-  std::mutex mutex_;               // guards socketFd_ and laterSockets_ against Abort
-  int socketFd_ = -1;              // the connection; closed with the request, never by libcurl
-  std::vector<int> laterSockets_;  // connections libcurl opens itself (redirects elsewhere)
-  int wakeFd_ = -1;                // signalled by Abort while the connect thread waits
-  bool socketHandedOver_ = false;  // transfer thread only
+  std::mutex mutex_;                         // guards socket_ and laterSockets_ against Abort
+  curl_socket_t socket_ = CURL_SOCKET_BAD;   // the connection; closed with the request, never by libcurl
+  std::vector<curl_socket_t> laterSockets_;  // connections libcurl opens itself (redirects elsewhere)
+  os::WakeSignal wake_;                      // signalled by Abort while the connect thread waits
+  bool socketHandedOver_ = false;            // transfer thread only
 };

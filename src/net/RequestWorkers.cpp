@@ -1,7 +1,5 @@
 #include "net/RequestWorkers.h"
 
-#include <strings.h>
-
 #include <string>
 #include <system_error>
 #include <thread>
@@ -11,6 +9,7 @@
 #include "net/RequestEvents.h"
 #include "net/RequestTransport.h"
 #include "net/ResponseHeaders.h"
+#include "os/CodePage.h"
 #include "os/CrashHandler.h"
 
 namespace inner {
@@ -69,7 +68,7 @@ std::vector<std::string> HeaderLines(const HttpRequestHeader& h) {
     std::string line = extra.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) {
-      if (strncasecmp(line.c_str(), "content-type:", 13) == 0) hasContentType = true;
+      if (os::EqualsNoCase(line.substr(0, 13), "content-type:")) hasContentType = true;
       lines.push_back(line);
     }
     if (end == std::string::npos) break;
@@ -103,7 +102,7 @@ void RunTransfer(std::shared_ptr<FCHttpRequest> request, Transport* t) {
     transfer.openSocket = [t](const curl_sockaddr& address, bool& alreadyConnected) {
       return t->OpenSocket(address, alreadyConnected);
     };
-    transfer.closeSocket = [t](int fd) { return t->CloseSocket(fd); };
+    transfer.closeSocket = [t](curl_socket_t socket) { return t->CloseSocket(socket); };
     ReceiveBufferSink sink(*t, sent);
     t->transferRan = true;
     readOk = PerformTransfer(transfer, sink).Ok();

@@ -1,7 +1,5 @@
 #include "net/ResponseHeaders.h"
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -24,7 +22,7 @@ bool HeaderValue(const std::string& block, const char* name, std::string& value)
     ++pos;
     size_t end = block.find('\n', pos);
     std::string line = block.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    if (line.size() > len && strncasecmp(line.c_str(), name, len) == 0 && line[len] == ':') {
+    if (line.size() > len && line[len] == ':' && os::EqualsNoCase(line.substr(0, len), name)) {
       value = os::TrimBlanks(line.substr(len + 1));
       return true;
     }

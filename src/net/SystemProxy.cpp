@@ -1,21 +1,7 @@
 #include "net/SystemProxy.h"
 
-#include <cstdlib>
-
 #include "os/CodePage.h"
-
-namespace {
-
-// The first of the variables that is set and not empty, or null.
-const char* FirstSet(std::initializer_list<const char*> names) {
-  for (const char* name : names) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return nullptr;
-}
-
-}  // namespace
+#include "os/ProxySettings.h"
 
 bool IsLoopbackHost(const std::string& host) {
   return host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1";
@@ -43,12 +29,10 @@ bool NoProxyListMatches(const std::string& list, const std::string& host) {
 
 std::optional<ParsedUrl> SystemProxyFor(bool https, const std::string& host) {
   if (IsLoopbackHost(host)) return std::nullopt;
-  const char* noProxy = FirstSet({"no_proxy", "NO_PROXY"});
-  if (noProxy && NoProxyListMatches(noProxy, host)) return std::nullopt;
-  const char* value = https ? FirstSet({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-                            : FirstSet({"http_proxy", "all_proxy", "ALL_PROXY"});
-  if (!value) return std::nullopt;
+  const os::ProxySettings settings = os::SystemProxySettings(https);
+  if (!settings.noProxy.empty() && NoProxyListMatches(settings.noProxy, host)) return std::nullopt;
+  if (settings.proxy.empty()) return std::nullopt;
   ParsedUrl parsed;
-  if (!ParseProxyUrl(value, parsed)) return std::nullopt;
+  if (!ParseProxyUrl(settings.proxy, parsed)) return std::nullopt;
   return parsed;
 }

@@ -1,5 +1,5 @@
-// The system's proxy settings: the environment variables command-line clients read. Any thread
-// (reads the environment).
+// The system's proxy for a request (the settings: os/ProxySettings.h). Any thread (reads the
+// settings on every call).
 #pragma once
 
 #include <optional>
@@ -7,9 +7,9 @@
 
 #include "net/HttpUrl.h"
 
-// The proxy for a request to host: http_proxy for http, https_proxy or HTTPS_PROXY for https,
-// else all_proxy or ALL_PROXY. None for a loopback host or a host that no_proxy (else NO_PROXY)
-// lists. The result's normalized URL is what libcurl is given.
+// The proxy for a request to host: the system's proxy for the scheme. None for a loopback host or
+// a host that the settings' no-proxy list names. The result's normalized URL is what libcurl is
+// given.
 std::optional<ParsedUrl> SystemProxyFor(bool https, const std::string& host);
 
 // Whether a comma-separated no_proxy list names host: "*", the host itself, or a domain the host

@@ -1,8 +1,6 @@
 #include "net/TransferSink.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "os/base/WriteAll.h"
 
 SinkStatus StringSink::Write(const char* data, size_t size, int64_t announced) {
   // An announced length over the cap fails at the first block instead of after cap bytes.
@@ -13,15 +11,8 @@ SinkStatus StringSink::Write(const char* data, size_t size, int64_t announced) {
 }
 
 SinkStatus FileSink::Write(const char* data, size_t size, int64_t) {
-  size_t written = 0;
-  while (written < size) {
-    ssize_t n = ::write(fd_, data + written, size - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error_ = n < 0 ? errno : EIO;
-      return SinkStatus::WriteFailed;
-    }
-    written += static_cast<size_t>(n);
-  }
-  return SinkStatus::Ok;
+  const int error = os::WriteAll(fd_, data, size);
+  if (error == 0) return SinkStatus::Ok;
+  error_ = error;
+  return SinkStatus::WriteFailed;
 }

@@ -1,6 +1,6 @@
 // The telemetry reporter: each report is one fire-and-forget GET request carrying the machine
 // identity, the channel and the report. LogEvent and Log are safe from any thread and never block
-// on the network; the owner context (notifications, timers) is the one current on the constructing
+// on the network; the owner's loop (notifications, timers) is the one of the constructing
 // thread (start-up: the UI thread). At destruction, or at Shutdown, reports in flight get at most
 // 3,000 ms.
 #pragma once
