@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Draws the launcher's pictures into this directory (run it again to remake them).
 
-background.png  950x632 RGBA: the launcher's shape, transparent around it
+background.png  950x632 RGBA: the launcher's shape, transparent around it; the panel's frame is
+  closed inside the picture, its bottom corners mirroring the top ones
 btn-minimise.png, btn-close.png  46x46 RGBA button faces (blue disc, transparent corners)
 icon.png  64x64 window icon; cursor.png  32x32 pointer (hot spot 1,1)
 
@@ -21,6 +22,13 @@ W, H = 950, 632
 # Places the window puts its controls (pixels); the picture keeps them on opaque ground.
 BROWSER = (300, 132, 590, 480)
 STATUS = (56, 594, 764, 38)
+# The progress bar runs along the bottom edge down to the last row; the frame gives it a slot.
+BAR = (60, 618, 752, 14)
+
+# The panel inside the picture: its frame is drawn whole, so the bottom edge and corners mirror the
+# top ones and nothing of the frame lies below the last row.
+PANEL = (22, 52, 944, H)
+CHAMFER = 26
 
 
 def rgb(hexv, a=1.0):
@@ -67,10 +75,10 @@ def draw_background(scale=1):
     cr = cairo.Context(s)
     cr.scale(scale, scale)
     rnd = random.Random(7)
-    x0, y0, x1, y1 = 22, 52, 944, 632
+    x0, y0, x1, y1 = PANEL
 
     # Night sky over the whole panel.
-    body_path(cr, x0, y0, x1, y1, 26)
+    body_path(cr, x0, y0, x1, y1, CHAMFER)
     sky = cairo.LinearGradient(0, y0, 0, y1)
     sky.add_color_stop_rgb(0.0, *rgb(0x0B1030)[:3])
     sky.add_color_stop_rgb(0.55, *rgb(0x23306A)[:3])
@@ -146,18 +154,30 @@ def draw_background(scale=1):
     cr.rectangle(sx, sy, sw, sh)
     cr.fill()
 
-    # Gold double border around the panel.
+    # Gold double border around the whole panel, inside the picture on all four sides: the inner
+    # line, then the bar's slot over it, then the outer rail unbroken along the bottom edge.
+    cr.set_line_width(1.5)
+    cr.set_source(gold(cr, y0, y1))
+    body_path(cr, x0 + 9, y0 + 9, x1 - 9, y1 - 9, 20)
+    cr.stroke()
+    gx, gy, gw, gh = BAR
+    cr.set_source_rgb(*rgb(0x070A1C)[:3])
+    cr.rectangle(gx - 2, gy - 2, gw + 4, y1 - 5 - (gy - 2))
+    cr.fill()
+    cr.set_source(gold(cr, gy - 2, y1))
+    cr.move_to(gx - 1.25, y1 - 5)
+    cr.line_to(gx - 1.25, gy - 1.25)
+    cr.line_to(gx + gw + 1.25, gy - 1.25)
+    cr.line_to(gx + gw + 1.25, y1 - 5)
+    cr.stroke()
     cr.set_line_width(5)
     cr.set_source(gold(cr, y0, y1))
-    body_path(cr, x0 + 2.5, y0 + 2.5, x1 - 2.5, y1 + 8, 24)
+    body_path(cr, x0 + 2.5, y0 + 2.5, x1 - 2.5, y1 - 2.5, 24)
     cr.stroke()
-    cr.set_line_width(1.5)
-    body_path(cr, x0 + 9, y0 + 9, x1 - 9, y1 + 8, 20)
-    cr.stroke()
-    # Corner studs.
-    for cx, cy in ((x0 + 26, y0 + 2), (x1 - 26, y0 + 2)):
-        cr.set_source(gold(cr, cy - 7, cy + 7))
-        cr.arc(cx, cy, 7, 0, 2 * math.pi)
+    # Studs where the rails turn into the corners, the same at the top and at the bottom.
+    for cx, cy in ((x0 + 26, y0 + 6), (x1 - 26, y0 + 6), (x0 + 26, y1 - 6), (x1 - 26, y1 - 6)):
+        cr.set_source(gold(cr, cy - 6, cy + 6))
+        cr.arc(cx, cy, 6, 0, 2 * math.pi)
         cr.fill()
 
     # Crest rising above the panel: a shield with a star and the game's name on a banner.

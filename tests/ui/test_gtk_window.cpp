@@ -17,6 +17,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "browser/gtk/WebViewHost.h"
+#include "controls/PngImage.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
@@ -363,6 +366,76 @@ TEST(MainWindowView, OpaqueRegionOfADoubleSizePicture) {
   EXPECT_EQ(extents.x + extents.width, 4) << "the region is in logical pixels";
   cairo_region_destroy(region);
   cairo_surface_destroy(image);
+}
+
+// The launcher's picture at both scales: the panel's frame is drawn whole inside the picture, with
+// its gold rail along the last row and bottom corners that mirror the top ones, and the window's
+// shape (the picture's alpha) follows it. A frame that runs on below the last row leaves the
+// window looking cut off: sky on the last row and half-drawn lower corners.
+TEST(MainWindowView, TheFrameIsClosedInsideThePictureAndTheShapeFollows) {
+  for (int scale : {1, 2}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    PngImage picture = PngImage::LoadForScale(ResourceDir() + "/background.png", scale);
+    ASSERT_FALSE(picture.Empty());
+    ASSERT_EQ(picture.Scale(), scale);
+    ASSERT_EQ(picture.LogicalWidth(), layout::kWindowWidth);
+    ASSERT_EQ(picture.LogicalHeight(), layout::kWindowHeight);
+    cairo_surface_t* surface = picture.Surface();
+    cairo_surface_flush(surface);
+    const int w = picture.Width(), h = picture.Height();
+    const int stride = cairo_image_surface_get_stride(surface) / 4;
+    const auto* data = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface));
+    auto pixel = [&](int x, int y) { return data[y * stride + x]; };
+    auto alpha = [&](int x, int y) { return static_cast<int>(pixel(x, y) >> 24); };
+    // Gold: opaque, with far more red than blue (the sky is the other way round).
+    auto gold = [&](int x, int y) {
+      const uint32_t p = pixel(x, y);
+      return (p >> 24) == 255 && static_cast<int>((p >> 16) & 255) > static_cast<int>(p & 255) + 40;
+    };
+
+    // The panel's top and bottom rows, found in the middle column (nothing rises above it there).
+    int top = 0, bottom = h - 1;
+    while (top < h && alpha(w / 2, top) == 0) ++top;
+    while (bottom > top && alpha(w / 2, bottom) == 0) --bottom;
+    ASSERT_LT(top, h / 4);
+    EXPECT_EQ(bottom, h - 1) << "the panel ends above the last row";
+    // The straight stretch of the top rail; the bottom rail spans the same columns, gold throughout.
+    int left = 0, right = w - 1;
+    while (left < w && alpha(left, top) != 255) ++left;
+    while (right > left && alpha(right, top) != 255) --right;
+    ASSERT_GT(right - left, w / 2);
+    int notGold = 0;
+    for (int x = left; x <= right; ++x) notGold += gold(x, bottom) ? 0 : 1;
+    EXPECT_EQ(notGold, 0) << "the bottom rail is broken or missing on the last row";
+
+    // Each lower corner is the upper one mirrored: transparent where it is, and opaque to within
+    // the antialiasing's uneven sampling.
+    const int box = 60 * scale, depth = 40 * scale;
+    int mismatches = 0;
+    for (int k = 0; k < depth; ++k) {
+      for (int x = 0; x < w; x = (x == box - 1 ? w - box : x + 1)) {
+        const int a = alpha(x, top + k), b = alpha(x, bottom - k);
+        if ((a == 0) != (b == 0) || std::abs(a - b) > 32) ++mismatches;
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "the lower corners do not mirror the upper ones";
+
+    // The shape, in logical pixels, has the same closed outline.
+    cairo_region_t* shape = MainWindowView::OpaqueRegion(surface);
+    const int topRow = top / scale, bottomRow = bottom / scale;
+    const int lw = layout::kWindowWidth, boxL = 60;
+    int shapeMismatches = 0;
+    for (int k = 0; k < 40; ++k) {
+      for (int x = 0; x < lw; x = (x == boxL - 1 ? lw - boxL : x + 1)) {
+        if (cairo_region_contains_point(shape, x, topRow + k) != cairo_region_contains_point(shape, x, bottomRow - k))
+          ++shapeMismatches;
+      }
+    }
+    EXPECT_EQ(shapeMismatches, 0) << "the shape's lower corners do not mirror the upper ones";
+    EXPECT_FALSE(cairo_region_contains_point(shape, 0, layout::kWindowHeight - 1));
+    EXPECT_FALSE(cairo_region_contains_point(shape, lw - 1, layout::kWindowHeight - 1));
+    cairo_region_destroy(shape);
+  }
 }
 
 // A screen reader finds two push buttons named after their actions whose "click" runs them, a
