@@ -84,7 +84,9 @@ TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
         for (size_t p : c.pieces) {
           ASSERT_TRUE(writer.Append(data.data() + at, p));
           at += p;
-          if (c.flushEach) ASSERT_TRUE(writer.Flush());
+          if (c.flushEach) {
+            ASSERT_TRUE(writer.Flush());
+          }
         }
         ASSERT_TRUE(writer.Finish());
         EXPECT_FALSE(writer.Failed());

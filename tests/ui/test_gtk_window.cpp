@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "browser/gtk/WebViewHost.h"
-#include "controls/PngImage.h"
+#include "controls/gtk/PngImage.h"
 #include "log/LauncherLog.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
