@@ -1,9 +1,10 @@
 #include "net/MachineInfo.h"
 
-#include <openssl/evp.h>
-
+#include <array>
 #include <cstdint>
 #include <cstdio>
+
+#include "os/Crypto.h"
 
 namespace {
 
@@ -44,12 +45,11 @@ std::string ClientUid(const os::MachineFacts& facts) {
 }  // namespace
 
 std::string Md5Hex(const std::string& utf8) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned size = 0;
-  if (EVP_Digest(utf8.data(), utf8.size(), digest, &size, EVP_md5(), nullptr) != 1) return "";
+  std::array<uint8_t, 16> digest{};
+  if (!os::Md5(utf8.data(), utf8.size(), digest)) return "";
   static const char kHex[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned i = 0; i < size; ++i) {
+  for (size_t i = 0; i < digest.size(); ++i) {
     hex += kHex[digest[i] >> 4];
     hex += kHex[digest[i] & 0x0F];
   }

@@ -2,10 +2,8 @@
 // DirectReader move data in.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 namespace os {
@@ -19,7 +17,7 @@ constexpr size_t kDirectBlockSize = 1024 * 1024;
 
 // The errors a file system gives for a direct transfer it does not take (a larger block than
 // assumed, or no direct I/O at all): the transfer goes on through the page cache.
-inline bool DirectRefused(int error) { return error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP; }
+bool DirectRefused(int error);
 
 inline uint64_t AlignDown(uint64_t v) { return v & ~(kDirectAlign - 1); }
 inline uint64_t AlignUp(uint64_t v) { return AlignDown(v + kDirectAlign - 1); }
@@ -27,10 +25,6 @@ inline uint64_t AlignUp(uint64_t v) { return AlignDown(v + kDirectAlign - 1); }
 using DirectBlock = std::unique_ptr<uint8_t, void (*)(void*)>;
 
 // A block of kDirectBlockSize bytes aligned for direct I/O; empty when no memory could be had.
-inline DirectBlock NewDirectBlock() {
-  void* memory = nullptr;
-  if (posix_memalign(&memory, kDirectAlign, kDirectBlockSize) != 0) return DirectBlock(nullptr, std::free);
-  return DirectBlock(static_cast<uint8_t*>(memory), std::free);
-}
+DirectBlock NewDirectBlock();
 
 }  // namespace os

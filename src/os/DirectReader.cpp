@@ -18,7 +18,7 @@ constexpr size_t kBufferCount = 2;
 
 }  // namespace
 
-DirectReader::DirectReader(int fd, uint64_t begin, uint64_t end, Mode mode)
+DirectReader::DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode)
     : fd_(fd), begin_(begin), end_(end < begin ? begin : end) {
   if (fd_ < 0) {
     error_ = EBADF;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "os/DirectBlock.h"
+#include "os/File.h"
 
 namespace os {
 
@@ -30,7 +31,7 @@ class DirectReader {
 
   // Reads the bytes [begin, end) of the file open at fd (not owned, open for reading, kept open
   // while the reader lives; read with pread, so its offset is left alone).
-  DirectReader(int fd, uint64_t begin, uint64_t end, Mode mode);
+  DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode);
   ~DirectReader();  // stops the reader at its next block
   DirectReader(const DirectReader&) = delete;
   DirectReader& operator=(const DirectReader&) = delete;
@@ -53,7 +54,7 @@ class DirectReader {
   // the file ends too soon).
   int Fill(Buffer& b, uint64_t at, uint64_t want);
 
-  const int fd_;
+  const FileHandle fd_;
   int directFd_ = -1;  // reader thread (once started)
   std::atomic<bool> direct_{false};
   const uint64_t begin_;

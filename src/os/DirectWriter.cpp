@@ -20,7 +20,7 @@ constexpr size_t kBufferCount = 3;
 
 }  // namespace
 
-DirectWriter::DirectWriter(int fd, uint64_t offset, Mode mode, Hooks hooks)
+DirectWriter::DirectWriter(FileHandle fd, uint64_t offset, Mode mode, Hooks hooks)
     : fd_(fd), hooks_(std::move(hooks)), next_(offset) {
   if (mode == Mode::Direct) directFd_ = ReopenDirect(fd, O_WRONLY);
   direct_ = directFd_ >= 0;

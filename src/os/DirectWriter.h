@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "os/DirectBlock.h"
+#include "os/File.h"
 
 namespace os {
 
@@ -43,7 +44,7 @@ class DirectWriter {
   // Appends at offset (the bytes before it are left alone) to the file open at fd (not owned, open
   // for writing, kept open until Finish returns). The unaligned head and tail are written through
   // fd, the rest through a direct descriptor of the same file.
-  DirectWriter(int fd, uint64_t offset, Mode mode, Hooks hooks = {});
+  DirectWriter(FileHandle fd, uint64_t offset, Mode mode, Hooks hooks = {});
   ~DirectWriter();  // finishes what was committed
   DirectWriter(const DirectWriter&) = delete;
   DirectWriter& operator=(const DirectWriter&) = delete;
@@ -83,7 +84,7 @@ class DirectWriter {
   bool Submit();       // hands the current buffer over, takes a free one
   Buffer* TakeFree();  // owner thread; waits for the writer when all are in flight
 
-  const int fd_;
+  const FileHandle fd_;
   int directFd_ = -1;  // writer thread (once started)
   std::atomic<bool> direct_{false};
   Hooks hooks_;

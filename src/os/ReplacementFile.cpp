@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -12,26 +13,25 @@
 namespace os {
 
 ReplacementFile::ReplacementFile(std::string path) : path_(std::move(path)), temporary_(path_ + ".tmp-XXXXXX") {
-  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
-  if (fd_ < 0) {
+  file_ = File(::mkostemp(temporary_.data(), O_CLOEXEC));
+  if (!file_.IsOpen()) {
     error_ = errno;
     temporary_.clear();
   }
 }
 
 ReplacementFile::~ReplacementFile() {
-  if (fd_ >= 0) ::close(fd_);
+  file_.Close();
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 int ReplacementFile::Commit(unsigned mode) {
-  if (fd_ < 0) return error_ ? error_ : EBADF;
+  if (!file_.IsOpen()) return error_ ? error_ : EBADF;
   // mkostemp creates the file private; give it what a plain create would, or the archive's bits.
-  const mode_t bits = mode != 0 ? static_cast<mode_t>(mode) : (0666 & ~CurrentUmask());
-  int error = ::fchmod(fd_, bits) == 0 ? 0 : errno;
-  // close reports a write-back failure some file systems only see then.
-  if (::close(fd_) != 0 && error == 0) error = errno;
-  fd_ = -1;
+  const mode_t bits = mode != 0 ? static_cast<mode_t>(mode) : static_cast<mode_t>(0666 & ~CurrentUmask());
+  int error = ::fchmod(file_.Handle(), bits) == 0 ? 0 : errno;
+  const int closed = file_.Close();
+  if (error == 0) error = closed;
   if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;
   if (error == 0) temporary_.clear();  // it is the file now
   error_ = error;

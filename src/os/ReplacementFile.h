@@ -5,19 +5,21 @@
 
 #include <string>
 
+#include "os/File.h"
+
 namespace os {
 
 class ReplacementFile {
  public:
-  // Creates the temporary file beside path; Error() tells why when Fd() is -1.
+  // Creates the temporary file beside path; Error() tells why when Output() is not open.
   explicit ReplacementFile(std::string path);
   // A file that was not committed is removed.
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Open for writing, empty at first; -1 when it could not be created.
-  int Fd() const { return fd_; }
+  // Open for writing, empty at first; not open when it could not be created.
+  File& Output() { return file_; }
   // The errno of the failed creation or commit; 0 when none failed.
   int Error() const { return error_; }
 
@@ -28,7 +30,7 @@ class ReplacementFile {
  private:
   std::string path_;
   std::string temporary_;
-  int fd_ = -1;
+  File file_;
   int error_ = 0;
 };
 

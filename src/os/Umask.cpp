@@ -7,7 +7,7 @@
 
 namespace os {
 
-mode_t CurrentUmask() {
+unsigned CurrentUmask() {
   // /proc shows the mask without touching it; umask() itself can only be read by setting it.
   if (FILE* status = std::fopen("/proc/self/status", "re")) {
     char line[128];
@@ -16,7 +16,7 @@ mode_t CurrentUmask() {
     while (!found && std::fgets(line, sizeof line, status))
       found = std::strncmp(line, "Umask:", 6) == 0 && std::sscanf(line + 6, "%o", &mask) == 1;
     std::fclose(status);
-    if (found) return static_cast<mode_t>(mask & 0777);
+    if (found) return mask & 0777;
   }
   // No /proc: the strictest usual mask rather than a briefly changed one.
   return 077;

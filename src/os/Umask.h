@@ -1,12 +1,10 @@
 // The process's file-mode creation mask, for code that sets modes itself (chmod applies no mask).
 #pragma once
 
-#include <sys/types.h>
-
 namespace os {
 
 // The current umask, read without changing it (so other threads never see a different mask).
 // Any thread.
-mode_t CurrentUmask();
+unsigned CurrentUmask();
 
 }  // namespace os

@@ -3,7 +3,10 @@
 #include <cerrno>
 
 const char* DiskFailureMessage(int error) {
-  if (error == ENOSPC || error == EDQUOT) return "磁盘空间不足,请清理后重试";
+  if (error == ENOSPC) return "磁盘空间不足,请清理后重试";
+#ifdef EDQUOT  // a quota is full: no space for this user (not every platform has it)
+  if (error == EDQUOT) return "磁盘空间不足,请清理后重试";
+#endif
   return "无法写入游戏目录,请检查磁盘后重试";
 }
 

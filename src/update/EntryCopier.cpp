@@ -1,7 +1,5 @@
 #include "update/EntryCopier.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cerrno>
 #include <new>
 
@@ -20,35 +18,18 @@ constexpr size_t kWriteBlock = 32 * 1024;
 // and threads pay off only over many blocks.
 constexpr uint64_t kLargeEntry = 8 * 1024 * 1024;
 
-// Appends the bytes, through short writes and interruptions; 0 or the errno.
-int WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return ENOSPC;  // a write that takes nothing: the file system is full
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
 }  // namespace
 
 EntryCopier::EntryCopier(const std::string& archivePath)
-    : archive_(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC)),
+    : archive_(os::File::Open(archivePath, os::File::Access::Read)),
       inflater_(NewInflater()),
       in_(new (std::nothrow) uint8_t[kReadBlock]),
       out_(new (std::nothrow) uint8_t[kWriteBlock]) {
-  if (archive_ >= 0) posix_fadvise(archive_, 0, 0, POSIX_FADV_SEQUENTIAL);
-}
-
-EntryCopier::~EntryCopier() {
-  if (archive_ >= 0) ::close(archive_);
+  archive_.AdviseSequential();
 }
 
 bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
-  if (archive_ < 0 || !inflater_ || !in_ || !out_) return false;
+  if (!archive_.IsOpen() || !inflater_ || !in_ || !out_) return false;
   // Opened raw, only to have minizip read the local header and say where the data starts.
   int method = 0;
   int level = 0;
@@ -63,26 +44,21 @@ bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
   return true;
 }
 
-EntryCopier::Result EntryCopier::CopyTo(int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyTo(os::File& out, const std::function<bool()>& stop) {
   writeError_ = 0;
-  if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(fd, stop);
-  return method_ == 0 ? CopyStored(fd, stop) : CopyDeflated(fd, stop);
+  if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(out, stop);
+  return method_ == 0 ? CopyStored(out, stop) : CopyDeflated(out, stop);
 }
 
 bool EntryCopier::Read(uint8_t* buffer, size_t size) {
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(archive_, buffer + got, size - got, static_cast<off_t>(offset_));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // an error, or the archive ends inside the entry
-    got += static_cast<size_t>(n);
-    offset_ += static_cast<uint64_t>(n);
-  }
-  storedLeft_ -= got;
+  // Short only when the archive ends inside the entry.
+  if (archive_.ReadAt(buffer, size, offset_) != static_cast<int64_t>(size)) return false;
+  offset_ += size;
+  storedLeft_ -= size;
   return true;
 }
 
-EntryCopier::Result EntryCopier::CopyStored(int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyStored(os::File& out, const std::function<bool()>& stop) {
   if (storedLeft_ != size_) return Result::Failed;
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   while (storedLeft_ > 0) {
@@ -90,7 +66,7 @@ EntryCopier::Result EntryCopier::CopyStored(int fd, const std::function<bool()>&
     const size_t n = storedLeft_ < kWriteBlock ? static_cast<size_t>(storedLeft_) : kWriteBlock;
     if (!Read(out_.get(), n)) return Result::Failed;
     crc = inflater_->UpdateCrc(crc, out_.get(), n);
-    if ((writeError_ = WriteAll(fd, out_.get(), n)) != 0) return Result::Failed;
+    if ((writeError_ = out.Write(out_.get(), n)) != 0) return Result::Failed;
   }
   return crc == crc_ ? Result::Done : Result::Failed;
 }
@@ -114,7 +90,7 @@ EntryCopier::Step EntryCopier::InflateInto(Inflater::Buffers& buffers, uint8_t* 
   return Step::More;
 }
 
-EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyDeflated(os::File& out, const std::function<bool()>& stop) {
   if (!inflater_->Reset()) return Result::Failed;
   uint64_t produced = 0;
   Inflater::Buffers buffers;
@@ -129,16 +105,16 @@ EntryCopier::Result EntryCopier::CopyDeflated(int fd, const std::function<bool()
     size_t made = 0;
     const Step step = InflateInto(buffers, out_.get(), kWriteBlock, storedLeft_ == 0, produced, made);
     // What was inflated before a failure is written, as a plain copy would have.
-    if (made > 0 && (writeError_ = WriteAll(fd, out_.get(), made)) != 0) return Result::Failed;
+    if (made > 0 && (writeError_ = out.Write(out_.get(), made)) != 0) return Result::Failed;
     if (step != Step::More) return step == Step::Done ? Result::Done : Result::Failed;
   }
 }
 
-EntryCopier::Result EntryCopier::CopyLarge(int fd, const std::function<bool()>& stop) {
+EntryCopier::Result EntryCopier::CopyLarge(os::File& out, const std::function<bool()>& stop) {
   if (method_ == 0 && storedLeft_ != size_) return Result::Failed;
   if (method_ != 0 && !inflater_->Reset()) return Result::Failed;
-  os::DirectReader reader(archive_, offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
-  os::DirectWriter writer(fd, 0, os::DirectWriter::Mode::Direct);
+  os::DirectReader reader(archive_.Handle(), offset_, offset_ + storedLeft_, os::DirectReader::Mode::Direct);
+  os::DirectWriter writer(out.Handle(), 0, os::DirectWriter::Mode::Direct);
   // Every way out waits for the writer, so that what was handed to it is in the file.
   const auto finish = [this, &writer](Result result) {
     const bool written = writer.Finish();
@@ -173,13 +149,13 @@ EntryCopier::Result EntryCopier::CopyLarge(int fd, const std::function<bool()>& 
       continue;
     }
     size_t room = 0;
-    uint8_t* out = writer.Room(room);
-    if (!out) {
+    uint8_t* into = writer.Room(room);
+    if (!into) {
       writeError_ = ENOMEM;  // no buffer memory, unless the writer names a failed write below
       return finish(Result::Failed);
     }
     size_t made = 0;
-    const Step step = InflateInto(buffers, out, room, inputEnded, produced, made);
+    const Step step = InflateInto(buffers, into, room, inputEnded, produced, made);
     if (made > 0 && !writer.Commit(made)) return finish(Result::Failed);
     if (step != Step::More) return finish(step == Step::Done ? Result::Done : Result::Failed);
   }

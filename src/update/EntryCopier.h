@@ -14,13 +14,13 @@
 #include <memory>
 #include <string>
 
+#include "os/File.h"
 #include "update/Inflater.h"
 
 class EntryCopier {
  public:
   // archivePath as handed to minizip; it is opened a second time here for the plain reads.
   explicit EntryCopier(const std::string& archivePath);
-  ~EntryCopier();
   EntryCopier(const EntryCopier&) = delete;
   EntryCopier& operator=(const EntryCopier&) = delete;
 
@@ -28,18 +28,18 @@ class EntryCopier {
   // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
   enum class Result { Done, Failed, Stopped };
-  // Copies the opened entry's data into fd, an empty file open for writing. Failed on a
+  // Copies the opened entry's data into out, an empty file open for writing. Failed on a
   // read, inflate, write, size or CRC-32 failure; Stopped when stop (asked before every block, may
   // be empty) says so. Whatever was written before stays.
-  Result CopyTo(int fd, const std::function<bool()>& stop);
+  Result CopyTo(os::File& out, const std::function<bool()>& stop);
   // After Failed: the errno of the write the disk refused (no space, an I/O error), or 0 when the
   // archive was at fault (a read, the data, the size or the CRC-32).
   int WriteError() const { return writeError_; }
 
  private:
-  Result CopyStored(int fd, const std::function<bool()>& stop);
-  Result CopyDeflated(int fd, const std::function<bool()>& stop);
-  Result CopyLarge(int fd, const std::function<bool()>& stop);
+  Result CopyStored(os::File& out, const std::function<bool()>& stop);
+  Result CopyDeflated(os::File& out, const std::function<bool()>& stop);
+  Result CopyLarge(os::File& out, const std::function<bool()>& stop);
   // One inflate call into out (room bytes) with the size and CRC-32 checks; made is what to keep
   // of it (never past the entry's size), to be written before acting on the step.
   enum class Step { More, Done, Failed };
@@ -48,7 +48,7 @@ class EntryCopier {
   // Up to size stored bytes of the entry into buffer; false on a read failure or a cut archive.
   bool Read(uint8_t* buffer, size_t size);
 
-  int archive_ = -1;
+  os::File archive_;
   std::unique_ptr<Inflater> inflater_;
   std::unique_ptr<uint8_t[]> in_;
   std::unique_ptr<uint8_t[]> out_;

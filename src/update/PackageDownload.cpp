@@ -1,8 +1,6 @@
 #include "update/PackageDownload.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "net/TransferSink.h"
 #include "os/CodePage.h"
 #include "os/DirectWriter.h"
+#include "os/File.h"
 #include "os/FileSystem.h"
 #include "update/ResumeState.h"
 #include "update/UpdateLog.h"
@@ -20,22 +19,6 @@
 namespace {
 
 const char kFunc[] = "CGameRemoteConfig::OnDownLoad";
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { Close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // libcurl's receive block for the package. Measured on a 519 MiB package over loopback: with the
 // default 16 KiB the transfer took about 15 % longer (a callback, a lock and a copy per block);
@@ -57,7 +40,8 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 // file is a write failure, which ends the download.
 class PackageSink final : public TransferSink {
  public:
-  PackageSink(UpdateState& state, const InstallLayout& layout, int fd, int64_t resumeOffset, Sha256Digest* digest)
+  PackageSink(UpdateState& state, const InstallLayout& layout, os::FileHandle fd, int64_t resumeOffset,
+              Sha256Digest* digest)
       : state_(state),
         layout_(layout),
         resumeOffset_(resumeOffset),
@@ -184,9 +168,13 @@ std::string Reason(const TransferResult& r) {
          (r.httpStatus ? ", answer " + std::to_string(r.httpStatus) : "");
 }
 
-int64_t FileSize(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+int64_t FileSize(const std::string& path) { return std::max<int64_t>(0, os::RegularFileSize(path)); }
+
+// Cuts the file at path to size bytes. 0 or the errno.
+int CutTo(const std::string& path, int64_t size) {
+  int error = 0;
+  os::File file = os::File::Open(path, os::File::Access::ReadWrite, &error);
+  return file.IsOpen() ? file.Truncate(static_cast<uint64_t>(size)) : error;
 }
 
 }  // namespace
@@ -246,7 +234,7 @@ int64_t PackageDownload::SettleResumeOffset(bool fromScratch) {
                                             static_cast<long long>(onDisk), static_cast<long long>(resumeOffset)),
                          kFunc, 597);
         resumeOffset = onDisk;
-      } else if (onDisk > resumeOffset && ::truncate(packagePath.c_str(), resumeOffset) != 0) {
+      } else if (onDisk > resumeOffset && CutTo(packagePath, resumeOffset) != 0) {
         os::RemoveFile(packagePath);
         resumeOffset = 0;
       }
@@ -265,19 +253,18 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
   int64_t resumeOffset = SettleResumeOffset(fromScratch);
 
   // Readable too: a digest starts with the bytes already there. The sink writes at the offsets.
-  int fd = ::open(packagePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  os::File package = os::File::Open(packagePath, os::File::Access::ReadWrite);
+  if (!package.IsOpen()) {
     update_log::Error("install_dir is NULL!", kFunc, 652);
     return Result::FileError;
   }
-  FileDescriptor package(fd);
 
   digest_.Reset();
-  if (takeDigest && resumeOffset > 0 && !digest_.AddFile(package.Get(), resumeOffset)) {
+  if (takeDigest && resumeOffset > 0 && !digest_.AddFile(package, resumeOffset)) {
     // The part on disk cannot be read back: fetch it again rather than vouch for it unseen.
     update_log::Info("package cannot be read back, downloading it from the start", kFunc, 598);
     resume_detail::WithSavesHeld(state_, [&] {
-      if (::ftruncate(package.Get(), 0) != 0) return;
+      if (package.Truncate(0) != 0) return;
       resumeOffset = 0;
       state_.UpdateCounters([](DownloadCounters& c) { c.resumeOffset = c.downloadedBytes = 0; });
     });
@@ -304,7 +291,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     request.stallMs = static_cast<long>(state_.packageStallLimit.count());
     request.bufferSize = kReceiveBlock;
     request.progress = [&progress](int64_t total, int64_t) { return progress(total); };
-    PackageSink sink(state_, layout_, package.Get(), from, takeDigest ? &digest_ : nullptr);
+    PackageSink sink(state_, layout_, package.Handle(), from, takeDigest ? &digest_ : nullptr);
     TransferResult result = PerformTransfer(request, sink);
     if (!sink.Finish()) {
       result.sinkStatus = SinkStatus::WriteFailed;
@@ -322,8 +309,8 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
       // The package is exactly the bytes this download wrote: nothing past them is checked or
       // extracted.
       const int64_t bytes = state_.Counters().downloadedBytes;
-      if (::ftruncate(package.Get(), bytes) != 0) {
-        localError_ = errno;
+      if (const int error = package.Truncate(static_cast<uint64_t>(bytes)); error != 0) {
+        localError_ = error;
         LogLocalFailure("package cannot be cut to its length", localError_);
         return Result::LocalFailure;
       }
@@ -353,7 +340,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
                                           "downloading the package from the start",
                                           Reason(result).c_str(), static_cast<long long>(from)),
                        kFunc, 692);
-      if (!StartOver(package.Get())) return Result::FileError;
+      if (!StartOver(package)) return Result::FileError;
       attempt = 0;  // the new start has its own further attempts
       continue;
     }
@@ -374,10 +361,10 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
   }
 }
 
-bool PackageDownload::StartOver(int fd) {
+bool PackageDownload::StartOver(os::File& package) {
   bool emptied = false;
   resume_detail::WithSavesHeld(state_, [&] {
-    if (::ftruncate(fd, 0) != 0) return;
+    if (package.Truncate(0) != 0) return;
     emptied = true;
     state_.UpdateCounters([](DownloadCounters& c) { c.resumeOffset = c.downloadedBytes = c.totalSize = 0; });
   });

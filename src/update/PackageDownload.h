@@ -60,9 +60,9 @@ class PackageDownload {
  private:
   // The offset to resume from: the saved one, set right by what the file really holds.
   int64_t SettleResumeOffset(bool fromScratch);
-  // Empties the package open at fd and the counters, for a download from byte 0; false (logged)
+  // Empties the open package and the counters, for a download from byte 0; false (logged)
   // when the file cannot be emptied.
-  bool StartOver(int fd);
+  bool StartOver(os::File& package);
   void LogLocalFailure(const char* what, int error);
 
   UpdateState& state_;

@@ -1,7 +1,7 @@
 #include "update/PackageExtractor.h"
 
 #include <minizip/unzip.h>
-#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -110,11 +110,13 @@ bool IsDiskError(int error) {
 // Permission bits stored by a Unix archiver (executables keep their execute bits), without the
 // set-id and sticky bits and within the umask, as a file created here would be: an archive does
 // not decide that others may write into the client. 0 when the entry carries none.
-mode_t StoredMode(const unz_file_info64& info, mode_t umask) {
+unsigned StoredMode(const unz_file_info64& info, unsigned umask) {
   const unsigned long kUnixHost = 3;
+  constexpr unsigned kTypeBits = 0170000;  // the Unix file type in the stored mode
+  constexpr unsigned kRegular = 0100000;
   if ((info.version >> 8) != kUnixHost) return 0;
-  const mode_t stored = static_cast<mode_t>(info.external_fa >> 16);
-  if ((stored & S_IFMT) != 0 && !S_ISREG(stored)) return 0;
+  const unsigned stored = static_cast<unsigned>(info.external_fa >> 16);
+  if ((stored & kTypeBits) != 0 && (stored & kTypeBits) != kRegular) return 0;
   return stored & 0777 & ~umask;
 }
 
@@ -123,16 +125,17 @@ enum class EntryResult { Written, Failed, Stopped };
 // Copies the current entry into a new file that replaces target once complete; on a failure or a
 // stop the target stays as it was. error is the errno of a failed create, write or rename.
 EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file_info64& info,
-                                const std::string& target, mode_t mode, const std::function<bool()>& stop, int& error) {
+                                const std::string& target, unsigned mode, const std::function<bool()>& stop,
+                                int& error) {
   error = 0;
   if (stop && stop()) return EntryResult::Stopped;
   if (!copier.Open(zip, info)) return EntryResult::Failed;
   os::ReplacementFile out(target);
-  if (out.Fd() < 0) {
+  if (!out.Output().IsOpen()) {
     error = out.Error();
     return EntryResult::Failed;
   }
-  switch (copier.CopyTo(out.Fd(), stop)) {
+  switch (copier.CopyTo(out.Output(), stop)) {
     case EntryCopier::Result::Done: break;
     case EntryCopier::Result::Failed: error = copier.WriteError(); return EntryResult::Failed;
     case EntryCopier::Result::Stopped: return EntryResult::Stopped;
@@ -180,7 +183,7 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
 
   EntryCopier copier(ansiPath);
 
-  const mode_t umask = os::CurrentUmask();
+  const unsigned umask = os::CurrentUmask();
   for (uint64_t i = 1; i <= n; ++i) {
     if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
     unz_file_info64 info;

@@ -1,11 +1,9 @@
 #include "update/PackageIntegrity.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
-#include <memory>
 
 #include "Identity.h"
+#include "os/Crypto.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -40,38 +38,38 @@ std::optional<std::array<unsigned char, N>> ParseHex(const std::string& text) {
   return out;
 }
 
-// Standard base64 with padding of exactly 64 bytes, in its one canonical spelling.
-std::optional<std::array<unsigned char, 64>> ParseSignature(const std::string& text) {
-  constexpr size_t kEncoded = 88;  // 4 * ceil(64 / 3)
-  if (text.size() != kEncoded) return std::nullopt;
-  unsigned char decoded[kEncoded] = {};
-  if (EVP_DecodeBlock(decoded, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(kEncoded)) < 64)
-    return std::nullopt;
-  std::array<unsigned char, 64> out{};
-  std::copy(decoded, decoded + 64, out.begin());
-  // Encoding it again must give the text back: no stray bits in the padding, no other spelling.
-  unsigned char again[kEncoded + 1] = {};
-  EVP_EncodeBlock(again, out.data(), 64);
-  if (text != reinterpret_cast<const char*>(again)) return std::nullopt;
-  return out;
+int Base64Digit(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
 }
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-bool VerifyEd25519(const std::array<unsigned char, 32>& key, const std::array<unsigned char, 64>& signature,
-                   const std::string& message) {
-  std::unique_ptr<EVP_PKEY, PkeyFree> pkey(
-      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
-  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-  if (!pkey || !ctx) return false;
-  if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
-  return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                          reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+// Standard base64 with padding of exactly 64 bytes, in its one canonical spelling: 85 digits, the
+// last carrying no stray bits, then "==".
+std::optional<std::array<unsigned char, 64>> ParseSignature(const std::string& text) {
+  constexpr size_t kEncoded = 88;  // 4 * ceil(64 / 3)
+  if (text.size() != kEncoded || text.compare(86, 2, "==") != 0) return std::nullopt;
+  std::array<unsigned char, 64> out{};
+  uint32_t bits = 0;
+  int held = 0;
+  size_t made = 0;
+  for (size_t i = 0; i < 86; ++i) {
+    const int digit = Base64Digit(text[i]);
+    if (digit < 0) return std::nullopt;
+    bits = bits << 6 | static_cast<uint32_t>(digit);
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      out[made++] = static_cast<unsigned char>(bits >> held);
+      bits &= (1u << held) - 1;
+    }
+  }
+  // 86 digits carry 516 bits: 512 of the signature and 4 that must be zero.
+  if (made != 64 || bits != 0) return std::nullopt;
+  return out;
 }
 
 void Refuse(const std::string& why) {
@@ -128,7 +126,7 @@ bool PackageIntegrity::Accepts(const Sha256Digest::Value& digest) const {
                       kFunc, 686);
     return false;
   }
-  if (keySet_ && !(key_ && signature_ && VerifyEd25519(*key_, *signature_, SignedText(digest)))) {
+  if (keySet_ && !(key_ && signature_ && os::VerifyEd25519(*key_, *signature_, SignedText(digest)))) {
     update_log::Error(
         update_log::Format(update_log::kShort, "package signature does not verify: sha256 %s", actual.c_str()), kFunc,
         687);

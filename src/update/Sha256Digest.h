@@ -1,4 +1,4 @@
-// A running SHA-256 (OpenSSL EVP) over bytes handed to it in pieces: the package's digest is
+// A running SHA-256 (os/Crypto.h) over bytes handed to it in pieces: the package's digest is
 // taken while its bytes are written, so a complete package needs no second pass.
 // One thread at a time (the update worker).
 #pragma once
@@ -10,23 +10,23 @@
 #include <functional>
 #include <string>
 
-typedef struct evp_md_ctx_st EVP_MD_CTX;
+#include "os/Crypto.h"
+#include "os/File.h"
 
 class Sha256Digest {
  public:
-  using Value = std::array<unsigned char, 32>;
+  using Value = os::Sha256Value;
 
   Sha256Digest();
-  ~Sha256Digest();
   Sha256Digest(const Sha256Digest&) = delete;
   Sha256Digest& operator=(const Sha256Digest&) = delete;
 
   // Starts over, as if nothing had been added.
   void Reset();
   void Add(const void* data, size_t size);
-  // Adds the first `length` bytes of the file open at fd (read with pread; the offset is left
+  // Adds the first `length` bytes of the open file (read at their offsets; its position is left
   // alone). False when they cannot all be read.
-  bool AddFile(int fd, int64_t length);
+  bool AddFile(const os::File& file, int64_t length);
 
   // False once anything failed (no digest can be trusted then).
   bool Ok() const { return ok_; }
@@ -44,10 +44,10 @@ class Sha256Digest {
   static FileResult OfFile(const std::string& path, Value& value, const std::function<bool()>& stopRequested = {});
 
  private:
-  // Adds `length` bytes of fd from offset on.
-  bool AddRange(int fd, int64_t offset, int64_t length);
+  // Adds `length` bytes of the file from offset on.
+  bool AddRange(const os::File& file, int64_t offset, int64_t length);
 
-  EVP_MD_CTX* ctx_;
+  os::Sha256 sha_;
   bool ok_ = false;
   std::chrono::nanoseconds busy_{0};
 };
