@@ -24,7 +24,7 @@ InstallLayout InstallLayout::Build(const std::string& installDir, const std::str
   InstallLayout l;
   l.appName = appName;
   l.installDir = installDir;
-  l.dataDir = installDir + "/client";
+  l.dataDir = os::JoinPath(installDir, "client");
   l.logPath = LogPathFor(appName);
   l.driveCFolder = os::JoinPath(os::DriveRoot('C'), FolderName());
   l.packagePath = os::JoinPath(installDir, std::string(identity::GameShortName) + ".zip");
@@ -33,7 +33,7 @@ InstallLayout InstallLayout::Build(const std::string& installDir, const std::str
   l.gameDir = os::JoinPath(l.dataDir, identity::GameShortName);
   l.gameExecutable = os::JoinPath(l.gameDir, std::string(identity::GameShortName) + os::ExecutableSuffix());
   l.windowsGameExecutable = os::JoinPath(l.gameDir, std::string(identity::GameShortName) + ".exe");
-  l.dumpBasePath = installDir + "/" + appName;
+  l.dumpBasePath = os::JoinPath(installDir, appName);
   l.startMenuFolder = os::JoinPath(os::JoinPath(os::StartMenuDir(), "Apps"), identity::ChannelName);
   l.desktopDir = os::DesktopDir();
   return l;

@@ -83,7 +83,7 @@ PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::st
     }
     if (!name.empty() && name.back() != '/') {
       needed += Blocks(info.uncompressed_size);
-      const int64_t existing = os::RegularFileSize(destination + "/" + name);
+      const int64_t existing = os::RegularFileSize(os::JoinPath(destination, name));
       if (existing > 0) freed += Blocks(static_cast<uint64_t>(existing));
     }
     if (i < count && unzGoToNextFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
@@ -191,7 +191,7 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
     update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
 
-    const std::string target = destinationDir_ + "/" + entryName;
+    const std::string target = os::JoinPath(destinationDir_, entryName);
     if (!entryName.empty() && entryName.back() == '/') {
       os::MakeDirectory(target);  // one level; an existing directory is fine
     } else {
