@@ -1,9 +1,10 @@
 // The running launcher (its path, name and command line) and other processes.
 #pragma once
 
-#include <sys/types.h>
 #include <string>
 #include <vector>
+
+#include "os/ProcessId.h"
 
 namespace os {
 
@@ -46,21 +47,21 @@ bool IsExecutableRunning(const std::string& executablePath, bool* error = nullpt
 // (so argv[0] is the command line's first token, as on Windows), in the working directory cwd,
 // with the launcher's environment and no descriptor but 0, 1 and 2. Returns the pid or -1 (errno
 // in *error).
-pid_t SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
-                   int* error = nullptr);
+ProcessId SpawnProcess(const std::string& executable, const std::string& commandLine, const std::string& cwd,
+                       int* error = nullptr);
 
 // Starts a program without a shell with exactly these arguments (argv[0] included), in the
 // working directory cwd (unchanged when empty), with the environment env ("NAME=value" entries;
 // the launcher's own when null). quiet sends its standard output and error to /dev/null.
 // Returns the pid or -1 (errno in *error).
-pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd,
-                   const std::vector<std::string>* env = nullptr, bool quiet = false, int* error = nullptr);
+ProcessId SpawnProgram(const std::string& program, const std::vector<std::string>& argv, const std::string& cwd,
+                       const std::vector<std::string>* env = nullptr, bool quiet = false, int* error = nullptr);
 
 // The launcher's environment as "NAME=value" entries.
 std::vector<std::string> CurrentEnvironment();
 
 // Waits without a time limit until the process ends; returns its exit status or -1.
-int WaitProcess(pid_t pid);
+int WaitProcess(ProcessId pid);
 
 // Ends the process with code at once: standard output and error are flushed, but no exit
 // handler, static destructor or library clean-up runs. For an exit while a thread of the

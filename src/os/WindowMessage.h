@@ -3,10 +3,11 @@
 // own display connection.
 #pragma once
 
-#include <sys/types.h>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "os/ProcessId.h"
 
 namespace os {
 
@@ -20,7 +21,7 @@ long SendWindowPayload(unsigned long targetWindow, unsigned long senderWindow, u
 // Finds the first top-level window whose _NET_WM_PID is pid and shows it maximised (asking the
 // window manager, or presetting the state on a window not yet mapped). False when none is found
 // or there is no display.
-bool MaximiseWindowOfProcess(pid_t pid);
+bool MaximiseWindowOfProcess(ProcessId pid);
 
 // Atom names of the protocol (the receiver side needs them too).
 inline constexpr char kPayloadAtom[] = "_VELLMORA_COPYDATA";

@@ -5,9 +5,10 @@
 // so a Windows build of the game sees its installation as C:\<install folder>.
 #pragma once
 
-#include <sys/types.h>
 #include <string>
 #include <vector>
+
+#include "os/ProcessId.h"
 
 namespace os {
 
@@ -28,8 +29,8 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& base, c
 // WineEnvironment(the launcher's environment, prefix). Wine shows the program to the game as the
 // first token of its command line and passes args on unchanged. Returns the pid or -1 (errno in
 // *error). Any thread.
-pid_t SpawnThroughWine(const std::string& runner, const std::string& program, const std::vector<std::string>& args,
-                       const std::string& cwd, const std::string& prefix, int* error = nullptr);
+ProcessId SpawnThroughWine(const std::string& runner, const std::string& program, const std::vector<std::string>& args,
+                           const std::string& cwd, const std::string& prefix, int* error = nullptr);
 
 // Makes the prefix ready for a Windows program: runs "<runner> wineboot" and waits for it. Wine
 // creates (or updates) the prefix's own files on its first start there, which takes tens of
