@@ -31,12 +31,22 @@ function(vl_folder_headers target)
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
 
+# One implementation per platform: a host file's name ends in the service it is built over.
+# Windows builds leave out the Linux ones (...Posix, ...Linux, ...Glib, ...OpenSsl, ...X11, ...Env,
+# ...Iconv), Linux builds the ...Win32 ones. Files without such an ending serve both.
+if(WIN32)
+  set(VELLMORA_OTHER_PLATFORM_FILES "(Posix|Linux|Glib|OpenSsl|X11|Env|Iconv)\\.cpp$")
+else()
+  set(VELLMORA_OTHER_PLATFORM_FILES "Win32\\.cpp$")
+endif()
+
 # vl_folder_library(<name> LINKS <libs...> [EXCLUDE <files...>]): the static library of the calling
-# source folder, built from that folder's own *.cpp files (never another folder's), less the
-# EXCLUDE ones (files the build picks between, added by the folder itself).
+# source folder, built from that folder's own *.cpp files (never another folder's) of this platform,
+# less the EXCLUDE ones (files the build picks between, added by the folder itself).
 function(vl_folder_library name)
   cmake_parse_arguments(ARG "" "" "LINKS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "${VELLMORA_OTHER_PLATFORM_FILES}")
   foreach(file ${ARG_EXCLUDE})
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${file})
   endforeach()
