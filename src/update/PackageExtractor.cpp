@@ -9,10 +9,12 @@
 #include <utility>
 
 #include "os/CodePage.h"
+#include "os/ContainedFolders.h"
 #include "os/FileSystem.h"
 #include "os/ReplacementFile.h"
 #include "os/Umask.h"
 #include "update/EntryCopier.h"
+#include "update/EntryName.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -35,22 +37,6 @@ class Archive {
  private:
   unzFile zip_;
 };
-
-// An entry may only name a place inside the destination: no absolute path, no drive, no ".."
-// component (with either separator, since archives made on Windows use both).
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty()) return true;
-  if (name[0] == '/' || name[0] == '\\') return false;
-  if (name.size() >= 2 && name[1] == ':') return false;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return false;
-    start = end + 1;
-  }
-  return true;
-}
 
 // The current entry's information and name (cut to the name buffer); false when unreadable.
 bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
@@ -75,15 +61,16 @@ PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::st
     unz_file_info64 info;
     std::string name;
     if (!CurrentEntry(zip, info, name)) return PackageExtractor::Result::Unreadable;
-    if (!IsSafeEntryName(name)) {
+    const std::string path = EntryPath(name);
+    if (!IsSafeEntryPath(path)) {
       update_log::Error(update_log::Format(update_log::kShort, "refused entry outside the client directory:%s",
                                            os::AnsiToUtf8(name).c_str()),
                         kFunc, 427);
       return PackageExtractor::Result::UnsafeEntry;
     }
-    if (!name.empty() && name.back() != '/') {
+    if (!path.empty() && !IsFolderEntry(path)) {
       needed += Blocks(info.uncompressed_size);
-      const int64_t existing = os::RegularFileSize(os::JoinPath(destination, name));
+      const int64_t existing = os::RegularFileSize(os::JoinPath(destination, path));
       if (existing > 0) freed += Blocks(static_cast<uint64_t>(existing));
     }
     if (i < count && unzGoToNextFile(zip) != UNZ_OK) return PackageExtractor::Result::Unreadable;
@@ -182,6 +169,24 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   }
 
   EntryCopier copier(ansiPath);
+  // Folders the entries need are made here, inside the destination only, whether or not the
+  // archive lists them (many archivers leave folder entries out).
+  os::ContainedFolders folders(destinationDir_);
+  const auto folderFailed = [this](int error, const std::string& entryName, const std::string& folder) {
+    if (error == os::ContainedFolders::kLeadsOutside) {
+      update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
+                                           os::AnsiToUtf8(folder).c_str()),
+                        kFunc, 428);
+    } else if (IsDiskError(error)) {
+      update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
+                                           std::strerror(error)),
+                        kFunc, 470);
+    } else {
+      return Result::EntryFailed;
+    }
+    localError_ = error;
+    return Result::LocalFailure;
+  };
 
   const unsigned umask = os::CurrentUmask();
   for (uint64_t i = 1; i <= n; ++i) {
@@ -191,9 +196,13 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
     update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
 
-    const std::string target = os::JoinPath(destinationDir_, entryName);
-    if (!entryName.empty() && entryName.back() == '/') {
-      os::MakeDirectory(target);  // one level; an existing directory is fine
+    const std::string path = EntryPath(entryName);
+    const std::string target = os::JoinPath(destinationDir_, path);
+    const int folderError = folders.Make(EntryFolder(path));
+    if (IsFolderEntry(path)) {
+      // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
+    } else if (folderError != 0) {
+      return folderFailed(folderError, entryName, EntryFolder(path));
     } else {
       int error = 0;
       switch (

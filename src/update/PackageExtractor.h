@@ -33,7 +33,8 @@ class PackageExtractor {
     std::function<bool()> stop;
   };
 
-  // destinationDir must exist; entry names are joined to it as they are stored.
+  // destinationDir must exist; entry names are joined to it with '\' read as '/', and the folders
+  // they need are made inside it (a link leading out of it is not followed).
   explicit PackageExtractor(std::string destinationDir, Callbacks callbacks = {});
   PackageExtractor(const PackageExtractor&) = delete;
   PackageExtractor& operator=(const PackageExtractor&) = delete;

@@ -236,6 +236,105 @@ TEST_F(ExtractorTest, StopInsideAnEntryEndsTheExtraction) {
   }
 }
 
+// Archives often leave out the entries of the folders their files are in: the folders are made,
+// at any depth, and a folder entry makes its missing parents too.
+TEST_F(ExtractorTest, FoldersWithoutEntriesAreMade) {
+  ASSERT_EQ(ExtractBytes(BuildZip({{"top.txt", "top\n"},
+                                   {"data/nested/a.bin", "a\n"},
+                                   {"data/nested/b.bin", "b\n"},
+                                   {"data/other/", ""},
+                                   {"x/y/z/", ""}})),
+            Result::Done);
+  EXPECT_EQ(Written(), (std::vector<std::string>{"data", "data/nested", "data/nested/a.bin", "data/nested/b.bin",
+                                                 "data/other", "top.txt", "x", "x/y", "x/y/z"}));
+  EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/data/nested/b.bin"), "b\n");
+  EXPECT_EQ(calls_, (std::vector<std::string>{"started", "1/5", "2/5", "3/5", "4/5", "5/5"}));
+}
+
+// What stands in the client folder decides nothing about where the package goes: a link to a
+// folder elsewhere is not followed (not even to make a folder there), nor is anything written
+// through a file; a link between two folders of the client is, and so is a client folder that is
+// itself a link.
+TEST_F(ExtractorTest, FoldersAreMadeAndUsedInsideTheDestinationOnly) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& outside)> prepare;  // run in an empty DataDir
+    std::vector<ZipEntry> entries;
+    Result result;
+    const char* written;  // a file the extraction must have written, relative to DataDir
+    const char* refused;  // the folder the refusal names
+  };
+  const Case cases[] = {
+      {"a link out, folder entries listed",
+       [this](const std::string& outside) { fs::create_directory_symlink(outside, DataDir() + "/data"); },
+       {{"data/", ""}, {"data/sub/", ""}, {"data/sub/a.txt", "escaped\n"}},
+       Result::LocalFailure,
+       nullptr,
+       "data/sub"},
+      {"a link out, no folder entries",
+       [this](const std::string& outside) { fs::create_directory_symlink(outside, DataDir() + "/data"); },
+       {{"data/a.txt", "escaped\n"}},
+       Result::LocalFailure,
+       nullptr,
+       "data"},
+      {"a link out, deeper",
+       [this](const std::string& outside) {
+         fs::create_directories(DataDir() + "/data");
+         fs::create_directory_symlink(outside, DataDir() + "/data/link");
+       },
+       {{"data/link/sub/a.txt", "escaped\n"}},
+       Result::LocalFailure,
+       nullptr,
+       "data/link/sub"},
+      {"a file where a folder goes",
+       [this](const std::string&) { Sandbox::WriteFile(DataDir() + "/data", "old\n"); },
+       {{"data/a.txt", "new\n"}},
+       Result::EntryFailed,
+       nullptr,
+       nullptr},
+      {"a link to a folder of the client",
+       [this](const std::string&) {
+         fs::create_directories(DataDir() + "/real");
+         fs::create_directory_symlink("real", DataDir() + "/alias");
+       },
+       {{"alias/sub/a.txt", "inside\n"}},
+       Result::Done,
+       "real/sub/a.txt",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const std::string outside = sandbox_.Root() + "/outside";
+    fs::remove_all(outside);
+    fs::create_directories(outside);
+    c.prepare(outside);
+
+    EXPECT_EQ(ExtractBytes(BuildZip(c.entries)), c.result);
+    EXPECT_TRUE(fs::is_empty(outside));
+    if (c.written) {
+      EXPECT_TRUE(os::PathExists(DataDir() + "/" + c.written));
+    }
+    std::string log = TakeLog();
+    if (c.refused) {
+      EXPECT_TRUE(LogHas(log, "ERROR", kFunc, 428,
+                         std::string("refused folder leading outside the client directory:") + c.refused));
+    }
+    if (c.result == Result::EntryFailed) {
+      EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/data"), "old\n");
+    }
+  }
+}
+
+TEST_F(ExtractorTest, AClientFolderThatIsALinkIsUsed) {
+  const std::string link = InstallDir() + "/client-link";
+  fs::create_directory_symlink(DataDir(), link);
+  archive_ = InstallDir() + "/built.zip";
+  Sandbox::WriteFile(archive_, BuildZip({{"data/a.txt", "a\n"}}));
+  EXPECT_EQ(PackageExtractor(link).Extract(archive_), Result::Done);
+  EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/data/a.txt"), "a\n");
+}
+
 TEST_F(ExtractorTest, ArchiveCutShortFailsAndSaysSo) {
   EXPECT_EQ(Extract("truncated.zip"), Result::CannotOpen);
   EXPECT_TRUE(Written().empty());  // its complete first entry included
