@@ -161,7 +161,10 @@ TEST(Launcher, ClosedWhileItsWorkerHangsEndsPromptlyWithoutExitCleanUps) {
   server.Get(configPath, [&](const httplib::Request&, httplib::Response& res) {
     res.set_content("ClientVersion=1.0.3.7\nClientMiniUpdateVersion=1.0.3.7\nClientDownloadUrl=" + base +
                         "/p.zip\nClient32DownloadUrl=" + base + "/p.zip\nEntryUrl=" + base +
-                        "/page\nClientPackageSha256=" + std::string(64, 'a') + "\n",
+                        "/page\nClientPackageSha256=" + std::string(64, 'a') +
+                        // A well-formed signature, so that a build with a package key (the demo's)
+                        // also goes on to read the package; the read hangs before it is checked.
+                        "\nClientPackageSignature=" + std::string(86, 'A') + "==\n",
                     "text/plain");
   });
   server.Get("/page", [](const httplib::Request&, httplib::Response& res) {
