@@ -130,7 +130,7 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
   error = 0;
   if (stop && stop()) return EntryResult::Stopped;
   if (!copier.Open(zip, info)) return EntryResult::Failed;
-  os::ReplacementFile out(target);
+  os::ReplacementFile out(target, mode);
   if (!out.Output().IsOpen()) {
     error = out.Error();
     return EntryResult::Failed;
@@ -140,7 +140,7 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
     case EntryCopier::Result::Failed: error = copier.WriteError(); return EntryResult::Failed;
     case EntryCopier::Result::Stopped: return EntryResult::Stopped;
   }
-  error = out.Commit(mode);
+  error = out.Commit();
   return error == 0 ? EntryResult::Written : EntryResult::Failed;
 }
 

@@ -130,6 +130,19 @@ TEST_F(ExtractorTest, StoredPermissionBitsAreKept) {
   EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/run.sh"), "#!/bin/sh\necho hello\n");
 }
 
+// A file is created with its final bits, so one without the owner's write bit must still be
+// written in full, and replaces a read-only file of the earlier version; no temporary stays.
+TEST_F(ExtractorTest, ReadOnlyEntriesAreWrittenAndReplaceReadOnlyFiles) {
+  const std::string body(100000, 'r');
+  Sandbox::WriteFile(DataDir() + "/ro.dat", "the installed one\n");
+  ASSERT_EQ(::chmod((DataDir() + "/ro.dat").c_str(), 0444), 0);
+  ASSERT_EQ(ExtractBytes(BuildZip({{"ro.dat", body, 0444}, {"none.dat", "x", 0400, true}})), Result::Done);
+  EXPECT_TRUE(Sandbox::ReadFile(DataDir() + "/ro.dat") == body);
+  EXPECT_EQ(Mode(DataDir() + "/ro.dat"), 0444u);
+  EXPECT_EQ(Mode(DataDir() + "/none.dat"), 0400u);
+  EXPECT_EQ(Written(), (std::vector<std::string>{"none.dat", "ro.dat"}));
+}
+
 TEST_F(ExtractorTest, ArchiveWithAnEntryOutsideTheDestinationIsRefusedBeforeAnythingIsWritten) {
   struct Case {
     const char* sample;
