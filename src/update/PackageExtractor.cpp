@@ -12,6 +12,7 @@
 #include "os/FileSystem.h"
 #include "os/ReplacementFile.h"
 #include "os/Umask.h"
+#include "update/ArchiveInput.h"
 #include "update/EntryCopier.h"
 #include "update/UpdateLog.h"
 
@@ -21,10 +22,10 @@ const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
 
 constexpr size_t kNameBuffer = 512;
 
-// Closes the archive on every way out.
+// Closes the archive on every way out. Read through the block cache (ArchiveInput.h).
 class Archive {
  public:
-  explicit Archive(const std::string& path) : zip_(unzOpen64(path.c_str())) {}
+  explicit Archive(const std::string& path) : zip_(Open(path)) {}
   ~Archive() {
     if (zip_) unzClose(zip_);
   }
@@ -33,6 +34,12 @@ class Archive {
   unzFile Get() const { return zip_; }
 
  private:
+  static unzFile Open(const std::string& path) {
+    zlib_filefunc64_def functions;
+    SetCachedArchiveInput(functions);
+    return unzOpen2_64(path.c_str(), &functions);
+  }
+
   unzFile zip_;
 };
 

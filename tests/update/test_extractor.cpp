@@ -143,6 +143,23 @@ TEST_F(ExtractorTest, ReadOnlyEntriesAreWrittenAndReplaceReadOnlyFiles) {
   EXPECT_EQ(Written(), (std::vector<std::string>{"none.dat", "ro.dat"}));
 }
 
+// The archive is read through a cache of a few blocks: a directory several blocks long (long names,
+// so that block edges fall inside them), local headers spread over the file, stored and deflated
+// entries between, all come out right.
+TEST_F(ExtractorTest, ManyEntriesComeOutAcrossTheArchivesBlocks) {
+  std::vector<ZipEntry> entries;
+  const int n = 1500;
+  auto body = [](int i) { return std::string(static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26)) + "\n"; };
+  for (int i = 0; i < n; ++i)
+    entries.push_back(
+        {std::string(200, static_cast<char>('a' + i % 26)) + "-" + std::to_string(i), body(i), 0, i % 3 == 0});
+  ASSERT_EQ(ExtractBytes(BuildZip(entries)), Result::Done);
+  EXPECT_EQ(Written().size(), static_cast<size_t>(n));
+  for (int i = 0; i < n; i += 97)
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/" + entries[static_cast<size_t>(i)].name), body(i)) << i;
+  EXPECT_EQ(calls_.back(), std::to_string(n) + "/" + std::to_string(n));
+}
+
 TEST_F(ExtractorTest, ArchiveWithAnEntryOutsideTheDestinationIsRefusedBeforeAnythingIsWritten) {
   struct Case {
     const char* sample;
