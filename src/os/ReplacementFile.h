@@ -11,8 +11,10 @@ namespace os {
 
 class ReplacementFile {
  public:
-  // Creates the temporary file beside path; Error() tells why when Output() is not open.
-  explicit ReplacementFile(std::string path);
+  // Creates the temporary file beside path, already with its permission bits (mode, or when 0
+  // those a new file gets under the umask), so that committing is only a close and a rename.
+  // Error() tells why when Output() is not open.
+  ReplacementFile(std::string path, unsigned mode);
   // A file that was not committed is removed.
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
@@ -23,9 +25,9 @@ class ReplacementFile {
   // The errno of the failed creation or commit; 0 when none failed.
   int Error() const { return error_; }
 
-  // Gives the file its permission bits (mode, or when 0 those a new file gets under the umask),
-  // closes it and renames it over path. 0 or the errno; on failure the old file stays as it was.
-  int Commit(unsigned mode);
+  // Closes the file and renames it over path. 0 or the errno; on failure the old file stays as it
+  // was.
+  int Commit();
 
  private:
   std::string path_;

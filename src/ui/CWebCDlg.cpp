@@ -1,5 +1,6 @@
 // The content window's progress display, page address and the page's calls. Everything here runs
-// on the UI thread (CWebDlg hops there before calling in).
+// on the UI thread (CWebDlg hops there before calling in), except the progress operations, which
+// the update worker runs against the pending controls.
 #include "ui/CWebCDlg.h"
 
 #include "log/LauncherLog.h"
@@ -11,10 +12,15 @@ CWebCDlg::CWebCDlg(ILaunchWindow& window, LauncherContext& context) : ctx_(conte
 // Initialisation of the controls once the view exists: the bar at 0 and every progress control
 // hidden until the update worker shows a view.
 void CWebCDlg::AttachView(IContentView* view) {
-  view_ = view;
-  downloadLabelSet_ = false;
-  unzipLabelSet_ = false;
-  progressPos_.store(0);
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    view_ = view;
+    hasView_ = view != nullptr;
+    downloadLabelSet_ = false;
+    unzipLabelSet_ = false;
+    progressPos_.store(0);
+    pending_.Clear();
+  }
   if (!view_) return;
   view_->SetControlText(kIdStatusLabel, "正在更新......");
   view_->SetControlText(kIdProgressText, "0%");
@@ -36,44 +42,61 @@ void CWebCDlg::InitWebBrower() {
   if (view_) view_->Navigate(url);
 }
 
-void CWebCDlg::SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) {
+bool CWebCDlg::SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) {
+  std::lock_guard<std::mutex> lock(progressLock_);
   const int oldPos = progressPos_.load();
   progressPos_.store(percent);
-  if (!view_) return;
-  view_->SetProgressPos(percent);
-  view_->SetControlText(kIdMessageText, message);
+  if (!hasView_) return false;
+  pending_.SetPos(percent);
+  pending_.SetText(kIdMessageText, message);
   // The phase label is written once per phase and never switched back.
   if (downloading != 0 && !downloadLabelSet_) {
-    view_->SetControlVisible(kIdStatusLabel, false);
-    view_->SetControlText(kIdStatusLabel, "正在下载：");
+    pending_.SetVisible(kIdStatusLabel, false);
+    pending_.SetText(kIdStatusLabel, "正在下载：");
     downloadLabelSet_ = true;
   }
   if (downloading == 0 && !unzipLabelSet_) {
-    view_->SetControlVisible(kIdStatusLabel, false);
-    view_->SetControlText(kIdStatusLabel, "正在解压：");
+    pending_.SetVisible(kIdStatusLabel, false);
+    pending_.SetText(kIdStatusLabel, "正在解压：");
     unzipLabelSet_ = true;
   }
   // The progress text follows the percentage, not the text: same percentage, same text.
   if (oldPos != percent) {
-    view_->SetControlVisible(kIdProgressText, false);
-    view_->SetControlText(kIdProgressText, progressText);
+    pending_.SetVisible(kIdProgressText, false);
+    pending_.SetText(kIdProgressText, progressText);
   }
+  return pending_.NeedsApply();
 }
 
-void CWebCDlg::ShowProgressView() {
-  if (!view_) return;
-  view_->SetControlVisible(kIdProgressBar, true);
-  view_->SetControlVisible(kIdMessageText, false);
-  view_->SetControlVisible(kIdStatusLabel, true);
-  view_->SetControlVisible(kIdProgressText, true);
+bool CWebCDlg::ShowProgressView() {
+  std::lock_guard<std::mutex> lock(progressLock_);
+  if (!hasView_) return false;
+  pending_.SetVisible(kIdProgressBar, true);
+  pending_.SetVisible(kIdMessageText, false);
+  pending_.SetVisible(kIdStatusLabel, true);
+  pending_.SetVisible(kIdProgressText, true);
+  return pending_.NeedsApply();
 }
 
-void CWebCDlg::ShowMessageView() {
-  if (!view_) return;
-  view_->SetControlVisible(kIdProgressBar, false);
-  view_->SetControlVisible(kIdMessageText, true);
-  view_->SetControlVisible(kIdStatusLabel, false);
-  view_->SetControlVisible(kIdProgressText, false);
+bool CWebCDlg::ShowMessageView() {
+  std::lock_guard<std::mutex> lock(progressLock_);
+  if (!hasView_) return false;
+  pending_.SetVisible(kIdProgressBar, false);
+  pending_.SetVisible(kIdMessageText, true);
+  pending_.SetVisible(kIdStatusLabel, false);
+  pending_.SetVisible(kIdProgressText, false);
+  return pending_.NeedsApply();
+}
+
+// Taken under the operations' lock, so a batch never holds half of one operation; applied
+// outside it, so the worker never waits while the view repaints.
+void CWebCDlg::ApplyProgress() {
+  PendingControls::Batch batch;
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    batch = pending_.Take();
+  }
+  if (view_) batch.ApplyTo(*view_);
 }
 
 std::string CWebCDlg::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {

@@ -1,5 +1,8 @@
-// The main window's logic. The window operations arrive on the update worker's thread and run on
-// the UI thread while the worker waits; once the window is gone they return at once.
+// The main window's logic. The window operations arrive on the update worker's thread. Progress
+// is posted: the worker leaves the newest values with the content window and goes on, and the UI
+// thread shows whatever is newest when it gets to it. The other operations run on the UI thread
+// while the worker waits, after the progress posted before them; once the window is gone they
+// return at once.
 #include "ui/CWebDlg.h"
 
 #include "log/LauncherLog.h"
@@ -22,26 +25,40 @@ void CWebDlg::StartUpdateWorker() { worker_.Start(ctx_, this); }
 void CWebDlg::InitWebBrower() {
   LogInfo("InitWebBrower", "CWebDlg::InitWebBrower", "CWebDlg", 73);
   ui::InvokeOnUiThread([this] {
+    ApplyProgress();
     if (content_) content_->InitWebBrower();
   });
 }
 
 void CWebDlg::SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) {
-  ui::InvokeOnUiThread([&] {
-    if (content_) content_->SetProgress(message, progressText, percent, downloading);
-  });
+  if (content_) ProgressWritten(content_->SetProgress(message, progressText, percent, downloading));
 }
 
 void CWebDlg::ShowProgressView() {
-  ui::InvokeOnUiThread([this] {
-    if (content_) content_->ShowProgressView();
-  });
+  if (content_) ProgressWritten(content_->ShowProgressView());
 }
 
+// The end of a phase ("更新已完成", a failure): the worker waits until it shows, so nothing it
+// posted before can show after it.
 void CWebDlg::ShowMessageView() {
-  ui::InvokeOnUiThread([this] {
-    if (content_) content_->ShowMessageView();
-  });
+  if (!content_) return;
+  content_->ShowMessageView();
+  ui::InvokeOnUiThread([this] { ApplyProgress(); });
+}
+
+// Any thread, after a progress operation. On the UI thread the view follows at once; elsewhere one
+// apply is queued, and the writes that follow before it runs ride along with it.
+void CWebDlg::ProgressWritten(bool applyAsked) {
+  if (ui::IsUiThread()) {
+    ApplyProgress();
+  } else if (applyAsked) {
+    ui::PostToUiThread([this] { ApplyProgress(); });
+  }
+}
+
+// UI thread.
+void CWebDlg::ApplyProgress() {
+  if (content_) content_->ApplyProgress();
 }
 
 // Worker thread. The content window sets Ready and may start the game right here (when the login
@@ -51,6 +68,7 @@ void CWebDlg::SetReady() {
   if (!content_) return;
   content_->SetReady();
   ui::InvokeOnUiThread([this] {
+    ApplyProgress();
     if (content_ && content_->View()) content_->View()->OnReadyChanged(content_->IsReady());
   });
 }
@@ -92,6 +110,7 @@ void CWebDlg::OnDestroy() {
 // The launch's label: later, on the UI thread, whichever thread asks.
 void CWebDlg::ShowLaunchStatus(const std::string& text) {
   ui::PostToUiThread([this, text] {
+    ApplyProgress();  // an older progress message must not cover this one later
     if (content_ && content_->View()) content_->View()->SetControlText(kIdMessageText, text);
   });
 }

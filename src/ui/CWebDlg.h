@@ -1,6 +1,7 @@
 // The main window's logic. It owns the content window, implements the window operations the
-// update worker calls from its thread and what the game's launch asks of the window (each hops to
-// the UI thread; once the window is gone they return at once), and the close/cancel/destroy paths.
+// update worker calls from its thread (progress is posted without waiting; the rest hops to the UI
+// thread and waits) and what the game's launch asks of the window (once the window is gone they
+// return at once), and the close/cancel/destroy paths.
 #pragma once
 
 #include <memory>
@@ -33,7 +34,9 @@ class CWebDlg : public IWindowOperations, private ILaunchWindow {
   bool WaitForUpdateWorker(int timeoutMs) { return worker_.WaitFor(timeoutMs); }
   LauncherContext& Context() const { return ctx_; }
 
-  // IWindowOperations: called on the update worker's thread.
+  // IWindowOperations: called on the update worker's thread. SetProgress and ShowProgressView
+  // return without waiting; the UI thread shows their newest values, always before what a later
+  // waiting operation shows.
   void InitWebBrower() override;
   void SetProgress(const std::string& message, const std::string& progressText, int percent, int downloading) override;
   void ShowProgressView() override;
@@ -61,6 +64,9 @@ class CWebDlg : public IWindowOperations, private ILaunchWindow {
   void HideForGame() override;
   unsigned long NativeWindowId() override;
   void CloseAfterGame() override { Cancel(); }
+
+  void ProgressWritten(bool applyAsked);
+  void ApplyProgress();
 
   LauncherContext& ctx_;
   UpdateWorker worker_;

@@ -1,6 +1,7 @@
 // The window operations the update worker calls, from its own thread. The launcher window
-// implements them (each runs on the UI thread while the worker waits, and returns at once once
-// the window is gone); tests replace them with a recorder.
+// implements them (progress is posted and shown on the UI thread without the worker waiting; the
+// others run on the UI thread while the worker waits, and return at once once the window is gone);
+// tests replace them with a recorder.
 #pragma once
 
 #include <string>

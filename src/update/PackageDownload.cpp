@@ -128,8 +128,8 @@ class PackageProgress {
     } else if (!shownText_.empty()) {
       return true;  // a further attempt before its size is known: the display stays
     }
-    // The window only changes when the text does; repeating the same values would only cost the
-    // transfer a round trip to the UI thread per block.
+    // The window only changes when the text does; repeating the same values per block would only
+    // keep the UI thread applying what it already shows.
     if (text != shownText_ && window_) {
       shownText_ = text;
       window_->SetProgress("", text, percent, 1);

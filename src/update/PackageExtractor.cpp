@@ -13,6 +13,7 @@
 #include "os/FileSystem.h"
 #include "os/ReplacementFile.h"
 #include "os/Umask.h"
+#include "update/ArchiveInput.h"
 #include "update/EntryCopier.h"
 #include "update/EntryName.h"
 #include "update/UpdateLog.h"
@@ -23,10 +24,10 @@ const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
 
 constexpr size_t kNameBuffer = 512;
 
-// Closes the archive on every way out.
+// Closes the archive on every way out. Read through the block cache (ArchiveInput.h).
 class Archive {
  public:
-  explicit Archive(const std::string& path) : zip_(unzOpen64(path.c_str())) {}
+  explicit Archive(const std::string& path) : zip_(Open(path)) {}
   ~Archive() {
     if (zip_) unzClose(zip_);
   }
@@ -35,6 +36,12 @@ class Archive {
   unzFile Get() const { return zip_; }
 
  private:
+  static unzFile Open(const std::string& path) {
+    zlib_filefunc64_def functions;
+    SetCachedArchiveInput(functions);
+    return unzOpen2_64(path.c_str(), &functions);
+  }
+
   unzFile zip_;
 };
 
@@ -117,7 +124,7 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
   error = 0;
   if (stop && stop()) return EntryResult::Stopped;
   if (!copier.Open(zip, info)) return EntryResult::Failed;
-  os::ReplacementFile out(target);
+  os::ReplacementFile out(target, mode);
   if (!out.Output().IsOpen()) {
     error = out.Error();
     return EntryResult::Failed;
@@ -127,7 +134,7 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
     case EntryCopier::Result::Failed: error = copier.WriteError(); return EntryResult::Failed;
     case EntryCopier::Result::Stopped: return EntryResult::Stopped;
   }
-  error = out.Commit(mode);
+  error = out.Commit();
   return error == 0 ? EntryResult::Written : EntryResult::Failed;
 }
 

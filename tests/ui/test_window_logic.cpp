@@ -204,12 +204,12 @@ TEST_F(WindowLogic, OperationsFromTheWorkerRunOnTheUiThread) {
 }
 
 TEST_F(WindowLogic, WorkerNeverHangsOnceTheWindowIsGone) {
-  // The UI thread is not iterating: the worker waits until the window goes away, then returns
-  // without touching the controls.
+  // The UI thread is not iterating: the worker waits (for the message view, which it does not
+  // post) until the window goes away, then returns without touching the controls.
   std::atomic<bool> returned{false};
   std::thread worker([&] {
     dlg.SetProgress("late", "42%", 42, 1);
-    dlg.ShowProgressView();
+    dlg.ShowMessageView();
     returned = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -224,6 +224,93 @@ TEST_F(WindowLogic, WorkerNeverHangsOnceTheWindowIsGone) {
   while (g_main_context_iteration(nullptr, FALSE)) {
   }
   EXPECT_NE(view.pos, 42);
+}
+
+// The extraction reports every entry; a UI thread busy elsewhere must not slow it down, and what
+// it shows afterwards is the newest value, in one update.
+TEST_F(WindowLogic, ProgressFromTheWorkerNeverWaitsForABusyUiThread) {
+  const int n = 5000;
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    for (int i = 1; i <= n; ++i) {
+      dlg.SetProgress("", std::to_string(i) + "/" + std::to_string(n), 100 * i / n, 0);
+      dlg.ShowProgressView();
+    }
+    finished = true;
+  });
+  // The loop is not iterated meanwhile.
+  for (int i = 0; i < 1000 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool finishedAlone = finished;
+  EXPECT_TRUE(finishedAlone) << "the worker waited for the UI thread";
+  if (!finishedAlone) ui::UiThreadShutdown();  // lets a waiting worker return
+  worker.join();
+  if (!finishedAlone) return;
+  EXPECT_EQ(view.pos, 0);
+
+  view.calls.clear();
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  EXPECT_EQ(view.pos, 100);
+  EXPECT_EQ(view.texts[kIdProgressText], "5000/5000");
+  EXPECT_EQ(view.texts[kIdStatusLabel], "正在解压：");
+  for (int id : {kIdProgressBar, kIdStatusLabel, kIdProgressText}) EXPECT_TRUE(view.Visible(id)) << id;
+  EXPECT_FALSE(view.Visible(kIdMessageText));
+  EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "pos 100"), 1) << "one update for the whole burst";
+}
+
+// With the UI thread running alongside, the progress only ever moves forward, and the completion
+// message that follows the last entry is what stays on screen.
+TEST_F(WindowLogic, PostedProgressNeverShowsAfterTheMessageThatFollowsIt) {
+  const int n = 5000;
+  view.calls.clear();
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  std::thread worker([&] {
+    for (int i = 1; i <= n; ++i) {
+      dlg.SetProgress("", std::to_string(i) + "/" + std::to_string(n), 100 * i / n, 0);
+      dlg.ShowProgressView();
+    }
+    dlg.SetProgress("更新已完成", "", 0, 0);
+    dlg.ShowMessageView();
+    g_main_loop_quit(loop);
+  });
+  guint guard = g_timeout_add(
+      10000,
+      [](gpointer l) {
+        g_main_loop_quit(static_cast<GMainLoop*>(l));
+        return G_SOURCE_REMOVE;
+      },
+      loop);
+  g_main_loop_run(loop);
+  worker.join();
+  g_source_remove(guard);
+  g_main_loop_unref(loop);
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+
+  EXPECT_FALSE(view.offUiThread);
+  EXPECT_EQ(view.texts[kIdMessageText], "更新已完成");
+  EXPECT_TRUE(view.Visible(kIdMessageText));
+  for (int id : {kIdProgressBar, kIdStatusLabel, kIdProgressText}) EXPECT_FALSE(view.Visible(id)) << id;
+  EXPECT_EQ(view.pos, 0);
+
+  // Entry numbers shown only increase, and nothing of the progress follows the message view.
+  int lastEntry = 0;
+  size_t messageShown = std::string::npos;
+  const std::string entryText = "text " + std::to_string(kIdProgressText) + "=";
+  for (size_t k = 0; k < view.calls.size(); ++k) {
+    const std::string& c = view.calls[k];
+    if (c == "visible " + std::to_string(kIdMessageText) + "=1") messageShown = k;
+    if (c.rfind(entryText, 0) == 0 && c.size() > entryText.size()) {
+      const int entry = std::stoi(c.substr(entryText.size()));
+      EXPECT_GT(entry, lastEntry) << c;
+      lastEntry = entry;
+    }
+  }
+  ASSERT_NE(messageShown, std::string::npos);
+  for (size_t k = messageShown + 1; k < view.calls.size(); ++k) {
+    const std::string& c = view.calls[k];
+    EXPECT_TRUE(c.rfind("pos ", 0) != 0 && c.rfind(entryText, 0) != 0 && c.find("=1") == std::string::npos) << c;
+  }
 }
 
 TEST_F(WindowLogic, ReadyCloseAndDestroyLogAndEndTheRun) {

@@ -130,6 +130,36 @@ TEST_F(ExtractorTest, StoredPermissionBitsAreKept) {
   EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/run.sh"), "#!/bin/sh\necho hello\n");
 }
 
+// A file is created with its final bits, so one without the owner's write bit must still be
+// written in full, and replaces a read-only file of the earlier version; no temporary stays.
+TEST_F(ExtractorTest, ReadOnlyEntriesAreWrittenAndReplaceReadOnlyFiles) {
+  const std::string body(100000, 'r');
+  Sandbox::WriteFile(DataDir() + "/ro.dat", "the installed one\n");
+  ASSERT_EQ(::chmod((DataDir() + "/ro.dat").c_str(), 0444), 0);
+  ASSERT_EQ(ExtractBytes(BuildZip({{"ro.dat", body, 0444}, {"none.dat", "x", 0400, true}})), Result::Done);
+  EXPECT_TRUE(Sandbox::ReadFile(DataDir() + "/ro.dat") == body);
+  EXPECT_EQ(Mode(DataDir() + "/ro.dat"), 0444u);
+  EXPECT_EQ(Mode(DataDir() + "/none.dat"), 0400u);
+  EXPECT_EQ(Written(), (std::vector<std::string>{"none.dat", "ro.dat"}));
+}
+
+// The archive is read through a cache of a few blocks: a directory several blocks long (long names,
+// so that block edges fall inside them), local headers spread over the file, stored and deflated
+// entries between, all come out right.
+TEST_F(ExtractorTest, ManyEntriesComeOutAcrossTheArchivesBlocks) {
+  std::vector<ZipEntry> entries;
+  const int n = 1500;
+  auto body = [](int i) { return std::string(static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26)) + "\n"; };
+  for (int i = 0; i < n; ++i)
+    entries.push_back(
+        {std::string(200, static_cast<char>('a' + i % 26)) + "-" + std::to_string(i), body(i), 0, i % 3 == 0});
+  ASSERT_EQ(ExtractBytes(BuildZip(entries)), Result::Done);
+  EXPECT_EQ(Written().size(), static_cast<size_t>(n));
+  for (int i = 0; i < n; i += 97)
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/" + entries[static_cast<size_t>(i)].name), body(i)) << i;
+  EXPECT_EQ(calls_.back(), std::to_string(n) + "/" + std::to_string(n));
+}
+
 TEST_F(ExtractorTest, ArchiveWithAnEntryOutsideTheDestinationIsRefusedBeforeAnythingIsWritten) {
   struct Case {
     const char* sample;
