@@ -68,23 +68,18 @@ bool CWebCDlg::SetProgress(const std::string& message, const std::string& progre
   return pending_.NeedsApply();
 }
 
-bool CWebCDlg::ShowProgressView() {
-  std::lock_guard<std::mutex> lock(progressLock_);
-  if (!hasView_) return false;
-  pending_.SetVisible(kIdProgressBar, true);
-  pending_.SetVisible(kIdMessageText, false);
-  pending_.SetVisible(kIdStatusLabel, true);
-  pending_.SetVisible(kIdProgressText, true);
-  return pending_.NeedsApply();
-}
+bool CWebCDlg::ShowProgressView() { return ShowView(true); }
 
-bool CWebCDlg::ShowMessageView() {
+bool CWebCDlg::ShowMessageView() { return ShowView(false); }
+
+// The progress view (bar, phase label, progress text) and the message view exclude each other.
+bool CWebCDlg::ShowView(bool progress) {
   std::lock_guard<std::mutex> lock(progressLock_);
   if (!hasView_) return false;
-  pending_.SetVisible(kIdProgressBar, false);
-  pending_.SetVisible(kIdMessageText, true);
-  pending_.SetVisible(kIdStatusLabel, false);
-  pending_.SetVisible(kIdProgressText, false);
+  pending_.SetVisible(kIdProgressBar, progress);
+  pending_.SetVisible(kIdMessageText, !progress);
+  pending_.SetVisible(kIdStatusLabel, progress);
+  pending_.SetVisible(kIdProgressText, progress);
   return pending_.NeedsApply();
 }
 

@@ -53,6 +53,8 @@ class CWebCDlg {
   int ProgressPos() const { return progressPos_.load(); }
 
  private:
+  // Shows the progress view (true) or the message view, under the operations' lock.
+  bool ShowView(bool progress);
   LauncherContext& ctx_;
   IContentView* view_ = nullptr;
 

@@ -3,10 +3,11 @@
 #include <cerrno>
 
 const char* DiskFailureMessage(int error) {
-  if (error == ENOSPC) return "磁盘空间不足,请清理后重试";
+  bool noSpace = error == ENOSPC;
 #ifdef EDQUOT  // a quota is full: no space for this user (not every platform has it)
-  if (error == EDQUOT) return "磁盘空间不足,请清理后重试";
+  noSpace = noSpace || error == EDQUOT;
 #endif
+  if (noSpace) return "磁盘空间不足,请清理后重试";
   return "无法写入游戏目录,请检查磁盘后重试";
 }
 

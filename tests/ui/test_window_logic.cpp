@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -75,6 +76,26 @@ struct WindowLogic : ::testing::Test {
     dlg.Content()->AttachView(&view);
   }
   void TearDown() override { ui::UiThreadShutdown(); }
+  // Runs the UI loop on this thread while work runs on a worker thread, until the work is done
+  // (or 10 s have passed).
+  void RunLoopWhileWorking(const std::function<void()>& work) {
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    std::thread worker([&] {
+      work();
+      g_main_loop_quit(loop);
+    });
+    guint guard = g_timeout_add(
+        10000,
+        [](gpointer l) {
+          g_main_loop_quit(static_cast<GMainLoop*>(l));
+          return G_SOURCE_REMOVE;
+        },
+        loop);
+    g_main_loop_run(loop);
+    worker.join();
+    g_source_remove(guard);
+    g_main_loop_unref(loop);
+  }
   std::string Log() const {
     LauncherLog::Instance().Close();
     std::string log = Sandbox::ReadFile(box.LogPath());
@@ -179,24 +200,11 @@ TEST_F(WindowLogic, PageAddressJoinsEntryAndPlatformQuery) {
 }
 
 TEST_F(WindowLogic, OperationsFromTheWorkerRunOnTheUiThread) {
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  std::thread worker([&] {
+  RunLoopWhileWorking([&] {
     dlg.ShowProgressView();
     for (int p = 0; p <= 100; p += 25) dlg.SetProgress("", std::to_string(p) + "%", p, 1);
     dlg.ShowMessageView();
-    g_main_loop_quit(loop);
   });
-  guint guard = g_timeout_add(
-      10000,
-      [](gpointer l) {
-        g_main_loop_quit(static_cast<GMainLoop*>(l));
-        return G_SOURCE_REMOVE;
-      },
-      loop);
-  g_main_loop_run(loop);
-  worker.join();
-  g_source_remove(guard);
-  g_main_loop_unref(loop);
   EXPECT_FALSE(view.offUiThread);
   EXPECT_EQ(view.pos, 100);
   EXPECT_EQ(view.texts[kIdProgressText], "100%");
@@ -263,27 +271,14 @@ TEST_F(WindowLogic, ProgressFromTheWorkerNeverWaitsForABusyUiThread) {
 TEST_F(WindowLogic, PostedProgressNeverShowsAfterTheMessageThatFollowsIt) {
   const int n = 5000;
   view.calls.clear();
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  std::thread worker([&] {
+  RunLoopWhileWorking([&] {
     for (int i = 1; i <= n; ++i) {
       dlg.SetProgress("", std::to_string(i) + "/" + std::to_string(n), 100 * i / n, 0);
       dlg.ShowProgressView();
     }
     dlg.SetProgress("更新已完成", "", 0, 0);
     dlg.ShowMessageView();
-    g_main_loop_quit(loop);
   });
-  guint guard = g_timeout_add(
-      10000,
-      [](gpointer l) {
-        g_main_loop_quit(static_cast<GMainLoop*>(l));
-        return G_SOURCE_REMOVE;
-      },
-      loop);
-  g_main_loop_run(loop);
-  worker.join();
-  g_source_remove(guard);
-  g_main_loop_unref(loop);
   while (g_main_context_iteration(nullptr, FALSE)) {
   }
 
