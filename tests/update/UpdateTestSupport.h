@@ -19,8 +19,8 @@
 #include "os/Process.h"
 #include "support/HttpServerThread.h"
 #include "support/Sandbox.h"
-#include "support/TestPlatform.h"
 #include "support/TestContext.h"
+#include "support/TestPlatform.h"
 #include "update/CGameRemoteConfig.h"
 #include "update/IWindowOperations.h"
 
