@@ -17,8 +17,8 @@
 #include "os/Process.h"
 #include "support/RecordingMainView.h"
 #include "support/Sandbox.h"
-#include "support/TestPlatform.h"
 #include "support/TestContext.h"
+#include "support/TestPlatform.h"
 #include "ui/GameLaunch.h"
 #include "ui/ILaunchWindow.h"
 
