@@ -105,13 +105,18 @@ bool IsInsidePrefix(const std::string& path) {
   return real.empty() || StrictlyBelowDriveRoot(real);
 }
 
-// Never the system's folder, the folder of the users' profiles, the program folders or the
-// user's own profile, nor a folder holding one of them, however the path is written or linked.
+// Never the system's folder or anything in it, and never the program folders, the shared or the
+// user's application data or the user's own profile, nor a folder holding one of them, however
+// the path is written or linked.
 std::string RemovableTree(const std::string& dir) {
   if (!IsInsidePrefix(dir)) return {};
   const std::string located = LocateForRemoval(dir);
   const std::wstring wideLocated = win32::Wide(located);
   const std::wstring real = win32::FinalPath(wideLocated);
+  const std::wstring system = win32::FinalPath(ShellFolder(CSIDL_WINDOWS));
+  if (!system.empty() &&
+      (win32::PathWithin(wideLocated, system, true) || (!real.empty() && win32::PathWithin(real, system, true))))
+    return {};
   for (int csidl : {CSIDL_WINDOWS, CSIDL_PROFILE, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_APPDATA,
                     CSIDL_LOCAL_APPDATA, CSIDL_APPDATA}) {
     const std::wstring kept = win32::FinalPath(ShellFolder(csidl));
