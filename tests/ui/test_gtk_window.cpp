@@ -38,7 +38,7 @@
 #include "ui/CWebDlg.h"
 #include "ui/gtk/ContentView.h"
 #include "ui/gtk/GtkFrontEnd.h"
-#include "ui/gtk/Layout.h"
+#include "ui/Layout.h"
 #include "ui/gtk/MainWindowView.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
-#include "ui/gtk/Layout.h"
+#include "ui/Layout.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "os/CodePage.h"
 #include "os/Process.h"
 #include "ui/gtk/ContentLayer.h"
-#include "ui/gtk/Layout.h"
+#include "ui/Layout.h"
 
 #ifndef VELLMORA_APP_ID
 #define VELLMORA_APP_ID "vellmora"
