@@ -27,6 +27,31 @@ int WideOffset(const std::string& text, int byteOffset) {
   return static_cast<int>(os::win32::Wide(text.substr(0, static_cast<size_t>(byteOffset))).size());
 }
 
+int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;  // one is enough
+}
+
+bool FaceInstalled(HDC dc, const wchar_t* face) {
+  LOGFONTW lf = {};
+  lf.lfCharSet = DEFAULT_CHARSET;
+  wcsncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  bool found = false;
+  EnumFontFamiliesExW(dc, &lf, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
+  return found;
+}
+
+// The labels speak Chinese: the first installed face that has its characters, else the dialog
+// font (which Windows links to one). Looked up once per process, on the UI thread.
+const wchar_t* SansFace(HDC dc) {
+  static const wchar_t* face = [dc]() -> const wchar_t* {
+    for (const wchar_t* candidate : {L"Microsoft YaHei", L"SimSun", L"Noto Sans CJK SC"})
+      if (FaceInstalled(dc, candidate)) return candidate;
+    return L"MS Shell Dlg 2";
+  }();
+  return face;
+}
+
 }  // namespace
 
 GdiPainter::~GdiPainter() {
@@ -119,7 +144,7 @@ HFONT GdiPainter::CreateFontFor(HDC dc, const char* font) {
     }
   }
   const std::wstring face =
-      description.empty() || description == "Sans" ? L"MS Shell Dlg 2" : os::win32::Wide(description);
+      description.empty() || description == "Sans" ? std::wstring(SansFace(dc)) : os::win32::Wide(description);
   LOGFONTW lf = {};
   lf.lfHeight = -MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72);
   lf.lfWeight = FW_NORMAL;

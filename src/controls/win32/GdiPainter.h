@@ -29,7 +29,8 @@ class GdiPainter final : public Painter {
                 const std::vector<std::pair<int, int>>& underlined) override;
 
   // A font for a Pango-style description ("Sans 10": family, then the size in points) at the DC's
-  // resolution; "Sans" is the system's dialog font. The caller deletes it.
+  // resolution; "Sans" is a face with Chinese characters, else the dialog font. The caller deletes
+  // it.
   static HFONT CreateFontFor(HDC dc, const char* font);
 
  private:
