@@ -3,12 +3,12 @@
 // has no HTML engine: the control is created, but no page is shown and no script runs.
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <exdisp.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -17,8 +17,10 @@
 #include "browser/win32/BrowserEvents.h"
 #include "browser/win32/BrowserSite.h"
 #include "browser/win32/ComRef.h"
+#include "browser/win32/ThreadKeyHook.h"
 #include "browser/win32/WebBrowserHost.h"
 #include "ui/CImpIDispatch.h"
+#include "ui/win32/BrowserPage.h"
 #include "ui/win32/ExternalDispatch.h"
 
 namespace {
@@ -52,6 +54,7 @@ struct Apartment {
 
 TEST(BrowserSiteTest, DocumentHostAnswers) {
   HostWindow host;
+  if (!host.window) GTEST_SKIP() << "no display for windows";
   CountedExternal external;
   BrowserSite* site = new BrowserSite(host.window, &external.object);
   EXPECT_EQ(external.object.References(), 1u);  // the site holds it
@@ -97,8 +100,8 @@ TEST(BrowserSiteTest, DocumentHostAnswers) {
   handed->Release();
 
   // The interfaces the control asks the site for, and nothing else.
-  const IID answered[] = {IID_IUnknown, IID_IOleClientSite, IID_IOleWindow, IID_IOleInPlaceSite,
-                          IID_IDocHostUIHandler, IID_IDocHostShowUI};
+  const IID answered[] = {IID_IUnknown,        IID_IOleClientSite,    IID_IOleWindow,
+                          IID_IOleInPlaceSite, IID_IDocHostUIHandler, IID_IDocHostShowUI};
   for (const IID& iid : answered) {
     ComRef<IUnknown> got;
     EXPECT_EQ(site->QueryInterface(iid, got.OutVoid()), S_OK);
@@ -180,6 +183,42 @@ TEST(BrowserSiteTest, KeyFilterAsTheControlAsksIt) {
   site->Release();
 }
 
+// What the thread's loops dispatch once the hook has offered a key message to its translator.
+TEST(ThreadKeyHookTest, UsedKeysAreDispatchedAsNothing) {
+  HostWindow host;
+  if (!host.window) GTEST_SKIP() << "no display for windows";
+  auto next = [&](UINT message, WPARAM key, UINT removal) {
+    PostMessageW(host.window, message, key, 0);
+    MSG got{};
+    EXPECT_TRUE(PeekMessageW(&got, host.window, message, message, removal));
+    return got.message;
+  };
+  std::vector<WPARAM> offered;
+  {
+    ThreadKeyHook hook([&offered](MSG& m) {
+      offered.push_back(m.wParam);
+      return m.wParam == VK_F5;
+    });
+    ASSERT_TRUE(hook.Installed());
+    ThreadKeyHook second([](MSG&) { return false; });
+    EXPECT_FALSE(second.Installed());  // one per thread: the first keeps the keys
+
+    EXPECT_EQ(next(WM_KEYDOWN, VK_F5, PM_REMOVE), static_cast<UINT>(WM_NULL));
+    EXPECT_EQ(next(WM_KEYDOWN, 'A', PM_REMOVE), static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(next(WM_LBUTTONDOWN, 0, PM_REMOVE), static_cast<UINT>(WM_LBUTTONDOWN));  // no key: not offered
+    // A look without taking it out is not offered; taking it out then is, once.
+    EXPECT_EQ(next(WM_KEYUP, VK_F5, PM_NOREMOVE), static_cast<UINT>(WM_KEYUP));
+    MSG got{};
+    ASSERT_TRUE(PeekMessageW(&got, host.window, WM_KEYUP, WM_KEYUP, PM_REMOVE));
+    EXPECT_EQ(got.message, static_cast<UINT>(WM_NULL));
+  }
+  EXPECT_EQ(offered, (std::vector<WPARAM>{VK_F5, 'A', VK_F5}));
+  // Removed: keys pass untouched, and a new hook may take the thread.
+  EXPECT_EQ(next(WM_KEYDOWN, VK_F5, PM_REMOVE), static_cast<UINT>(WM_KEYDOWN));
+  ThreadKeyHook again([](MSG&) { return true; });
+  EXPECT_TRUE(again.Installed());
+}
+
 struct RecordingHandler : IBrowserEventsHandler {
   void OnNewWindow(const std::string& url, bool userInitiated) override {
     calls.push_back("new " + url + (userInitiated ? " click" : " script"));
@@ -252,10 +291,8 @@ TEST(BrowserEventsTest, NewWindowsAreCancelledAndNavigationsReported) {
   navigation(DISPID_BEFORENAVIGATE2, &someFrame.object, L"https://x/");
 
   const std::vector<std::string> expected = {
-      "new https://news.example/a click",
-      "new file:///C:/x click",
-      "new https://news.example/b script",
-      "navigated frame https://login.example/entry",
+      "new https://news.example/a click",          "new file:///C:/x click",
+      "new https://news.example/b script",         "navigated frame https://login.example/entry",
       "complete none https://login.example/entry",
   };
   EXPECT_EQ(handler.calls, expected);
@@ -271,7 +308,7 @@ TEST(WebBrowserHostTest, TheControlIsCreatedHiddenInItsWindowWithTheBridge) {
   Apartment apartment;
   ASSERT_TRUE(apartment.ok);
   HostWindow host;
-  ASSERT_NE(host.window, nullptr);
+  if (!host.window) GTEST_SKIP() << "no display for windows";
   CountedExternal external;
   {
     std::vector<std::string> opened;
@@ -296,6 +333,46 @@ TEST(WebBrowserHostTest, TheControlIsCreatedHiddenInItsWindowWithTheBridge) {
   }
   // The control and its site are gone, and with them every hold on the bridge.
   EXPECT_EQ(external.object.References(), 0u);
+}
+
+// The page host the front end asks for: its window at the page's rectangle in the content window,
+// the control filling it at every size.
+TEST(BrowserPageTest, TheControlFillsThePageWindowAtItsRectangle) {
+  Apartment apartment;
+  ASSERT_TRUE(apartment.ok);
+  HostWindow content;
+  if (!content.window) GTEST_SKIP() << "no display for windows";
+  CImpIDispatch bridge{[] { return nullptr; }};
+  PageHostParams params;
+  params.parent = content.window;
+  params.id = 1005;
+  params.rect = RECT{10, 20, 310, 220};
+  params.bridge = &bridge;
+  std::unique_ptr<IPageHost> page = MakeBrowserPage(params);
+  ASSERT_NE(page, nullptr);
+  HWND window = page->Window();
+  EXPECT_EQ(GetParent(window), content.window);
+  EXPECT_EQ(GetDlgCtrlID(window), 1005);
+  RECT placed{};
+  GetWindowRect(window, &placed);
+  MapWindowPoints(nullptr, content.window, reinterpret_cast<POINT*>(&placed), 2);
+  EXPECT_TRUE(EqualRect(&placed, &params.rect));
+
+  auto* browserPage = static_cast<BrowserPage*>(page.get());
+  ASSERT_TRUE(browserPage->HasControl());
+  HWND control = browserPage->Host().ControlWindow();
+  ASSERT_NE(control, nullptr);
+  EXPECT_TRUE(IsChild(window, control));
+  MoveWindow(window, 0, 0, 200, 150, TRUE);
+  RECT area{};
+  GetWindowRect(control, &area);
+  EXPECT_EQ(area.right - area.left, 200);
+  EXPECT_EQ(area.bottom - area.top, 150);
+
+  page->Navigate("https://login.example/entry");
+  EXPECT_EQ(browserPage->Host().Gate().TrustedOrigin(), "https://login.example");
+  page.reset();
+  EXPECT_FALSE(IsWindow(window));
 }
 
 }  // namespace

@@ -71,8 +71,8 @@ HRESULT STDMETHODCALLTYPE BrowserEvents::GetTypeInfo(UINT, LCID, ITypeInfo** inf
 HRESULT STDMETHODCALLTYPE BrowserEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 // Arguments arrive last first: rgvarg[0] is the event's last parameter.
-HRESULT STDMETHODCALLTYPE BrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                                EXCEPINFO*, UINT*) {
+HRESULT STDMETHODCALLTYPE BrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                                UINT*) {
   if (!params || !params->rgvarg) return S_OK;
   const VARIANT* args = params->rgvarg;
   switch (id) {

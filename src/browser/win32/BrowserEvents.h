@@ -5,8 +5,8 @@
 // UI thread only.
 #pragma once
 
-#include <windows.h>
 #include <ole2.h>
+#include <windows.h>
 
 #include <string>
 

@@ -3,9 +3,9 @@
 // only.
 #pragma once
 
-#include <windows.h>
 #include <ole2.h>
 #include <oleidl.h>
+#include <windows.h>
 
 class BrowserFrame final : public IOleInPlaceFrame {
  public:

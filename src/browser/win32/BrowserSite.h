@@ -6,11 +6,11 @@
 // page's window.external. A COM object: it frees itself on its last Release. UI thread only.
 #pragma once
 
-#include <windows.h>
 #include <docobj.h>
 #include <mshtmhst.h>
 #include <ole2.h>
 #include <oleidl.h>
+#include <windows.h>
 
 #include "browser/KeyFilter.h"
 
@@ -82,8 +82,7 @@ class BrowserSite final : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE FilterDataObject(IDataObject*, IDataObject** filtered) override;
 
   // IDocHostShowUI
-  HRESULT STDMETHODCALLTYPE ShowMessage(HWND owner, LPOLESTR text, LPOLESTR, DWORD, LPOLESTR, DWORD,
-                                        LRESULT*) override;
+  HRESULT STDMETHODCALLTYPE ShowMessage(HWND owner, LPOLESTR text, LPOLESTR, DWORD, LPOLESTR, DWORD, LRESULT*) override;
   HRESULT STDMETHODCALLTYPE ShowHelp(HWND, LPOLESTR, UINT, DWORD, POINT, IDispatch*) override;
 
  private:

@@ -69,17 +69,18 @@ bool WebBrowserHost::Create(HWND parent, IDispatch* external) {
   if (SUCCEEDED(hr)) hr = eventPoint_->Advise(events_, &eventCookie_);
   if (FAILED(hr)) {
     // Without events nothing opens elsewhere and the page never shows: no half-working page.
-    LogError("the browser control's events are out of reach: " + Hex(hr), "WebBrowserHost::Create", kModule,
-             __LINE__);
+    LogError("the browser control's events are out of reach: " + Hex(hr), "WebBrowserHost::Create", kModule, __LINE__);
     eventPoint_.Reset();
     Destroy();
     return false;
   }
   if (HWND control = ControlWindow()) ShowWindow(control, SW_HIDE);
+  keys_ = std::make_unique<ThreadKeyHook>([this](MSG& message) { return TranslateKey(message); });
   return true;
 }
 
 void WebBrowserHost::Destroy() {
+  keys_.reset();
   if (events_) events_->Detach();
   if (eventPoint_) eventPoint_->Unadvise(eventCookie_);
   eventPoint_.Reset();
@@ -119,8 +120,7 @@ void WebBrowserHost::Navigate(const std::string& url) {
   const HRESULT hr = browser_->Navigate(address.text, &absent, &absent, &absent, &absent);
   if (FAILED(hr)) {
     awaitingEntry_ = false;
-    LogError(os::TruncateUtf16("Navigate " + Hex(hr) + " " + url, 2047), "WebBrowserHost::Navigate", kModule,
-             __LINE__);
+    LogError(os::TruncateUtf16("Navigate " + Hex(hr) + " " + url, 2047), "WebBrowserHost::Navigate", kModule, __LINE__);
   }
 }
 
@@ -134,6 +134,8 @@ void WebBrowserHost::SetBounds(const RECT& bounds) {
 
 bool WebBrowserHost::TranslateKey(MSG& message) {
   if (!browser_ || message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  const HWND control = ControlWindow();
+  if (!control || (message.hwnd != control && !IsChild(control, message.hwnd))) return false;
   ComRef<IOleInPlaceActiveObject> active;
   if (FAILED(browser_->QueryInterface(IID_IOleInPlaceActiveObject, active.OutVoid())) || !active) return false;
   return active->TranslateAccelerator(&message) == S_OK;

@@ -9,17 +9,19 @@
 // UI thread only (a single-threaded COM apartment).
 #pragma once
 
-#include <windows.h>
 #include <exdisp.h>
 #include <ole2.h>
+#include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "browser/BridgeGate.h"
 #include "browser/NewWindowGate.h"
 #include "browser/win32/BrowserEvents.h"
 #include "browser/win32/ComRef.h"
+#include "browser/win32/ThreadKeyHook.h"
 
 class BrowserSite;
 
@@ -43,7 +45,8 @@ class WebBrowserHost final : private IBrowserEventsHandler {
   void Navigate(const std::string& url);
   // Moves the control within its parent.
   void SetBounds(const RECT& bounds);
-  // Gives the control its keys (the key filter runs there): true when it used the message.
+  // Gives the control a key message meant for it or its windows (the key filter runs there):
+  // true when the control used it. Create installs a hook that does this for the thread's loops.
   bool TranslateKey(MSG& message);
 
   // The page's external object asks these at each call.
@@ -77,4 +80,5 @@ class WebBrowserHost final : private IBrowserEventsHandler {
   ComRef<IWebBrowser2> browser_;
   ComRef<IConnectionPoint> eventPoint_;
   DWORD eventCookie_ = 0;
+  std::unique_ptr<ThreadKeyHook> keys_;
 };
