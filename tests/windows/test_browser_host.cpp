@@ -101,7 +101,7 @@ TEST(BrowserSiteTest, DocumentHostAnswers) {
 
   // The interfaces the control asks the site for, and nothing else.
   const IID answered[] = {IID_IUnknown,        IID_IOleClientSite,    IID_IOleWindow,
-                          IID_IOleInPlaceSite, IID_IDocHostUIHandler, IID_IDocHostShowUI};
+                          IID_IOleInPlaceSite, IID_IDocHostUIHandler, kIidDocHostShowUI};
   for (const IID& iid : answered) {
     ComRef<IUnknown> got;
     EXPECT_EQ(site->QueryInterface(iid, got.OutVoid()), S_OK);

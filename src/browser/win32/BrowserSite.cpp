@@ -37,7 +37,7 @@ HRESULT STDMETHODCALLTYPE BrowserSite::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IOleInPlaceSite*>(this);
   } else if (IsEqualIID(iid, IID_IDocHostUIHandler)) {
     *out = static_cast<IDocHostUIHandler*>(this);
-  } else if (IsEqualIID(iid, IID_IDocHostShowUI)) {
+  } else if (IsEqualIID(iid, kIidDocHostShowUI)) {
     *out = static_cast<IDocHostShowUI*>(this);
   } else {
     return E_NOINTERFACE;

@@ -16,6 +16,9 @@
 
 class BrowserFrame;
 
+// IDocHostShowUI's interface id, which the cross compiler's uuid library lacks.
+inline constexpr IID kIidDocHostShowUI = {0xC4D244B0, 0xD43E, 0x11CF, {0x89, 0x3B, 0x00, 0xAA, 0x00, 0xBD, 0xCE, 0x1A}};
+
 class BrowserSite final : public IOleClientSite,
                           public IOleInPlaceSite,
                           public IDocHostUIHandler,
