@@ -258,17 +258,11 @@ TEST_F(ExtractorTest, StopInsideAnEntryEndsTheExtraction) {
       SetUp();
       archive_ = InstallDir() + "/built.zip";
       Sandbox::WriteFile(archive_, BuildZip({{"big.bin", HalfCompressible(size)}, {"after.txt", "after\n"}}));
-      int asked = 0;
       bool copying = false;
       PackageExtractor::Callbacks callbacks;
-      callbacks.stop = [this, &asked, &copying] {
-        ++asked;
-        copying = copying || !fs::is_empty(DataDir());
-        return copying;
-      };
+      callbacks.stop = [this, &copying] { return copying = copying || !fs::is_empty(DataDir()); };
       EXPECT_EQ(PackageExtractor(DataDir(), std::move(callbacks), threads).Extract(archive_), Result::Stopped);
       EXPECT_TRUE(copying);
-      EXPECT_GT(asked, 2);
       EXPECT_TRUE(Written().empty());  // no half-written file under any name
       EXPECT_EQ(TakeLog().find("unzip is finish!"), std::string::npos);
     }
