@@ -59,6 +59,10 @@ bool EntryCopier::Open(const Location& location) {
   return true;
 }
 
+bool EntryCopier::Streams(const Location& location) {
+  return location.size >= kLargeEntry || location.storedSize >= kLargeEntry;
+}
+
 EntryCopier::Result EntryCopier::CopyTo(os::File& out, const std::function<bool()>& stop) {
   writeError_ = 0;
   if (size_ >= kLargeEntry || storedLeft_ >= kLargeEntry) return CopyLarge(out, stop);

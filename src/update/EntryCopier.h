@@ -37,6 +37,10 @@ class EntryCopier {
   // read: a bad local header or a method other than stored or deflated. Any thread owning zip.
   static bool Locate(unzFile zip, const unz_file_info64& info, Location& location);
 
+  // Whether the entry is read and written past the page cache, on threads of their own with a few
+  // MiB of buffers, rather than through the copier's small blocks.
+  static bool Streams(const Location& location);
+
   // Opens the entry minizip is positioned on; false when Locate fails or there is no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
   // Opens a located entry; false when the archive or the buffers could not be had.

@@ -65,17 +65,28 @@ void EntryPipeline::Run(const std::string& archivePath) {
   EntryCopier copier(archivePath);
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
-    work_.wait(lock, [this] { return ending_ || nextToStart_ < first_ + slots_.size(); });
+    // One streaming entry at a time: each holds a few MiB of buffers and threads of its own, so
+    // that two would double the memory for little gain; the entries after it wait with it, in order.
+    work_.wait(lock, [this] {
+      return ending_ || (nextToStart_ < first_ + slots_.size() &&
+                         !(streaming_ && EntryCopier::Streams(slots_[nextToStart_ - first_].entry.location)));
+    });
     if (ending_) return;
     const uint64_t sequence = nextToStart_++;
     // A deque keeps its elements in place while others are added at the back or taken from the
     // front, and this one is not taken before it is done.
     Slot& slot = slots_[sequence - first_];
+    const bool streams = EntryCopier::Streams(slot.entry.location);
+    if (streams) streaming_ = true;
     lock.unlock();
     Outcome outcome = Copy(copier, slot.entry);
     lock.lock();
     slot.outcome = std::move(outcome);
     slot.done = true;
+    if (streams) {
+      streaming_ = false;
+      work_.notify_all();
+    }
     if (sequence == first_) done_.notify_one();
   }
 }

@@ -4,8 +4,9 @@
 // itself, inflates them into a new file under a temporary name (EntryCopier, os::ReplacementFile)
 // and leaves that file complete but not yet renamed, so that the update worker decides, in the
 // archive's order, which files become visible. What is in flight is bounded by a number of
-// entries, not by the package: the stored bytes are never handed over, and each worker owns one
-// copier's buffers (a large entry streams through its own, as on the update worker).
+// entries, not by the package: the stored bytes are never handed over, each worker owns one
+// copier's small buffers, and one large entry at a time streams through its own, as it would on
+// the update worker.
 #pragma once
 
 #include <atomic>
@@ -75,6 +76,7 @@ class EntryPipeline {
   std::deque<Slot> slots_;        // handed over and not taken, oldest first
   uint64_t first_ = 0;            // the sequence number of slots_.front()
   uint64_t nextToStart_ = 0;      // the sequence number the next idle worker copies
+  bool streaming_ = false;        // a worker copies an entry that streams (EntryCopier::Streams)
   bool ending_ = false;
   size_t limit_ = 0;
   std::vector<std::thread> workers_;

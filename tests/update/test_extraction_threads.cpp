@@ -149,7 +149,9 @@ TEST_F(ExtractionThreadsTest, SeveralThreadsGiveWhatOneGives) {
       EXPECT_EQ(parallel.files.size(), serial.files.size());
       EXPECT_TRUE(parallel.files == serial.files);  // bytes and modes; no temporary file left
       // Folders are made as entries are read, which runs ahead of a failure or a stop.
-      if (c.result == Result::Done) EXPECT_EQ(parallel.folders, serial.folders);
+      if (c.result == Result::Done) {
+        EXPECT_EQ(parallel.folders, serial.folders);
+      }
     }
   }
 }
