@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/InstallLayout.h"
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "os/base/Win32Text.h"
@@ -41,9 +42,15 @@ Sandbox::Sandbox() {
   CreateDirectoryW(os::win32::Wide(home).c_str(), nullptr);
   SetVariable("VELLMORA_PREFIX", &prefix_);
   SetVariable("HOME", &home);
+  const std::string log = LogPath();
+  CreateDirectoryW(os::win32::Wide(log.substr(0, log.find_last_of('\\'))).c_str(), nullptr);
+  DeleteFileW(os::win32::Wide(log).c_str());
 }
 
-std::string Sandbox::LogPath() const { return InstallDir() + "/" + os::ApplicationName() + ".log"; }
+// Drive C: is the system's own here, so the log of a test program lives in its real install folder
+// (under Wine, the test prefix's). Each sandbox starts that log afresh: the Windows suites run one
+// test program at a time.
+std::string Sandbox::LogPath() const { return InstallLayout::LogPathFor(os::ApplicationName()); }
 
 Sandbox::~Sandbox() {
   for (int i = 0; i < 6; ++i) SetVariable(kVars[i], hadEnv_[i] ? &savedEnv_[i] : nullptr);

@@ -48,7 +48,7 @@ class ExtractorTest : public UpdateTest {
   std::vector<std::string> Written() const {
     std::vector<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(DataDir())) {
-      out.push_back(fs::relative(e.path(), DataDir()).string());
+      out.push_back(fs::relative(e.path(), DataDir()).generic_string());
     }
     std::sort(out.begin(), out.end());
     return out;
