@@ -67,6 +67,7 @@ class PackageStager {
   std::unordered_set<std::string> names_;          // entry paths staged (staging thread)
   std::unique_ptr<os::ContainedFolders> folders_;  // inside the staging folder (staging thread)
   std::string why_;                                // why the staging ended early
+  uint64_t unsynced_ = 0;  // bytes staged since the last sync (staging thread)
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
