@@ -267,7 +267,13 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
   // 3. The transfer, the check, then the extraction. While the package downloads, its entries are
   // unpacked beside the client as their bytes arrive; nothing of them reaches the client before
   // the package is verified.
-  PackageStager stager(packagePath, ctx_.layout.stagingDir, [this] { return ctx_.updateState.CancelRequested(); });
+  UpdateState& state = ctx_.updateState;
+  PackageStager stager(
+      packagePath, ctx_.layout.stagingDir, [&state] { return state.CancelRequested(); },
+      [&state] {
+        const DownloadCounters c = state.Counters();
+        return c.totalSize - c.downloadedBytes;
+      });
   if (stager.Start()) download.SetWrittenObserver([&stager](int64_t bytes) { stager.Advance(bytes); });
   const PackageDownload::Result transferred = download.Transfer(url, fromScratch, window, integrity.Checks());
   const bool staged = stager.Finish(transferred == PackageDownload::Result::Done);

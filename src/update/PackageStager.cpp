@@ -32,6 +32,8 @@ constexpr size_t kWriteBlock = 256 * 1024;
 // written: the installation ends with a sync before its version record, and on a download of
 // several seconds that sync would otherwise write the whole client after the package's last byte.
 constexpr uint64_t kSyncEvery = 32 * 1024 * 1024;
+// Free room the staging leaves beyond the rest of the download (file system blocks, the log).
+constexpr uint64_t kRoomMargin = 64 * 1024 * 1024;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
@@ -61,9 +63,11 @@ bool ReadZip64Sizes(const std::string& extra, uint64_t& size, uint64_t& compress
 
 }  // namespace
 
-PackageStager::PackageStager(std::string packagePath, std::string stagingDir, std::function<bool()> stop)
+PackageStager::PackageStager(std::string packagePath, std::string stagingDir, std::function<bool()> stop,
+                             std::function<int64_t()> toCome)
     : stagingDir_(std::move(stagingDir)),
       stop_(std::move(stop)),
+      toCome_(std::move(toCome)),
       package_(std::move(packagePath), [this] { return Stopping(); }),
       inflater_(NewInflater()),
       in_(new (std::nothrow) uint8_t[kReadBlock]),
@@ -170,6 +174,13 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
   if (IsFolderEntry(path)) {
     if (sizesFollow) return Fail("a folder entry whose sizes follow its data");
   } else {
+    // The download comes first: a staging that filled the disk would fail it, where the
+    // extraction after it finds the room the old files leave.
+    const int64_t free = os::FreeBytes(stagingDir_);
+    const int64_t toCome = toCome_ ? toCome_() : 0;
+    if (free >= 0 &&
+        static_cast<uint64_t>(free) < entry.size + static_cast<uint64_t>(toCome > 0 ? toCome : 0) + kRoomMargin)
+      return Fail("too little room beside the download");
     os::ReplacementFile out(os::JoinPath(stagingDir_, path), 0);
     if (!out.Output().IsOpen()) return Fail(std::string("cannot write: ") + std::strerror(out.Error()));
     const bool copied = entry.method == 0 ? CopyStored(out.Output(), entry)

@@ -26,8 +26,11 @@
 
 class PackageStager {
  public:
-  // stop (asked between blocks on the staging thread) is the download's cancel.
-  PackageStager(std::string packagePath, std::string stagingDir, std::function<bool()> stop);
+  // stop (asked between blocks on the staging thread) is the download's cancel; toCome tells how
+  // many bytes of the package are still to be downloaded (any thread). The staging never takes
+  // the room those bytes need: it ends when a file would leave less free.
+  PackageStager(std::string packagePath, std::string stagingDir, std::function<bool()> stop,
+                std::function<int64_t()> toCome);
   // Ends the staging thread if it still runs.
   ~PackageStager();
   PackageStager(const PackageStager&) = delete;
@@ -59,6 +62,7 @@ class PackageStager {
 
   const std::string stagingDir_;
   const std::function<bool()> stop_;
+  const std::function<int64_t()> toCome_;
   GrowingPackage package_;
   std::unique_ptr<Inflater> inflater_;
   std::unique_ptr<uint8_t[]> in_;
@@ -67,7 +71,7 @@ class PackageStager {
   std::unordered_set<std::string> names_;          // entry paths staged (staging thread)
   std::unique_ptr<os::ContainedFolders> folders_;  // inside the staging folder (staging thread)
   std::string why_;                                // why the staging ended early
-  uint64_t unsynced_ = 0;  // bytes staged since the last sync (staging thread)
+  uint64_t unsynced_ = 0;                          // bytes staged since the last sync (staging thread)
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};

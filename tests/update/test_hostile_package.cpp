@@ -26,6 +26,7 @@
 #include "os/Umask.h"
 #include "support/Loopback.h"
 #include "update/PackageExtractor.h"
+#include "update/PackageStager.h"
 #include "update/ResumeState.h"
 
 namespace {
@@ -1057,6 +1058,29 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
       struct stat st {};
       ASSERT_EQ(stat((DataDir() + "/game/run").c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, 0750u & ~static_cast<unsigned>(os::CurrentUmask()));
+    }
+  }
+}
+
+// The staging never takes the room the rest of the download needs: with more still to come than
+// the disk has free, nothing is staged and the package is extracted after its download.
+TEST_F(HostilePackage, StagingLeavesTheRestOfTheDownloadItsRoom) {
+  for (const bool roomLeft : {true, false}) {
+    SCOPED_TRACE(roomLeft ? "room left" : "no room left");
+    SetUp();
+    Sandbox::WriteFile(PackagePath(), Package());
+    const int64_t toCome = roomLeft ? 0 : int64_t{1} << 50;
+    PackageStager stager(
+        PackagePath(), Ctx().layout.stagingDir, [] { return false; }, [&] { return toCome; });
+    ASSERT_TRUE(stager.Start());
+    stager.Advance(static_cast<int64_t>(Package().size()));
+    EXPECT_EQ(stager.Finish(true), roomLeft);
+    EXPECT_EQ(os::PathExists(Ctx().layout.stagingDir + "/game/data.bin"), roomLeft);
+    EXPECT_EQ(stager.Entries().size(), roomLeft ? 4u : 1u);  // the folder entry takes no room
+    if (!roomLeft) {
+      EXPECT_NE(
+          TakeLog().find("::672] the package is unzipped after its download: too little room beside the download"),
+          std::string::npos);
     }
   }
 }
