@@ -1,5 +1,6 @@
 #include "update/PackageStager.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -8,6 +9,7 @@
 #include "os/CodePage.h"
 #include "os/ContainedFolders.h"
 #include "os/CrashHandler.h"
+#include "os/DirectWriter.h"
 #include "os/FileSystem.h"
 #include "os/RemoveTree.h"
 #include "os/ReplacementFile.h"
@@ -32,6 +34,9 @@ constexpr size_t kWriteBlock = 256 * 1024;
 // written: the installation ends with a sync before its version record, and on a download of
 // several seconds that sync would otherwise write the whole client after the package's last byte.
 constexpr uint64_t kSyncEvery = 32 * 1024 * 1024;
+// From this size on an entry is written past the page cache, as the extraction writes it: fresh
+// page-cache pages are dear on a virtual machine, and the last sync has nothing of it to write.
+constexpr uint64_t kLargeEntry = 8 * 1024 * 1024;
 // Free room the staging leaves beyond the rest of the download (file system blocks, the log).
 constexpr uint64_t kRoomMargin = 64 * 1024 * 1024;
 
@@ -183,8 +188,17 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
       return Fail("too little room beside the download");
     os::ReplacementFile out(os::JoinPath(stagingDir_, path), 0);
     if (!out.Output().IsOpen()) return Fail(std::string("cannot write: ") + std::strerror(out.Error()));
-    const bool copied = entry.method == 0 ? CopyStored(out.Output(), entry)
-                                          : CopyDeflated(out.Output(), entry, sizesFollow, zip64, end);
+    std::unique_ptr<os::DirectWriter> direct;
+    if (!sizesFollow && entry.size >= kLargeEntry)
+      direct = std::make_unique<os::DirectWriter>(out.Output().Handle(), 0, os::DirectWriter::Mode::Direct);
+    const Sink sink = [&](const uint8_t* data, size_t size) {
+      if (!direct) return out.Output().Write(data, size);
+      return direct->Append(data, size) ? 0 : direct->Error() != 0 ? direct->Error() : EIO;
+    };
+    const bool copied =
+        entry.method == 0 ? CopyStored(sink, entry) : CopyDeflated(sink, entry, sizesFollow, zip64, end);
+    if (direct && !direct->Finish() && copied)
+      return Fail(std::string("cannot write: ") + std::strerror(direct->Error() != 0 ? direct->Error() : EIO));
     if (!copied) return false;
     if (const int error = out.Commit(); error != 0) return Fail(std::string("cannot write: ") + std::strerror(error));
     unsynced_ += entry.size;
@@ -198,7 +212,7 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
   return true;
 }
 
-bool PackageStager::CopyStored(os::File& out, StagedEntry& entry) {
+bool PackageStager::CopyStored(const Sink& out, StagedEntry& entry) {
   if (entry.compressedSize != entry.size) return Fail("a stored entry of two sizes");
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   for (uint64_t at = entry.dataOffset, left = entry.size; left > 0;) {
@@ -206,7 +220,7 @@ bool PackageStager::CopyStored(os::File& out, StagedEntry& entry) {
     const size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
     if (!package_.ReadAt(in_.get(), n, at)) return Fail("the package ended inside an entry");
     crc = inflater_->UpdateCrc(crc, in_.get(), n);
-    if (const int error = out.Write(in_.get(), n); error != 0)
+    if (const int error = out(in_.get(), n); error != 0)
       return Fail(std::string("cannot write: ") + std::strerror(error));
     at += n;
     left -= n;
@@ -214,7 +228,7 @@ bool PackageStager::CopyStored(os::File& out, StagedEntry& entry) {
   return crc == entry.crc ? true : Fail("an entry whose CRC-32 does not match");
 }
 
-bool PackageStager::CopyDeflated(os::File& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end) {
+bool PackageStager::CopyDeflated(const Sink& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end) {
   if (!inflater_->Reset()) return Fail("no inflater");
   uint64_t at = entry.dataOffset;  // of the next stored byte to read
   uint64_t produced = 0;
@@ -248,7 +262,7 @@ bool PackageStager::CopyDeflated(os::File& out, StagedEntry& entry, bool sizesFo
     if (status == Inflater::Status::Corrupt || (!sizesFollow && produced > entry.size))
       return Fail("an entry that does not inflate");
     if (made > 0) {
-      if (const int error = out.Write(out_.get(), made); error != 0)
+      if (const int error = out(out_.get(), made); error != 0)
         return Fail(std::string("cannot write: ") + std::strerror(error));
     }
     if (status == Inflater::Status::StreamEnd) break;

@@ -55,8 +55,10 @@ class PackageStager {
   void Run();  // staging thread
   // Stages the entry whose local header is at offset and moves offset past it; false with why_ set.
   bool StageEntry(uint64_t& offset, bool& directoryReached);
-  bool CopyStored(os::File& out, StagedEntry& entry);
-  bool CopyDeflated(os::File& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end);
+  // Where an entry's bytes go: 0 or the errno of the write.
+  using Sink = std::function<int(const uint8_t* data, size_t size)>;
+  bool CopyStored(const Sink& out, StagedEntry& entry);
+  bool CopyDeflated(const Sink& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end);
   bool Fail(std::string why);
   bool Stopping() const;
 
