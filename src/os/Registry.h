@@ -12,6 +12,13 @@
 #include <cstdint>
 #include <string>
 
+// <windows.h> maps the system's calls of these names to their wide twins by macro; in a file that
+// includes it first, the macros would rename the host layer's own functions.
+#undef RegCreateKey
+#undef RegOpenKey
+#undef RegQueryValue
+#undef RegDeleteKey
+
 namespace os {
 
 enum class RegRoot { CurrentUser, LocalMachine, ClassesRoot };
