@@ -25,6 +25,7 @@ InstallLayout InstallLayout::Build(const std::string& installDir, const std::str
   l.appName = appName;
   l.installDir = installDir;
   l.dataDir = os::JoinPath(installDir, "client");
+  l.stagingDir = os::JoinPath(installDir, "client.staging");
   l.logPath = LogPathFor(appName);
   l.driveCFolder = os::JoinPath(os::DriveRoot('C'), FolderName());
   l.packagePath = os::JoinPath(installDir, std::string(identity::GameShortName) + ".zip");

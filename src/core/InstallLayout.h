@@ -9,6 +9,7 @@ struct InstallLayout {
   std::string appName;                // the launcher's application name (file name without directory)
   std::string installDir;             // InstallDir, e.g. <drive C:>/qvx-harlu7
   std::string dataDir;                // DataDir: <InstallDir>/client
+  std::string stagingDir;             // <InstallDir>/client.staging: a package unpacked while it downloads
   std::string logPath;                // <drive C:>/<FolderName>/<appName>.log, whatever InstallDir is
   std::string driveCFolder;           // <drive C:>/<FolderName>: uninstall removes it with InstallDir
   std::string packagePath;            // <InstallDir>/<GameShortName>.zip

@@ -16,9 +16,11 @@
 #include "update/PackageDownload.h"
 #include "update/PackageExtractor.h"
 #include "update/PackageIntegrity.h"
+#include "update/PackageStager.h"
 #include "update/Placeholders.h"
 #include "update/Registration.h"
 #include "update/Shortcuts.h"
+#include "update/StagedInstaller.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -149,6 +151,7 @@ unsigned CGameRemoteConfig::InitRemoteConfig(IWindowOperations* window) {
       update_log::Info("the installed version's package is removed", kWorker, 262);
       ForgetPackage(state, ctx_.layout);
     }
+    PackageStager::Discard(ctx_.layout.stagingDir);  // a staging an earlier run was killed in
     // 10. Register the current installation.
     SetRegisties();
     std::string workPath = os::TruncateUtf16(os::ExecutablePath(), 260);
@@ -218,6 +221,9 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
     return DownloadFailed(window);
   }
 
+  // What a staging of an earlier run left is rebuilt from the package, or not needed.
+  PackageStager::Discard(ctx_.layout.stagingDir);
+
   // 2. How to start; a package an earlier run completed is extracted instead of downloaded.
   bool fromScratch = true;
   switch (download.Decide()) {
@@ -258,8 +264,21 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
       break;
   }
 
-  // 3. The transfer, the check, then the extraction.
-  switch (download.Transfer(url, fromScratch, window, integrity.Checks())) {
+  // 3. The transfer, the check, then the extraction. While the package downloads, its entries are
+  // unpacked beside the client as their bytes arrive; nothing of them reaches the client before
+  // the package is verified.
+  UpdateState& state = ctx_.updateState;
+  PackageStager stager(
+      packagePath, ctx_.layout.stagingDir, [&state] { return state.CancelRequested(); },
+      [&state] {
+        const DownloadCounters c = state.Counters();
+        return c.totalSize - c.downloadedBytes;
+      });
+  if (stager.Start()) download.SetWrittenObserver([&stager](int64_t bytes) { stager.Advance(bytes); });
+  const PackageDownload::Result transferred = download.Transfer(url, fromScratch, window, integrity.Checks());
+  const bool staged = stager.Finish(transferred == PackageDownload::Result::Done);
+  if (!staged) PackageStager::Discard(ctx_.layout.stagingDir);
+  switch (transferred) {
     case PackageDownload::Result::FileError: return Failed;
     case PackageDownload::Result::LocalFailure:
       // The part on disk stays for the next run, once there is room.
@@ -275,6 +294,7 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
                          kDownload, 684);
         if (!download.Digest().Ok()) update_log::Error("package digest could not be taken", kDownload, 686);
         if (!download.Digest().Ok() || !integrity.Accepts(download.Digest().Current())) {
+          PackageStager::Discard(ctx_.layout.stagingDir);
           ForgetPackage(ctx_.updateState, ctx_.layout);
           return DownloadFailed(window);
         }
@@ -282,7 +302,7 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::OnDownLoad(IWindowOperatio
       ctx_.telemetry.LogEvent(UnzipStart);
       ctx_.telemetry.Log("game download success");
       update_log::Info("download is finish", kDownload, 685);
-      switch (InstallPackage(packagePath, window)) {
+      switch (InstallPackage(packagePath, window, staged ? &stager.Entries() : nullptr)) {
         case UnzipOutcome::Installed: return DownloadOutcome::Installed;
         case UnzipOutcome::FailedOnDisk: return DownloadOutcome::FailedOnDisk;
         case UnzipOutcome::Stopped: return DownloadOutcome::Stopped;  // closing: the package stays
@@ -303,7 +323,7 @@ CGameRemoteConfig::DownloadOutcome CGameRemoteConfig::DownloadFailed(IWindowOper
 }
 
 PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packagePath, IWindowOperations* window,
-                                                        int* localError) {
+                                                        int* localError, const std::vector<StagedEntry>* staged) {
   UpdateState& state = ctx_.updateState;
   // The closing launcher waits for a running extraction to stop (at its next block) before the
   // process ends; once it is closing, none starts.
@@ -322,9 +342,29 @@ PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packa
     window->ShowProgressView();
   };
   callbacks.stop = [&state] { return state.CancelRequested(); };
-  PackageExtractor extractor(ctx_.layout.dataDir, std::move(callbacks));
-  const PackageExtractor::Result result = extractor.Extract(packagePath);
-  if (localError) *localError = extractor.LocalError();
+  PackageExtractor::Result result = PackageExtractor::Result::Unreadable;
+  bool moved = false;
+  if (staged) {
+    StagedInstaller installer(ctx_.layout.stagingDir, ctx_.layout.dataDir, callbacks);
+    moved = true;
+    switch (installer.Install(packagePath, *staged)) {
+      case StagedInstaller::Result::Done: result = PackageExtractor::Result::Done; break;
+      case StagedInstaller::Result::EntryFailed: result = PackageExtractor::Result::EntryFailed; break;
+      case StagedInstaller::Result::LocalFailure: result = PackageExtractor::Result::LocalFailure; break;
+      case StagedInstaller::Result::Stopped: result = PackageExtractor::Result::Stopped; break;
+      case StagedInstaller::Result::Disagrees:
+        // Nothing was moved: the package is extracted as it would have been without the staging.
+        moved = false;
+        PackageStager::Discard(ctx_.layout.stagingDir);
+        break;
+    }
+    if (moved && localError) *localError = installer.LocalError();
+  }
+  if (!moved) {
+    PackageExtractor extractor(ctx_.layout.dataDir, std::move(callbacks));
+    result = extractor.Extract(packagePath);
+    if (localError) *localError = extractor.LocalError();
+  }
   if (result == PackageExtractor::Result::Done) {
     ctx_.telemetry.LogEvent(UnzipFinished);
     ctx_.telemetry.Log("game unzip success");
@@ -337,10 +377,11 @@ int CGameRemoteConfig::UnzipFile(const std::string& packagePath, IWindowOperatio
 }
 
 CGameRemoteConfig::UnzipOutcome CGameRemoteConfig::InstallPackage(const std::string& packagePath,
-                                                                  IWindowOperations* window) {
-  // 1. Extraction.
+                                                                  IWindowOperations* window,
+                                                                  const std::vector<StagedEntry>* staged) {
+  // 1. Extraction, or the moves of what was staged.
   int diskError = 0;
-  PackageExtractor::Result extracted = OnUnzipFile(packagePath, window, &diskError);
+  PackageExtractor::Result extracted = OnUnzipFile(packagePath, window, &diskError, staged);
   if (extracted == PackageExtractor::Result::Stopped) {
     // The launcher is closing: no version record, the package stays, and the next run extracts
     // it again without downloading.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/ClientVersion.h"
 #include "core/LauncherContext.h"
@@ -16,6 +17,7 @@
 #include "update/PackageExtractor.h"
 #include "update/RemoteConfigFetch.h"
 #include "update/ResumeState.h"
+#include "update/StagedEntry.h"
 
 class CGameRemoteConfig {
  public:
@@ -64,7 +66,11 @@ class CGameRemoteConfig {
     FailedOnDisk,  // the disk refused; its message is shown, the package stays to be extracted again
     Stopped,       // the launcher is closing; the package stays
   };
-  UnzipOutcome InstallPackage(const std::string& packagePath, IWindowOperations* window);
+  // With staged, the files the stager unpacked during the download are moved into the client once
+  // the archive's directory agrees with them; otherwise (or when it disagrees) the package is
+  // extracted.
+  UnzipOutcome InstallPackage(const std::string& packagePath, IWindowOperations* window,
+                              const std::vector<StagedEntry>* staged = nullptr);
   // After the files are durable: the version record, then the package's removal, registration
   // and completion; ordered so that an exit between two steps costs at most an extraction.
   UnzipOutcome RecordInstallation(const std::string& packagePath, IWindowOperations* window);
@@ -76,7 +82,7 @@ class CGameRemoteConfig {
   // the next block once the launcher is closing.
   // localError receives the errno of a LocalFailure.
   PackageExtractor::Result OnUnzipFile(const std::string& packagePath, IWindowOperations* window,
-                                       int* localError = nullptr);
+                                       int* localError = nullptr, const std::vector<StagedEntry>* staged = nullptr);
 
   // The "source" launch parameter.
   std::string SourceParameter();

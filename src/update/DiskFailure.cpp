@@ -16,3 +16,15 @@ void ShowDiskFailure(IWindowOperations* window, int error) {
   window->SetProgress(DiskFailureMessage(error), "", 0, 0);
   window->ShowMessageView();
 }
+
+bool IsDiskError(int error) {
+  switch (error) {
+    case 0:
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EILSEQ:
+    case EINVAL: return false;
+    default: return true;
+  }
+}

@@ -41,16 +41,19 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 class PackageSink final : public TransferSink {
  public:
   PackageSink(UpdateState& state, const InstallLayout& layout, os::FileHandle fd, int64_t resumeOffset,
-              Sha256Digest* digest)
+              Sha256Digest* digest, const std::function<void(int64_t)>& observer)
       : state_(state),
         layout_(layout),
         resumeOffset_(resumeOffset),
         lastCheckpoint_(std::chrono::steady_clock::now()),
         lastFlush_(lastCheckpoint_),
         writer_(fd, static_cast<uint64_t>(resumeOffset), os::DirectWriter::Mode::Direct,
-                {[this](const uint8_t*, size_t size) {
+                {[this, &observer](const uint8_t*, size_t size) {
                    // Writer thread.
-                   state_.UpdateCounters([&](DownloadCounters& c) { c.downloadedBytes += static_cast<int64_t>(size); });
+                   int64_t inFile = 0;
+                   state_.UpdateCounters(
+                       [&](DownloadCounters& c) { inFile = c.downloadedBytes += static_cast<int64_t>(size); });
+                   if (observer) observer(inFile);
                  },
                  digest ? os::DirectWriter::BytesHook([digest](const uint8_t* data, size_t size) {
                    digest->Add(data, size);  // inspector thread, outside the lock: saves need not wait for it
@@ -272,6 +275,8 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     digest_.Reset();
   }
 
+  if (observer_) observer_(resumeOffset);
+
   // From now on a saved state names the version being downloaded.
   state_.UpdateCounters([&](DownloadCounters& c) { c.downloadVersion = state_.remoteClientVersion; });
 
@@ -291,7 +296,7 @@ PackageDownload::Result PackageDownload::Transfer(const std::string& url, bool f
     request.stallMs = static_cast<long>(state_.packageStallLimit.count());
     request.bufferSize = kReceiveBlock;
     request.progress = [&progress](int64_t total, int64_t) { return progress(total); };
-    PackageSink sink(state_, layout_, package.Handle(), from, takeDigest ? &digest_ : nullptr);
+    PackageSink sink(state_, layout_, package.Handle(), from, takeDigest ? &digest_ : nullptr, observer_);
     TransferResult result = PerformTransfer(request, sink);
     if (!sink.Finish()) {
       result.sinkStatus = SinkStatus::WriteFailed;
@@ -374,6 +379,7 @@ bool PackageDownload::StartOver(os::File& package) {
   }
   SaveResumeState(state_, layout_);
   digest_.Reset();
+  if (observer_) observer_(0);
   return true;
 }
 

@@ -7,7 +7,9 @@
 // CGameRemoteConfig::OnDownLoad.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "core/InstallLayout.h"
 #include "core/UpdateState.h"
@@ -52,6 +54,11 @@ class PackageDownload {
   // on the way (Digest()). Call after a successful Init.
   Result Transfer(const std::string& url, bool fromScratch, IWindowOperations* window, bool takeDigest);
 
+  // Told (on the writer thread or the worker) how many bytes of the package the file holds
+  // whenever that changes: once the part on disk is settled, as written bytes reach the file, and
+  // 0 when the package starts again. Set before Transfer.
+  void SetWrittenObserver(std::function<void(int64_t)> observer) { observer_ = std::move(observer); }
+
   // The digest of the package the last Done transfer completed.
   const Sha256Digest& Digest() const { return digest_; }
   // The errno of a LocalFailure.
@@ -68,6 +75,7 @@ class PackageDownload {
   UpdateState& state_;
   const InstallLayout& layout_;
   DownloadCounters start_;  // the counters Decide saw
+  std::function<void(int64_t)> observer_;
   Sha256Digest digest_;
   int localError_ = 0;
 };

@@ -18,12 +18,15 @@
 #include <limits>
 
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include "Identity.h"
 #include "UpdateTestSupport.h"
 #include "os/FileSystem.h"
+#include "os/Umask.h"
 #include "support/Loopback.h"
 #include "update/PackageExtractor.h"
+#include "update/PackageStager.h"
 #include "update/ResumeState.h"
 
 namespace {
@@ -849,6 +852,238 @@ TEST_F(HostilePackage, AnExitAfterTheRecordLeavesNothingToDownload) {
   SaveResumeState(Ctx().updateState, Ctx().layout);
   EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "0");
   EXPECT_TRUE(LogHas(TakeLog(), "INFO", kWorker, 262, "the installed version's package is removed"));
+}
+
+// A window that notes, at every download progress it is shown, whether anything of the package
+// has reached the client: while the package downloads its entries are only staged beside it.
+class WatchingWindow : public RecordingWindow {
+ public:
+  explicit WatchingWindow(std::vector<std::string> clientFiles) : clientFiles_(std::move(clientFiles)) {}
+  void SetProgress(const std::string& message, const std::string& text, int percent, int downloading) override {
+    RecordingWindow::SetProgress(message, text, percent, downloading);
+    if (downloading != 1) return;
+    for (const std::string& file : clientFiles_)
+      if (os::PathExists(file)) seenInClient = file;
+  }
+  std::string seenInClient;
+
+ private:
+  std::vector<std::string> clientFiles_;
+};
+
+// The bytes of zip before its central directory (its local entries), for splicing archives.
+std::string LocalPart(const std::string& zip) { return zip.substr(0, zip.find("PK\x01\x02")); }
+
+// Staged files reach the client only after the package's hash, its signature and the archive's
+// directory have been checked against them. A refused package leaves neither client files nor
+// staging; a directory that disagrees with the local headers moves nothing that was staged: the
+// package is extracted from its directory as it would have been without the staging.
+TEST_F(HostilePackage, NothingStagedReachesTheClientBeforeItsChecks) {
+  SigningKey key;
+  const std::string hash = Sha256Hex(Package());
+  // The local header of readme.txt names another file; the directory keeps the real name.
+  std::string renamed = Package();
+  renamed.replace(renamed.find("readme.txt"), 10, "evilme.txt");
+  // The directory's CRC-32 of readme.txt is not the local header's (nor the data's).
+  std::string otherCrc = Package();
+  const size_t central = otherCrc.find("PK\x01\x02", otherCrc.rfind("PK\x03\x04"));
+  const size_t readmeRecord = otherCrc.rfind("PK\x01\x02", otherCrc.find("readme.txt", central));
+  otherCrc[readmeRecord + 16] = static_cast<char>(otherCrc[readmeRecord + 16] ^ 0x5a);
+  // A local entry the directory does not list, in front of an archive that holds readme.txt.
+  const std::string unlisted = LocalPart(BuildZip({{"unlisted.txt", "not in the directory", 0}})) +
+                               BuildZip({{"readme.txt", "the new client", 0}});
+  enum Outcome { Refused, Installed, UnzipFailed };
+  struct Case {
+    const char* name;
+    std::string package;
+    std::string extra;
+    bool withKey;
+    Outcome outcome;
+    int logLine;  // the line that refused the package or the staged files
+    std::string neverInClient;
+  };
+  const Case cases[] = {
+      {"wrong hash", Package(), "ClientPackageSha256=" + Sha256Hex("another package") + "\n", false, Refused, 686,
+       DataDir() + "/readme.txt"},
+      {"bad signature", Package(),
+       "ClientPackageSha256=" + hash + "\nClientPackageSignature=" + key.Sign(hash, "1.0.3.6") + "\n", true, Refused,
+       687, DataDir() + "/readme.txt"},
+      {"local header naming another file", renamed, "ClientPackageSha256=" + Sha256Hex(renamed) + "\n", false,
+       Installed, 761, DataDir() + "/evilme.txt"},
+      {"directory CRC-32 not the local header's", otherCrc, "ClientPackageSha256=" + Sha256Hex(otherCrc) + "\n", false,
+       UnzipFailed, 761, DataDir() + "/readme.txt"},
+      {"local entry the directory lacks", unlisted, "ClientPackageSha256=" + Sha256Hex(unlisted) + "\n", false,
+       Installed, 761, DataDir() + "/unlisted.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    if (c.withKey) Ctx().packagePublicKey = key.PublicHex();
+    TestServer server;
+    server.ServePackage("/p.zip", c.package);
+    Configure(server, server.Url("/p.zip"), c.extra);
+    WatchingWindow window({DataDir() + "/readme.txt", DataDir() + "/game/data.bin", DataDir() + "/evilme.txt",
+                           DataDir() + "/unlisted.txt"});
+    Pipeline().InitRemoteConfig(&window);
+
+    EXPECT_EQ(window.seenInClient, "") << "reached the client during the download";
+    EXPECT_FALSE(os::PathExists(c.neverInClient));
+    EXPECT_FALSE(os::PathExists(Ctx().layout.stagingDir) && c.outcome != UnzipFailed);
+    const std::string log = TakeLog();
+    // The package was staged while it downloaded: the checks had something to hold back.
+    EXPECT_NE(log.find("[INFO][" + std::string(kDownload) + "::671] package staged while downloading"),
+              std::string::npos)
+        << log;
+    switch (c.outcome) {
+      case Refused:
+        ExpectRefused(window);
+        EXPECT_NE(log.find("[ERROR][" + std::string(kDownload) + "::" + std::to_string(c.logLine) + "]"),
+                  std::string::npos);
+        break;
+      case Installed: ExpectInstalled(window); break;
+      case UnzipFailed:
+        EXPECT_EQ(window.Messages(), (std::vector<std::string>{"解压失败", "更新失败,请检查网络:103"}));
+        EXPECT_FALSE(os::PathExists(DataDir() + "/game_client_version.txt"));
+        break;
+    }
+    if (c.logLine == 761) {
+      EXPECT_NE(log.find("[ERROR][CGameRemoteConfig::UnzipFile::761] staged files do not match"), std::string::npos)
+          << log;
+    }
+  }
+}
+
+// Entries are staged from their local headers while the package downloads, and moved into the
+// client with the extraction's lines, progress and modes. A package whose entries cannot be read
+// in order is extracted after its download instead, as before.
+TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
+  // A zip written by hand: each entry's sizes and CRC-32 in its local header, or after its data
+  // (a data descriptor, the form of archives written as a stream).
+  struct RawEntry {
+    std::string name;
+    std::string data;
+    int method;  // 0 stored, 8 deflated, others as they come
+    bool sizesAfter;
+  };
+  const auto build = [](const std::vector<RawEntry>& entries) {
+    const auto le = [](std::string& out, uint64_t value, int bytes) {
+      for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xff);
+    };
+    std::string zip, directory;
+    for (const RawEntry& e : entries) {
+      std::string data = e.data;
+      if (e.method == 8) {
+        uLongf size = compressBound(static_cast<uLong>(e.data.size()));
+        std::string wrapped(size, '\0');
+        compress2(reinterpret_cast<Bytef*>(wrapped.data()), &size, reinterpret_cast<const Bytef*>(e.data.data()),
+                  e.data.size(), 6);
+        data = wrapped.substr(2, size - 6);  // the raw deflate stream inside the zlib wrapping
+      }
+      const uint32_t crc = static_cast<uint32_t>(
+          crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+      const uint16_t flags = e.sizesAfter ? 8 : 0;
+      const uint64_t offset = zip.size();
+      std::string local;
+      le(local, 0x04034b50, 4), le(local, 20, 2), le(local, flags, 2), le(local, e.method, 2), le(local, 0, 4);
+      le(local, e.sizesAfter ? 0 : crc, 4), le(local, e.sizesAfter ? 0 : data.size(), 4);
+      le(local, e.sizesAfter ? 0 : e.data.size(), 4), le(local, e.name.size(), 2), le(local, 0, 2);
+      zip += local + e.name + data;
+      if (e.sizesAfter) le(zip, 0x08074b50, 4), le(zip, crc, 4), le(zip, data.size(), 4), le(zip, e.data.size(), 4);
+      le(directory, 0x02014b50, 4), le(directory, 20, 2), le(directory, 20, 2), le(directory, flags, 2);
+      le(directory, e.method, 2), le(directory, 0, 4), le(directory, crc, 4), le(directory, data.size(), 4);
+      le(directory, e.data.size(), 4), le(directory, e.name.size(), 2), le(directory, 0, 6), le(directory, 0, 2);
+      le(directory, 0, 4), le(directory, offset, 4);
+      directory += e.name;
+    }
+    std::string end;
+    le(end, 0x06054b50, 4), le(end, 0, 4), le(end, entries.size(), 2), le(end, entries.size(), 2);
+    le(end, directory.size(), 4), le(end, zip.size(), 4), le(end, 0, 2);
+    return zip + directory + end;
+  };
+  // Over 8 MiB: known sizes write it past the page cache.
+  const std::string big = RandomBytes(9 << 20, 9) + std::string(70000, 'z');
+  struct Case {
+    const char* name;
+    std::string package;
+    bool staged;
+    bool installs;
+    bool withModes = false;
+  };
+  const Case cases[] = {
+      {"deflated and stored entries, folders, modes",
+       BuildZip({{"game/", "", 0755},
+                 {"game/run", big, 0750},
+                 {"game/data.bin", RandomBytes(150000, 3), 0, true},
+                 {"readme.txt", "the new client", 0}}),
+       true, true, true},
+      {"deflated entries with their sizes after the data",
+       build({{"game/", "", 0, false}, {"game/run", big, 8, true}, {"readme.txt", "the new client", 8, true}}), true,
+       true},
+      {"a stored entry with its sizes after the data",
+       build({{"game/run", big, 8, false}, {"readme.txt", "the new client", 0, true}}), false, true},
+      {"an entry of a method the launcher cannot inflate",
+       build({{"game/run", big, 8, false}, {"readme.txt", "the new client", 12, false}}), false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    TestServer server;
+    server.ServePackage("/p.zip", c.package);
+    Configure(server, server.Url("/p.zip"), "ClientPackageSha256=" + Sha256Hex(c.package) + "\n");
+    RecordingWindow window;
+    Pipeline().InitRemoteConfig(&window);
+
+    const std::string log = TakeLog();
+    EXPECT_EQ(log.find("::671] package staged while downloading") != std::string::npos, c.staged) << log;
+    EXPECT_EQ(log.find("::672] the package is unzipped after its download") != std::string::npos, !c.staged) << log;
+    EXPECT_FALSE(os::PathExists(Ctx().layout.stagingDir));
+    if (!c.installs) {
+      EXPECT_EQ(window.Messages(), (std::vector<std::string>{"解压失败", "更新失败,请检查网络:103"}));
+      EXPECT_FALSE(os::PathExists(DataDir() + "/readme.txt"));
+      continue;
+    }
+    ExpectInstalled(window);
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game/run"), big);
+    // The extraction's progress and entry lines, in the archive's order.
+    const auto progress = window.Progress(0);
+    const size_t n = progress.size();
+    ASSERT_GE(n, 2u);
+    EXPECT_EQ(progress.back(), std::make_pair(std::to_string(n) + "/" + std::to_string(n), 100));
+    EXPECT_EQ(progress.front().first, "1/" + std::to_string(n));
+    const size_t runLine = log.find("[INFO][CGameRemoteConfig::OnUnzipFile::426] game/run\n");
+    const size_t readmeLine = log.find("[INFO][CGameRemoteConfig::OnUnzipFile::426] readme.txt\n");
+    EXPECT_LT(log.find("::OnUnzipFile::393] unzip file:"), runLine);
+    EXPECT_LT(runLine, readmeLine);
+    EXPECT_LT(readmeLine, log.find("[INFO][CGameRemoteConfig::OnUnzipFile::489] unzip is finish!"));
+    if (c.withModes) {
+      struct stat st {};
+      ASSERT_EQ(stat((DataDir() + "/game/run").c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0750u & ~static_cast<unsigned>(os::CurrentUmask()));
+    }
+  }
+}
+
+// The staging never takes the room the rest of the download needs: with more still to come than
+// the disk has free, nothing is staged and the package is extracted after its download.
+TEST_F(HostilePackage, StagingLeavesTheRestOfTheDownloadItsRoom) {
+  for (const bool roomLeft : {true, false}) {
+    SCOPED_TRACE(roomLeft ? "room left" : "no room left");
+    SetUp();
+    Sandbox::WriteFile(PackagePath(), Package());
+    const int64_t toCome = roomLeft ? 0 : int64_t{1} << 50;
+    PackageStager stager(
+        PackagePath(), Ctx().layout.stagingDir, [] { return false; }, [&] { return toCome; });
+    ASSERT_TRUE(stager.Start());
+    stager.Advance(static_cast<int64_t>(Package().size()));
+    EXPECT_EQ(stager.Finish(true), roomLeft);
+    EXPECT_EQ(os::PathExists(Ctx().layout.stagingDir + "/game/data.bin"), roomLeft);
+    EXPECT_EQ(stager.Entries().size(), roomLeft ? 4u : 1u);  // the folder entry takes no room
+    if (!roomLeft) {
+      EXPECT_NE(
+          TakeLog().find("::672] the package is unzipped after its download: too little room beside the download"),
+          std::string::npos);
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+// The package file while the download writes it, as its reader sees it: only bytes the download
+// has written into the file (Advance) are read, a read past them waits for more, and once the
+// download has ended (End) or gone back (a restart empties the file) a read past the end fails.
+// Advance and End on the download's threads (the writer, the worker); reads on one reader thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "os/File.h"
+
+class GrowingPackage {
+ public:
+  // stop is asked while a read waits; true ends the read as failed.
+  GrowingPackage(std::string path, std::function<bool()> stop);
+  GrowingPackage(const GrowingPackage&) = delete;
+  GrowingPackage& operator=(const GrowingPackage&) = delete;
+
+  // The file now holds bytesInFile bytes written by the download. Fewer than before: the download
+  // started the package again, and no read succeeds any more.
+  void Advance(int64_t bytesInFile);
+  // No more bytes will come.
+  void End();
+
+  // Waits until the bytes from offset on are being written, and returns the end of what can be
+  // read now (more than offset); 0 when nothing more will come from there.
+  uint64_t WaitBeyond(uint64_t offset);
+  // Exactly size bytes at offset into buffer, waiting for them; false when they never come or
+  // cannot be read.
+  bool ReadAt(void* buffer, size_t size, uint64_t offset);
+  // False once the download went back: what was read before may since have been replaced.
+  bool Intact();
+
+ private:
+  const std::string path_;
+  const std::function<bool()> stop_;
+  os::File file_;  // opened by the reader once there is something to read
+
+  std::mutex mutex_;
+  std::condition_variable grown_;
+  uint64_t available_ = 0;
+  bool ended_ = false;
+  bool wentBack_ = false;
+};

@@ -1,0 +1,81 @@
+// Unpacking the package while it downloads: on a thread of its own the stager follows the growing
+// package file (GrowingPackage, fed with the bytes the download has written), reads each entry
+// from its local header and unpacks it into the staging folder beside the client, with the
+// extraction's name checks (EntryName) and folders made inside the staging folder only
+// (ContainedFolders). Nothing reaches the client here: StagedInstaller moves the files once the
+// package is verified. An entry it cannot read in order (encrypted, a method other than stored or
+// deflated, a stored entry whose sizes follow its data) or any failure ends the staging, and the
+// package is extracted after the download instead. Start, Finish and the destructor on the update
+// worker; Advance on any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "os/ContainedFolders.h"
+
+#include "update/GrowingPackage.h"
+#include "update/Inflater.h"
+#include "update/StagedEntry.h"
+
+class PackageStager {
+ public:
+  // stop (asked between blocks on the staging thread) is the download's cancel; toCome tells how
+  // many bytes of the package are still to be downloaded (any thread). The staging never takes
+  // the room those bytes need: it ends when a file would leave less free.
+  PackageStager(std::string packagePath, std::string stagingDir, std::function<bool()> stop,
+                std::function<int64_t()> toCome);
+  // Ends the staging thread if it still runs.
+  ~PackageStager();
+  PackageStager(const PackageStager&) = delete;
+  PackageStager& operator=(const PackageStager&) = delete;
+
+  // Makes an empty staging folder (whatever an earlier run left there goes) and starts the thread.
+  // False (logged) when that cannot be done: nothing is staged.
+  bool Start();
+  // The package file now holds bytesInFile bytes written by the download (any thread).
+  void Advance(int64_t bytesInFile);
+  // The download has ended, with every byte of the package in the file when complete; waits for
+  // the thread. True when every entry up to the archive's directory was staged (the reason it
+  // was not is logged).
+  bool Finish(bool complete);
+  // Removes what a staging left in stagingDir (worker).
+  static void Discard(const std::string& stagingDir);
+
+  // The staged entries in the package's order; complete after a Finish that returned true.
+  const std::vector<StagedEntry>& Entries() const { return entries_; }
+
+ private:
+  void Run();  // staging thread
+  // Stages the entry whose local header is at offset and moves offset past it; false with why_ set.
+  bool StageEntry(uint64_t& offset, bool& directoryReached);
+  // Where an entry's bytes go: 0 or the errno of the write.
+  using Sink = std::function<int(const uint8_t* data, size_t size)>;
+  bool CopyStored(const Sink& out, StagedEntry& entry);
+  bool CopyDeflated(const Sink& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end);
+  bool Fail(std::string why);
+  bool Stopping() const;
+
+  const std::string stagingDir_;
+  const std::function<bool()> stop_;
+  const std::function<int64_t()> toCome_;
+  GrowingPackage package_;
+  std::unique_ptr<Inflater> inflater_;
+  std::unique_ptr<uint8_t[]> in_;
+  std::unique_ptr<uint8_t[]> out_;
+  std::vector<StagedEntry> entries_;
+  std::unordered_set<std::string> names_;          // entry paths staged (staging thread)
+  std::unique_ptr<os::ContainedFolders> folders_;  // inside the staging folder (staging thread)
+  std::string why_;                                // why the staging ended early
+  uint64_t unsynced_ = 0;                          // bytes staged since the last sync (staging thread)
+  bool staged_ = false;
+  bool started_ = false;
+  std::atomic<bool> abandoned_{false};
+  std::thread thread_;
+};
