@@ -1,6 +1,5 @@
 #include "os/WineRegistryFile.h"
 
-#include <glib.h>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include <memory>
 
 #include "log/LauncherLog.h"
+#include "os/CaseFold.h"
 #include "os/CodePage.h"
 #include "os/FileSystem.h"
 
@@ -15,15 +15,8 @@ namespace os {
 
 namespace {
 
-struct GFreeDeleter {
-  void operator()(gchar* p) const { g_free(p); }
-};
-
 // Wine compares key and value names without regard to case.
-std::string Folded(const std::string& utf8) {
-  std::unique_ptr<gchar, GFreeDeleter> folded(g_utf8_casefold(utf8.c_str(), static_cast<gssize>(utf8.size())));
-  return folded ? std::string(folded.get()) : utf8;
-}
+std::string Folded(const std::string& utf8) { return FoldCase(utf8); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
