@@ -1,12 +1,12 @@
-// Text compared without regard to case the way Wine and Windows compare registry names: both
-// sides folded, then compared byte for byte. Any thread.
+// Names compared without regard to case, as Windows (and Wine's registry) compares them.
 #pragma once
 
 #include <string>
 
 namespace os {
 
-// The UTF-8 text with its case folded; the text itself when it cannot be folded.
+// The UTF-8 text folded for caseless comparison (two texts that differ only in case fold to the
+// same text). Text that cannot be folded comes back unchanged. Any thread.
 std::string FoldCase(const std::string& utf8);
 
 }  // namespace os

@@ -5,16 +5,12 @@
 #include "os/CaseFold.h"
 
 namespace os {
-namespace {
-
-struct GFreeDeleter {
-  void operator()(gchar* p) const { g_free(p); }
-};
-
-}  // namespace
 
 std::string FoldCase(const std::string& utf8) {
-  std::unique_ptr<gchar, GFreeDeleter> folded(g_utf8_casefold(utf8.c_str(), static_cast<gssize>(utf8.size())));
+  struct Free {
+    void operator()(gchar* p) const { g_free(p); }
+  };
+  std::unique_ptr<gchar, Free> folded(g_utf8_casefold(utf8.c_str(), static_cast<gssize>(utf8.size())));
   return folded ? std::string(folded.get()) : utf8;
 }
 

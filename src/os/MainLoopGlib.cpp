@@ -18,6 +18,9 @@ void FreeFunction(gpointer data) { delete static_cast<std::function<void()>*>(da
 
 }  // namespace
 
+// The default context serves whichever thread runs it.
+void AttachMainLoop() {}
+
 // Always through a source on the default context: g_main_context_invoke would run fn on the
 // calling thread whenever the UI thread is not iterating at that moment.
 void PostToMainLoop(std::function<void()> fn) {

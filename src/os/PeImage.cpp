@@ -1,4 +1,3 @@
-// The same header read on both platforms, through the update path's file handle.
 #include "os/PeImage.h"
 
 #include <cstdint>
@@ -20,7 +19,7 @@ bool ReadExactly(const File& file, uint64_t offset, unsigned char* buffer, size_
 }  // namespace
 
 bool IsWindowsExecutable(const std::string& path) {
-  const File file = File::Open(path, File::Access::Read);
+  File file = File::Open(path, File::Access::Read);
   if (!file.IsOpen()) return false;
   unsigned char mz[2], field[4], signature[4];
   if (!ReadExactly(file, 0, mz, sizeof mz) || mz[0] != 'M' || mz[1] != 'Z' ||

@@ -6,22 +6,22 @@
 // ERROR log line per process and written back unchanged by the next save: nothing in a store file
 // stops a start or gets lost. A store file that exists but cannot be opened or read to its end
 // fails every call with kRegAccessDenied or kRegIoFailed (logged) and is never saved over.
-// Results use the Windows status codes. Safe from any thread. On Windows the same calls go to the
-// system registry (RegistryWin32.cpp).
+// Results use the Windows status codes. Safe from any thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+// <windows.h> maps the system's calls of these names to their wide twins by macro; in a file that
+// includes it first, the macros would rename the host layer's own functions. On Windows it is
+// included here, so that a file including it later does not define them again.
 #ifdef _WIN32
-// windows.h names four of the system's own calls after these (RegOpenKey for RegOpenKeyW...) as
-// macros: it is included first and the macros taken back, so that every file sees these names.
 #include <windows.h>
+#endif
 #undef RegCreateKey
 #undef RegOpenKey
 #undef RegQueryValue
 #undef RegDeleteKey
-#endif
 
 namespace os {
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "log/LauncherLog.h"
 #include "os/CaseFold.h"

@@ -1,21 +1,22 @@
-// On Windows a Windows build of the game is the native one: it is started directly and nothing
-// runs through Wine. These answers say so to the portable code that asks (no runner, no Wine
-// server, no program run through one); starting through Wine is refused.
+// Windows runs Windows programs itself: there is no Wine here. The layout names the same file as
+// the native game and as its Windows build, so a launch never takes the Wine path on Windows; the
+// calls below answer as a machine without Wine does.
 #include <cerrno>
 
+#include "os/Process.h"
 #include "os/WineRunner.h"
 
 namespace os {
 
-std::string SelectWineRunner(const char*, const char*) { return {}; }
+std::string SelectWineRunner(const char*, const char*) { return std::string(); }
 
-std::string FindWineRunner() { return {}; }
+std::string FindWineRunner() { return std::string(); }
 
 std::vector<std::string> WineEnvironment(const std::vector<std::string>& base, const std::string&) { return base; }
 
 ProcessId SpawnThroughWine(const std::string&, const std::string&, const std::vector<std::string>&, const std::string&,
                            const std::string&, int* error) {
-  if (error) *error = ENOSYS;
+  if (error) *error = ENOENT;
   return -1;
 }
 
@@ -25,9 +26,9 @@ bool IsWineServerRunning(const std::string&) { return false; }
 
 bool WaitForWineServerExit(const std::string&, int) { return true; }
 
-bool IsWindowsProgramRunning(const std::string&, const std::string&, bool* error) {
-  if (error) *error = false;
-  return false;
+// A Windows program runs natively: the process snapshot answers.
+bool IsWindowsProgramRunning(const std::string& program, const std::string&, bool* error) {
+  return IsExecutableRunning(program, error);
 }
 
 }  // namespace os

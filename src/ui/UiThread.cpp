@@ -51,6 +51,7 @@ void Queue(const std::shared_ptr<Task>& task) {
 }  // namespace
 
 void UiThreadInit() {
+  os::AttachMainLoop();
   std::lock_guard<std::mutex> lock(gLock);
   gUiThread = std::this_thread::get_id();
   gInitialised = true;

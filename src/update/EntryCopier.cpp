@@ -28,20 +28,39 @@ EntryCopier::EntryCopier(const std::string& archivePath)
   archive_.AdviseSequential();
 }
 
-bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
-  if (!archive_.IsOpen() || !inflater_ || !in_ || !out_) return false;
+bool EntryCopier::Locate(unzFile zip, const unz_file_info64& info, Location& location) {
   // Opened raw, only to have minizip read the local header and say where the data starts.
   int method = 0;
   int level = 0;
   if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) return false;
-  offset_ = unzGetCurrentFileZStreamPos64(zip);
+  location.offset = unzGetCurrentFileZStreamPos64(zip);
   unzCloseCurrentFile(zip);
   if (method != 0 && method != Z_DEFLATED) return false;
-  method_ = method;
-  storedLeft_ = info.compressed_size;
-  size_ = info.uncompressed_size;
-  crc_ = static_cast<uint32_t>(info.crc);
+  location.method = method;
+  location.storedSize = info.compressed_size;
+  location.size = info.uncompressed_size;
+  location.crc = static_cast<uint32_t>(info.crc);
   return true;
+}
+
+bool EntryCopier::Open(unzFile zip, const unz_file_info64& info) {
+  if (!archive_.IsOpen() || !inflater_ || !in_ || !out_) return false;
+  Location location;
+  return Locate(zip, info, location) && Open(location);
+}
+
+bool EntryCopier::Open(const Location& location) {
+  if (!archive_.IsOpen() || !inflater_ || !in_ || !out_) return false;
+  method_ = location.method;
+  offset_ = location.offset;
+  storedLeft_ = location.storedSize;
+  size_ = location.size;
+  crc_ = location.crc;
+  return true;
+}
+
+bool EntryCopier::Streams(const Location& location) {
+  return location.size >= kLargeEntry || location.storedSize >= kLargeEntry;
 }
 
 EntryCopier::Result EntryCopier::CopyTo(os::File& out, const std::function<bool()>& stop) {

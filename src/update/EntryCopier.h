@@ -4,7 +4,8 @@
 // that is written while it is still in the processor's cache; a large one is read ahead and written
 // past the page cache on threads of their own (os/DirectReader, os/DirectWriter), beside the
 // inflater. Each entry's size and CRC-32 from the archive's directory are checked. One per
-// extraction; update worker.
+// thread that copies entries (the update worker, or each of EntryPipeline's workers); Locate needs
+// the archive's minizip handle and so runs where that is read.
 #pragma once
 
 #include <minizip/unzip.h>
@@ -24,9 +25,26 @@ class EntryCopier {
   EntryCopier(const EntryCopier&) = delete;
   EntryCopier& operator=(const EntryCopier&) = delete;
 
-  // Opens the entry minizip is positioned on (whose directory record is info); false when it
-  // cannot be read: a bad local header, a method other than stored or deflated, or no archive.
+  // Where an entry's stored bytes are and what they must give.
+  struct Location {
+    int method = 0;  // 0 stored, Z_DEFLATED
+    uint64_t offset = 0;
+    uint64_t storedSize = 0;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+  };
+  // The entry minizip is positioned on (whose directory record is info); false when it cannot be
+  // read: a bad local header or a method other than stored or deflated. Any thread owning zip.
+  static bool Locate(unzFile zip, const unz_file_info64& info, Location& location);
+
+  // Whether the entry is read and written past the page cache, on threads of their own with a few
+  // MiB of buffers, rather than through the copier's small blocks.
+  static bool Streams(const Location& location);
+
+  // Opens the entry minizip is positioned on; false when Locate fails or there is no archive.
   bool Open(unzFile zip, const unz_file_info64& info);
+  // Opens a located entry; false when the archive or the buffers could not be had.
+  bool Open(const Location& location);
   enum class Result { Done, Failed, Stopped };
   // Copies the opened entry's data into out, an empty file open for writing. Failed on a
   // read, inflate, write, size or CRC-32 failure; Stopped when stop (asked before every block, may

@@ -1,6 +1,7 @@
 // One raw deflate stream at a time (a zip entry's data), with the CRC-32 of what it produced.
 // The build picks the implementation: IsalInflater.cpp where ISA-L is installed, ZlibInflater.cpp
-// otherwise (CMake option VELLMORA_INFLATER). Used on one thread at a time (the update worker).
+// otherwise (CMake option VELLMORA_INFLATER). Each one is used on one thread at a time (the update
+// worker, or one of the extraction's workers, each with its own); they share no state.
 #pragma once
 
 #include <cstddef>

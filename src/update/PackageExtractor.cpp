@@ -3,9 +3,13 @@
 #include <minizip/unzip.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "os/CodePage.h"
@@ -16,6 +20,7 @@
 #include "update/ArchiveInput.h"
 #include "update/EntryCopier.h"
 #include "update/EntryName.h"
+#include "update/EntryPipeline.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -114,6 +119,52 @@ unsigned StoredMode(const unz_file_info64& info, unsigned umask) {
   return stored & 0777 & ~umask;
 }
 
+using Result = PackageExtractor::Result;
+
+// Why a file entry could not be written: the disk's refusal is logged and kept in localError, an
+// archive at fault is EntryFailed. Update worker.
+Result EntryFailure(int error, const std::string& entryName, int& localError) {
+  if (!IsDiskError(error)) return Result::EntryFailed;
+  update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
+                                       std::strerror(error)),
+                    kFunc, 470);
+  localError = error;
+  return Result::LocalFailure;
+}
+
+// Why the folder an entry needs could not be made. Update worker.
+Result FolderFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {
+  if (error == os::ContainedFolders::kLeadsOutside) {
+    update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
+                                         os::AnsiToUtf8(folder).c_str()),
+                      kFunc, 428);
+  } else if (IsDiskError(error)) {
+    update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
+                                         std::strerror(error)),
+                      kFunc, 470);
+  } else {
+    return Result::EntryFailed;
+  }
+  localError = error;
+  return Result::LocalFailure;
+}
+
+// What both ways of extracting work on: the archive positioned on its first entry, its entries
+// checked and the room for them found. Update worker.
+struct Extraction {
+  unzFile zip;
+  uint64_t count;
+  const std::string& archivePath;  // as minizip was handed it
+  const std::string& destination;
+  const PackageExtractor::Callbacks& callbacks;
+  int& localError;
+
+  bool StopAsked() const { return callbacks.stop && callbacks.stop(); }
+  void Progress(uint64_t index) const {
+    if (callbacks.progress) callbacks.progress(index, count);
+  }
+};
+
 enum class EntryResult { Written, Failed, Stopped };
 
 // Copies the current entry into a new file that replaces target once complete; on a failure or a
@@ -138,10 +189,206 @@ EntryResult ExtractCurrentEntry(EntryCopier& copier, unzFile zip, const unz_file
   return error == 0 ? EntryResult::Written : EntryResult::Failed;
 }
 
+// Every entry in the archive's order on the calling thread, one after the other.
+Result ExtractInOrder(const Extraction& x) {
+  EntryCopier copier(x.archivePath);
+  // Folders the entries need are made here, inside the destination only, whether or not the
+  // archive lists them (many archivers leave folder entries out).
+  os::ContainedFolders folders(x.destination);
+  const unsigned umask = os::CurrentUmask();
+  for (uint64_t i = 1; i <= x.count; ++i) {
+    if (x.StopAsked()) return Result::Stopped;
+    unz_file_info64 info;
+    std::string entryName;
+    if (!CurrentEntry(x.zip, info, entryName)) return Result::Unreadable;
+    update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
+
+    const std::string path = EntryPath(entryName);
+    const std::string target = os::JoinPath(x.destination, path);
+    const int folderError = folders.Make(EntryFolder(path));
+    if (IsFolderEntry(path)) {
+      // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
+    } else if (folderError != 0) {
+      return FolderFailure(folderError, entryName, EntryFolder(path), x.localError);
+    } else {
+      int error = 0;
+      switch (ExtractCurrentEntry(copier, x.zip, info, target, StoredMode(info, umask), x.callbacks.stop, error)) {
+        case EntryResult::Written: break;
+        case EntryResult::Failed: return EntryFailure(error, entryName, x.localError);
+        case EntryResult::Stopped: return Result::Stopped;
+      }
+    }
+
+    if (i < x.count && unzGoToNextFile(x.zip) != UNZ_OK) return Result::Unreadable;
+    x.Progress(i);
+  }
+  return Result::Done;
+}
+
+// The same on several threads: this one reads the archive's directory ahead, makes the folders
+// and hands each file entry to the pipeline; the entries are reported (log line, outcome, progress)
+// and their files renamed into place here, in the archive's order, as ExtractInOrder does, so that
+// an entry after the first failure or after a stop never replaces a file.
+class ReadAhead {
+ public:
+  ReadAhead(const Extraction& x, EntryPipeline& pipeline) : x_(x), pipeline_(pipeline), folders_(x.destination) {}
+
+  Result Run() {
+    const unsigned umask = os::CurrentUmask();
+    for (uint64_t i = 1; i <= x_.count; ++i) {
+      if (x_.StopAsked()) return Result::Stopped;
+      Result result = Result::Done;
+      // What is ready is reported at once, so that progress keeps pace with the copying.
+      while (!pending_.empty() && ReportOldest(false, result)) {
+        if (result != Result::Done) return result;
+      }
+      while (pipeline_.Full()) {
+        if (ReportOldest(true, result); result != Result::Done) return result;
+      }
+      if (!ReadEntry(i, umask)) break;  // nothing after it would be reported
+    }
+    while (!pending_.empty()) {
+      Result result = Result::Done;
+      if (ReportOldest(true, result); result != Result::Done) return result;
+    }
+    return Result::Done;
+  }
+
+ private:
+  // An entry read and not yet reported.
+  struct Pending {
+    uint64_t index = 0;
+    bool named = false;  // its information could be read
+    std::string name;
+    std::string path;
+    int folderError = 0;   // the folder it needs could not be made
+    bool located = false;  // a file entry whose data could be found
+    bool copied = false;   // handed to the pipeline
+    bool taken = false;    // its outcome is in outcome
+    EntryPipeline::Outcome outcome;
+    bool nextUnreadable = false;  // the archive could not be read past it
+  };
+
+  // Reads entry i and hands its data over; false when nothing after it is to be read (the
+  // archive cannot be, or this entry already fails).
+  bool ReadEntry(uint64_t i, unsigned umask) {
+    pending_.emplace_back();
+    Pending& p = pending_.back();
+    p.index = i;
+    unz_file_info64 info;
+    if (!CurrentEntry(x_.zip, info, p.name)) return false;
+    p.named = true;
+    p.path = EntryPath(p.name);
+    const std::string folder = EntryFolder(p.path);
+    // A folder still to be written as a file before it (a broken archive) is made only once that
+    // file was, as one after the other would.
+    if (NamesWaitingFile(folder)) {
+      Result result = Result::Done;
+      while (pending_.size() > 1) {
+        if (ReportOldest(true, result); result != Result::Done) {
+          // The entry just read is never reported: the failure before it ends the extraction.
+          failed_ = result;
+          return false;
+        }
+      }
+    }
+    p.folderError = folders_.Make(folder);
+    if (!IsFolderEntry(p.path)) {
+      if (p.folderError != 0) return false;
+      EntryPipeline::Entry entry;
+      p.located = EntryCopier::Locate(x_.zip, info, entry.location);
+      if (!p.located) return false;
+      entry.target = os::JoinPath(x_.destination, p.path);
+      entry.mode = StoredMode(info, umask);
+      pipeline_.Add(std::move(entry));
+      p.copied = true;
+      ++waitingFiles_[p.path];
+    }
+    if (i < x_.count && unzGoToNextFile(x_.zip) != UNZ_OK) {
+      p.nextUnreadable = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Whether folder or a folder above it is the name of a file entry not yet reported.
+  bool NamesWaitingFile(std::string folder) const {
+    while (!folder.empty()) {
+      if (waitingFiles_.count(folder) != 0) return true;
+      const size_t slash = folder.rfind('/');
+      folder.resize(slash == std::string::npos ? 0 : slash);
+    }
+    return false;
+  }
+
+  // Reports the oldest pending entry as ExtractInOrder would have, with result Done when it was
+  // written and what ends the extraction otherwise. With wait false, false when its data are still
+  // being copied (nothing reported); with wait, waits for them while no stop is asked.
+  bool ReportOldest(bool wait, Result& result) {
+    result = Result::Done;
+    if (failed_ != Result::Done) {
+      result = failed_;
+      return true;
+    }
+    Pending& p = pending_.front();
+    if (p.copied && !p.taken) {
+      if (!wait) {
+        if (!pipeline_.Take(p.outcome, std::chrono::milliseconds(0))) return false;
+      } else {
+        // The stop is asked while waiting too, as often as the copying would ask it per block.
+        while (!pipeline_.Take(p.outcome, std::chrono::milliseconds(10))) {
+          if (x_.StopAsked()) {
+            result = Result::Stopped;
+            return true;
+          }
+        }
+      }
+      p.taken = true;
+    }
+    result = Report(p);
+    if (p.copied) {
+      auto it = waitingFiles_.find(p.path);
+      if (it != waitingFiles_.end() && --it->second == 0) waitingFiles_.erase(it);
+    }
+    pending_.pop_front();
+    return true;
+  }
+
+  Result Report(Pending& p) {
+    if (x_.StopAsked()) return Result::Stopped;
+    if (!p.named) return Result::Unreadable;
+    update_log::Info(os::AnsiToUtf8(p.name), kFunc, 426);
+    if (!IsFolderEntry(p.path)) {
+      if (p.folderError != 0) return FolderFailure(p.folderError, p.name, EntryFolder(p.path), x_.localError);
+      if (!p.located) return Result::EntryFailed;
+      switch (p.outcome.status) {
+        case EntryPipeline::Outcome::Status::Copied: break;
+        case EntryPipeline::Outcome::Status::Failed: return EntryFailure(p.outcome.error, p.name, x_.localError);
+        case EntryPipeline::Outcome::Status::Stopped: return Result::Stopped;
+      }
+      if (const int error = p.outcome.file->Commit(); error != 0) return EntryFailure(error, p.name, x_.localError);
+      p.outcome.file.reset();
+    }
+    if (p.nextUnreadable) return Result::Unreadable;
+    x_.Progress(p.index);
+    return Result::Done;
+  }
+
+  const Extraction& x_;
+  EntryPipeline& pipeline_;
+  os::ContainedFolders folders_;
+  std::deque<Pending> pending_;
+  std::unordered_map<std::string, unsigned> waitingFiles_;  // paths of file entries handed over, not reported
+  Result failed_ = Result::Done;                            // a failure met while reading ahead, reported next
+};
+
 }  // namespace
 
-PackageExtractor::PackageExtractor(std::string destinationDir, Callbacks callbacks)
-    : destinationDir_(std::move(destinationDir)), callbacks_(std::move(callbacks)) {}
+PackageExtractor::PackageExtractor(std::string destinationDir, Callbacks callbacks, unsigned threads)
+    : destinationDir_(std::move(destinationDir)), callbacks_(std::move(callbacks)), threads_(threads) {
+  if (threads_ == 0) threads_ = std::thread::hardware_concurrency();
+  if (threads_ == 0) threads_ = 1;  // the count is not known
+}
 
 PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePath) {
   update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kFunc, 393);
@@ -175,61 +422,15 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     return Result::LocalFailure;
   }
 
-  EntryCopier copier(ansiPath);
-  // Folders the entries need are made here, inside the destination only, whether or not the
-  // archive lists them (many archivers leave folder entries out).
-  os::ContainedFolders folders(destinationDir_);
-  const auto folderFailed = [this](int error, const std::string& entryName, const std::string& folder) {
-    if (error == os::ContainedFolders::kLeadsOutside) {
-      update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
-                                           os::AnsiToUtf8(folder).c_str()),
-                        kFunc, 428);
-    } else if (IsDiskError(error)) {
-      update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
-                                           std::strerror(error)),
-                        kFunc, 470);
-    } else {
-      return Result::EntryFailed;
-    }
-    localError_ = error;
-    return Result::LocalFailure;
-  };
-
-  const unsigned umask = os::CurrentUmask();
-  for (uint64_t i = 1; i <= n; ++i) {
-    if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
-    unz_file_info64 info;
-    std::string entryName;
-    if (!CurrentEntry(archive.Get(), info, entryName)) return Result::Unreadable;
-    update_log::Info(os::AnsiToUtf8(entryName), kFunc, 426);
-
-    const std::string path = EntryPath(entryName);
-    const std::string target = os::JoinPath(destinationDir_, path);
-    const int folderError = folders.Make(EntryFolder(path));
-    if (IsFolderEntry(path)) {
-      // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
-    } else if (folderError != 0) {
-      return folderFailed(folderError, entryName, EntryFolder(path));
-    } else {
-      int error = 0;
-      switch (
-          ExtractCurrentEntry(copier, archive.Get(), info, target, StoredMode(info, umask), callbacks_.stop, error)) {
-        case EntryResult::Written: break;
-        case EntryResult::Failed:
-          if (!IsDiskError(error)) return Result::EntryFailed;
-          update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s",
-                                               os::AnsiToUtf8(entryName).c_str(), std::strerror(error)),
-                            kFunc, 470);
-          localError_ = error;
-          return Result::LocalFailure;
-        case EntryResult::Stopped: return Result::Stopped;
-      }
-    }
-
-    if (i < n && unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
-    if (callbacks_.progress) callbacks_.progress(i, n);
+  const Extraction x{archive.Get(), n, ansiPath, destinationDir_, callbacks_, localError_};
+  Result result = Result::Done;
+  if (threads_ > 1 && n > 1) {
+    EntryPipeline pipeline(ansiPath, threads_);
+    result = pipeline.Workers() > 0 ? ReadAhead(x, pipeline).Run() : ExtractInOrder(x);
+  } else {
+    result = ExtractInOrder(x);
   }
-
+  if (result != Result::Done) return result;
   update_log::Info("unzip is finish!", kFunc, 489);
   return Result::Done;
 }

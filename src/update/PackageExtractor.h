@@ -1,7 +1,10 @@
 // Extraction of a zip archive's entries into a directory, and nothing else: entries are written
 // in the archive's order (directory entries become directories, stored Unix permission bits are
 // kept within the umask), an archive naming any place outside the directory is refused before
-// anything is written, and the caller can stop it between two blocks. What follows an extraction
+// anything is written, and the caller can stop it between two blocks. Entries are copied on
+// several threads where the machine has several cores (EntryPipeline), with the same files,
+// log lines, progress and result as one after the other: the callbacks and the log lines stay on
+// the calling thread, in the archive's order. What follows an extraction
 // (the package, registration, the version record) and what the player or the telemetry server hear
 // about it belong to the caller. Runs on the update worker (entries' data are copied by
 // EntryCopier); its log lines belong to CGameRemoteConfig::OnUnzipFile.
@@ -29,13 +32,15 @@ class PackageExtractor {
     std::function<void()> started;
     // After entry `index` (from 1) of `count` has been written, in the archive's order.
     std::function<void(uint64_t index, uint64_t count)> progress;
-    // Asked before every entry and every block; true ends the extraction as Stopped.
+    // Asked before every entry and, while an entry is copied, before every block (copying on the
+    // calling thread) or every few milliseconds (on several); true ends the extraction as Stopped.
     std::function<bool()> stop;
   };
 
   // destinationDir must exist; entry names are joined to it with '\' read as '/', and the folders
-  // they need are made inside it (a link leading out of it is not followed).
-  explicit PackageExtractor(std::string destinationDir, Callbacks callbacks = {});
+  // they need are made inside it (a link leading out of it is not followed). threads copy entries'
+  // data: 0 takes one per core, 1 copies on the calling thread alone.
+  explicit PackageExtractor(std::string destinationDir, Callbacks callbacks = {}, unsigned threads = 0);
   PackageExtractor(const PackageExtractor&) = delete;
   PackageExtractor& operator=(const PackageExtractor&) = delete;
 
@@ -51,5 +56,6 @@ class PackageExtractor {
  private:
   std::string destinationDir_;
   Callbacks callbacks_;
+  unsigned threads_ = 1;
   int localError_ = 0;
 };

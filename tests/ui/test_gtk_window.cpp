@@ -36,9 +36,9 @@
 #include "support/UiLoop.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/CWebDlg.h"
+#include "ui/Layout.h"
 #include "ui/gtk/ContentView.h"
 #include "ui/gtk/GtkFrontEnd.h"
-#include "ui/gtk/Layout.h"
 #include "ui/gtk/MainWindowView.h"
 
 namespace {

@@ -20,8 +20,8 @@
 #include "support/TestContext.h"
 #include "ui/CWebCDlg.h"
 #include "ui/CWebDlg.h"
+#include "ui/Layout.h"
 #include "ui/UiThread.h"
-#include "ui/gtk/Layout.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {

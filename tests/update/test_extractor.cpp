@@ -248,21 +248,24 @@ TEST_F(ExtractorTest, DamagedEntryFailsAfterTheEntriesBeforeIt) {
   }
 }
 
-// A stop asked for inside an entry ends the extraction at the next block, whatever the entry's
-// size: the entry it was in is not written, nothing after it is touched, no success is logged.
+// A stop asked for inside an entry (once its temporary file is there) ends the extraction,
+// whatever the entry's size and whether it is copied on the calling thread or beside it: the entry
+// it was in is not written, nothing after it is touched, no success is logged.
 TEST_F(ExtractorTest, StopInsideAnEntryEndsTheExtraction) {
-  for (size_t size : kEntrySizes) {
-    SCOPED_TRACE(size);
-    SetUp();
-    archive_ = InstallDir() + "/built.zip";
-    Sandbox::WriteFile(archive_, BuildZip({{"big.bin", HalfCompressible(size)}, {"after.txt", "after\n"}}));
-    int asked = 0;
-    PackageExtractor::Callbacks callbacks;
-    callbacks.stop = [&asked] { return ++asked > 4; };  // a few blocks into the first entry
-    EXPECT_EQ(PackageExtractor(DataDir(), std::move(callbacks)).Extract(archive_), Result::Stopped);
-    EXPECT_GT(asked, 4);
-    EXPECT_TRUE(Written().empty());  // no half-written file under any name
-    EXPECT_EQ(TakeLog().find("unzip is finish!"), std::string::npos);
+  for (unsigned threads : {1u, 4u}) {
+    for (size_t size : kEntrySizes) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(size));
+      SetUp();
+      archive_ = InstallDir() + "/built.zip";
+      Sandbox::WriteFile(archive_, BuildZip({{"big.bin", HalfCompressible(size)}, {"after.txt", "after\n"}}));
+      bool copying = false;
+      PackageExtractor::Callbacks callbacks;
+      callbacks.stop = [this, &copying] { return copying = copying || !fs::is_empty(DataDir()); };
+      EXPECT_EQ(PackageExtractor(DataDir(), std::move(callbacks), threads).Extract(archive_), Result::Stopped);
+      EXPECT_TRUE(copying);
+      EXPECT_TRUE(Written().empty());  // no half-written file under any name
+      EXPECT_EQ(TakeLog().find("unzip is finish!"), std::string::npos);
+    }
   }
 }
 

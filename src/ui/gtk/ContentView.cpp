@@ -4,8 +4,8 @@
 #include "controls/gtk/SkinnedWidgets.h"
 #include "os/CodePage.h"
 #include "os/Process.h"
+#include "ui/Layout.h"
 #include "ui/gtk/ContentLayer.h"
-#include "ui/gtk/Layout.h"
 
 #ifndef VELLMORA_APP_ID
 #define VELLMORA_APP_ID "vellmora"

@@ -11,7 +11,7 @@
 
 #include "Identity.h"
 #include "log/LauncherLog.h"
-#include "ui/gtk/Layout.h"
+#include "ui/Layout.h"
 
 #ifndef VELLMORA_APP_ID
 #define VELLMORA_APP_ID "vellmora"

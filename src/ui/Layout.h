@@ -1,4 +1,4 @@
-// Where the launcher's controls sit, in pixels of the 950 x 632 window. The content window's
+// Where the launcher's controls sit, in pixels of the 950 x 632 window (both front ends). The content window's
 // template gives the progress controls in dialog units of its 12 pt "MS Shell Dlg" font; its base
 // units are 8 x 19 pixels at 96 dpi, so x and widths scale by 8/4 and y and heights by 19/8,
 // rounded like MulDiv. The page, the buttons and the window size are given in pixels.
