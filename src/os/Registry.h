@@ -13,7 +13,11 @@
 #include <string>
 
 // <windows.h> maps the system's calls of these names to their wide twins by macro; in a file that
-// includes it first, the macros would rename the host layer's own functions.
+// includes it first, the macros would rename the host layer's own functions. On Windows it is
+// included here, so that a file including it later does not define them again.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #undef RegCreateKey
 #undef RegOpenKey
 #undef RegQueryValue

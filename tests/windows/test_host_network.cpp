@@ -77,7 +77,10 @@ TEST(StreamSocketsWindows, ConnectsToAListenerAndFailsOnAClosedPortOrAWake) {
 
 TEST(MachineFactsWindows, TheSystemsFactsAreRead) {
   const os::MachineFacts facts = os::ReadMachineFacts({});
-  if (sizeof(void*) == 8) EXPECT_TRUE(facts.is64Bit);  // a 64-bit program runs on 64-bit Windows only
+  // A 64-bit program runs on 64-bit Windows only.
+  if (sizeof(void*) == 8) {
+    EXPECT_TRUE(facts.is64Bit);
+  }
   EXPECT_GE(facts.versionMajor, 5);
   EXPECT_GT(facts.physicalKb, 0);
   EXPECT_GT(facts.virtualKb, 0);

@@ -1,6 +1,6 @@
 // Removing and replacing files on Windows: folder removal that never enters a junction or a
 // symbolic link, replacement files and copies over read-only files, where removals are confined,
-// and folders made below a root that a junction cannot lead out of.
+// folders made below a root that a junction cannot lead out of, and the delayed removal.
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
@@ -12,6 +12,7 @@
 
 #include "WinTestFolder.h"
 #include "os/ContainedFolders.h"
+#include "os/DelayedRemoval.h"
 #include "os/FileSystem.h"
 #include "os/Prefix.h"
 #include "os/RemoveTree.h"
@@ -239,4 +240,27 @@ TEST(ContainedFoldersWindows, FoldersAreMadeBelowTheRootAndAJunctionOutIsRefused
     RemoveDirectoryW(os::win32::Wide(dir / "client\\out").c_str());
     RemoveDirectoryW(os::win32::Wide(dir / "client\\inner").c_str());
   }
+}
+
+// The command processor removes the folders a few seconds later, a folder with a blank too; a
+// folder whose name the command processor would read as commands is never handed to it.
+TEST(DelayedRemovalWindows, TheCommandProcessorRemovesTheFoldersButNotOneNamedWithCommands) {
+  WinTestFolder dir;
+  const std::string plain = dir / "qvx-harlu7";
+  const std::string blank = dir / "with blank\\qvx-harlu7";
+  // Cut at the '&', the command would remove the folder "keep" beside it.
+  const std::string commands = dir / "keep&x";
+  const std::string keep = dir / "keep";
+  for (const std::string& folder : {plain, blank, commands, keep}) {
+    ASSERT_EQ(os::MakeDirectories(folder + "\\client\\qvx"), 0);
+    Write(folder + "\\client\\qvx\\qvx.exe", "game");
+  }
+  os::StartDelayedRemoval({plain, blank, commands});
+  EXPECT_TRUE(os::PathExists(plain));  // not at once: the uninstaller is still running
+  for (int i = 0; i < 600 && (os::PathExists(plain) || os::PathExists(blank)); ++i) Sleep(100);
+  EXPECT_FALSE(os::PathExists(plain));
+  EXPECT_FALSE(os::PathExists(blank));
+  EXPECT_TRUE(os::PathExists(dir / "with blank"));
+  EXPECT_EQ(Read(commands + "\\client\\qvx\\qvx.exe"), "game");
+  EXPECT_EQ(Read(keep + "\\client\\qvx\\qvx.exe"), "game");
 }
