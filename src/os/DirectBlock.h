@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "os/File.h"
+
 namespace os {
 
 // File offsets, lengths and memory of a direct transfer are aligned to the device's logical
@@ -26,5 +28,25 @@ using DirectBlock = std::unique_ptr<uint8_t, void (*)(void*)>;
 
 // A block of kDirectBlockSize bytes aligned for direct I/O; empty when no memory could be had.
 DirectBlock NewDirectBlock();
+
+// A handle of no file.
+#ifdef _WIN32
+inline constexpr FileHandle kNoFileHandle = nullptr;
+#else
+inline constexpr FileHandle kNoFileHandle = -1;
+#endif
+
+// A second handle of the file behind file, for direct transfers in one direction (O_DIRECT,
+// FILE_FLAG_NO_BUFFERING): the same file, whatever its path names by now. kNoFileHandle when the
+// file system or the system refuses direct I/O. Closed with CloseDirect.
+FileHandle OpenDirect(FileHandle file, bool forWriting);
+void CloseDirect(FileHandle direct);
+
+// One positioned transfer through handle, interruptions retried: the bytes moved (fewer than
+// asked may be moved; 0 at the file's end for a read), or -1 with the errno in *error. The
+// handle's own position is left alone where the system allows (on Windows a positioned transfer
+// moves it: the handle is lent for the transfer's time).
+int64_t PositionedRead(FileHandle handle, uint8_t* data, size_t size, uint64_t at, int* error);
+int64_t PositionedWrite(FileHandle handle, const uint8_t* data, size_t size, uint64_t at, int* error);
 
 }  // namespace os

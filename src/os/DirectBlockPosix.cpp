@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "os/DirectBlock.h"
 
@@ -11,6 +15,38 @@ DirectBlock NewDirectBlock() {
   void* memory = nullptr;
   if (posix_memalign(&memory, kDirectAlign, kDirectBlockSize) != 0) return DirectBlock(nullptr, std::free);
   return DirectBlock(static_cast<uint8_t*>(memory), std::free);
+}
+
+// The descriptor's entry in /proc opens its inode, never what its path has become since. -1 when
+// the file system refuses O_DIRECT (or /proc is not mounted).
+FileHandle OpenDirect(FileHandle file, bool forWriting) {
+  if (file < 0) return kNoFileHandle;
+  const std::string self = "/proc/self/fd/" + std::to_string(file);
+  return ::open(self.c_str(), (forWriting ? O_WRONLY : O_RDONLY) | O_DIRECT | O_CLOEXEC);
+}
+
+void CloseDirect(FileHandle direct) {
+  if (direct >= 0) ::close(direct);
+}
+
+int64_t PositionedRead(FileHandle handle, uint8_t* data, size_t size, uint64_t at, int* error) {
+  for (;;) {
+    const ssize_t n = ::pread(handle, data, size, static_cast<off_t>(at));
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (error) *error = errno;
+    return -1;
+  }
+}
+
+int64_t PositionedWrite(FileHandle handle, const uint8_t* data, size_t size, uint64_t at, int* error) {
+  for (;;) {
+    const ssize_t n = ::pwrite(handle, data, size, static_cast<off_t>(at));
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (error) *error = errno;
+    return -1;
+  }
 }
 
 }  // namespace os

@@ -1,13 +1,9 @@
 #include "os/DirectReader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
-#include "os/FileSystem.h"
 
 namespace os {
 
@@ -20,13 +16,13 @@ constexpr size_t kBufferCount = 2;
 
 DirectReader::DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode)
     : fd_(fd), begin_(begin), end_(end < begin ? begin : end) {
-  if (fd_ < 0) {
+  if (fd_ == kNoFileHandle) {
     error_ = EBADF;
     done_ = true;
     return;
   }
-  if (mode == Mode::Direct) directFd_ = ReopenDirect(fd_, O_RDONLY);
-  direct_ = directFd_ >= 0;
+  if (mode == Mode::Direct) directFd_ = OpenDirect(fd_, false);
+  direct_ = directFd_ != kNoFileHandle;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {
     b.data = NewDirectBlock();
@@ -47,7 +43,7 @@ DirectReader::~DirectReader() {
     changed_.notify_all();
   }
   if (reader_.joinable()) reader_.join();
-  if (directFd_ >= 0) ::close(directFd_);
+  CloseDirect(directFd_);
 }
 
 bool DirectReader::Next(const uint8_t*& data, size_t& size) {
@@ -115,14 +111,14 @@ int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
     // offset, so after a short one off a block boundary the rest of this block comes through the
     // page cache.
     const bool direct = direct_ && got % kDirectAlign == 0;
-    const ssize_t n = ::pread(direct ? directFd_ : fd_, b.data.get() + got, ask - got, static_cast<off_t>(at + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && direct && DirectRefused(errno)) {
+    int error = EIO;
+    const int64_t n = PositionedRead(direct ? directFd_ : fd_, b.data.get() + got, ask - got, at + got, &error);
+    if (n < 0 && direct && DirectRefused(error)) {
       // A device with a larger block than assumed, or no direct I/O: read on through the page cache.
       direct_ = false;
       continue;
     }
-    if (n < 0) return errno;
+    if (n < 0) return error;
     if (n == 0) break;  // the file's end
     got += static_cast<size_t>(n);
   }

@@ -55,7 +55,7 @@ class DirectReader {
   int Fill(Buffer& b, uint64_t at, uint64_t want);
 
   const FileHandle fd_;
-  int directFd_ = -1;  // reader thread (once started)
+  FileHandle directFd_ = kNoFileHandle;  // reader thread (once started)
   std::atomic<bool> direct_{false};
   const uint64_t begin_;
   const uint64_t end_;

@@ -1,14 +1,10 @@
 #include "os/DirectWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
-#include "os/FileSystem.h"
 
 namespace os {
 
@@ -22,8 +18,8 @@ constexpr size_t kBufferCount = 3;
 
 DirectWriter::DirectWriter(FileHandle fd, uint64_t offset, Mode mode, Hooks hooks)
     : fd_(fd), hooks_(std::move(hooks)), next_(offset) {
-  if (mode == Mode::Direct) directFd_ = ReopenDirect(fd, O_WRONLY);
-  direct_ = directFd_ >= 0;
+  if (mode == Mode::Direct) directFd_ = OpenDirect(fd, true);
+  direct_ = directFd_ != kNoFileHandle;
   buffers_.resize(kBufferCount);
   for (Buffer& b : buffers_) {
     b.data = NewDirectBlock();
@@ -39,7 +35,7 @@ DirectWriter::DirectWriter(FileHandle fd, uint64_t offset, Mode mode, Hooks hook
 
 DirectWriter::~DirectWriter() {
   Finish();
-  if (directFd_ >= 0) ::close(directFd_);
+  CloseDirect(directFd_);
 }
 
 uint8_t* DirectWriter::Room(size_t& size) {
@@ -183,8 +179,8 @@ int DirectWriter::WriteOut(Buffer& b) {
   const uint64_t end = b.base + b.end;
   // Only the first buffer can start, and only the last can end, inside an aligned block: those
   // pieces go through the page cache, the aligned middle past it.
-  const uint64_t alignedBegin = directFd_ >= 0 ? AlignUp(begin) : end;
-  const uint64_t alignedEnd = directFd_ >= 0 ? AlignDown(end) : end;
+  const uint64_t alignedBegin = directFd_ != kNoFileHandle ? AlignUp(begin) : end;
+  const uint64_t alignedEnd = directFd_ != kNoFileHandle ? AlignDown(end) : end;
   struct Piece {
     uint64_t from, to;
     bool direct;
@@ -196,34 +192,32 @@ int DirectWriter::WriteOut(Buffer& b) {
     if (p.to <= p.from) continue;
     const uint8_t* from = data + (p.from - b.base);
     const size_t size = static_cast<size_t>(p.to - p.from);
-    bool ok = PwriteAll(p.direct ? directFd_ : fd_, from, size, p.from);
+    int error = PwriteAll(p.direct ? directFd_ : fd_, from, size, p.from);
     // A device with a larger block than assumed, or a file system without direct I/O, refuses
     // the direct write: this and every later one go through the page cache.
-    if (!ok && p.direct && DirectRefused(errno)) {
-      ::close(directFd_);
-      directFd_ = -1;
+    if (error != 0 && p.direct && DirectRefused(error)) {
+      CloseDirect(directFd_);
+      directFd_ = kNoFileHandle;
       direct_ = false;
-      ok = PwriteAll(fd_, from, size, p.from);
+      error = PwriteAll(fd_, from, size, p.from);
     }
-    if (!ok) return errno != 0 ? errno : EIO;
+    if (error != 0) return error;
     if (hooks_.written) hooks_.written(from, size);
   }
   return 0;
 }
 
-bool DirectWriter::PwriteAll(int fd, const uint8_t* data, size_t size, uint64_t at) {
+int DirectWriter::PwriteAll(FileHandle fd, const uint8_t* data, size_t size, uint64_t at) {
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
+    int error = EIO;
+    const int64_t n = PositionedWrite(fd, data, size, at, &error);
+    if (n < 0) return error;
+    if (n == 0) return EIO;  // no progress: never spin on it
     data += n;
     size -= static_cast<size_t>(n);
     at += static_cast<uint64_t>(n);
   }
-  return true;
+  return 0;
 }
 
 }  // namespace os

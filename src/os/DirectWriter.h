@@ -80,12 +80,13 @@ class DirectWriter {
   void Inspect();           // inspector thread
   void Release(Buffer* b);  // with mutex_ held
   int WriteOut(Buffer& b);  // writer thread; 0, or the errno of the failed write
-  bool PwriteAll(int fd, const uint8_t* data, size_t size, uint64_t at);
+  // 0, or the errno of the failed write.
+  int PwriteAll(FileHandle fd, const uint8_t* data, size_t size, uint64_t at);
   bool Submit();       // hands the current buffer over, takes a free one
   Buffer* TakeFree();  // owner thread; waits for the writer when all are in flight
 
   const FileHandle fd_;
-  int directFd_ = -1;  // writer thread (once started)
+  FileHandle directFd_ = kNoFileHandle;  // writer thread (once started)
   std::atomic<bool> direct_{false};
   Hooks hooks_;
 

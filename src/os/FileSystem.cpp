@@ -226,11 +226,4 @@ std::string BaseName(const std::string& path) {
                      end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
-int ReopenDirect(int fd, int access) {
-  if (fd < 0) return -1;
-  // The descriptor's entry in /proc opens its inode, never what its path has become since.
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return ::open(self.c_str(), access | O_DIRECT | O_CLOEXEC);
-}
-
 }  // namespace os

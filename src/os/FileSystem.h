@@ -42,11 +42,6 @@ ReadOutcome ReadRegularFile(const std::string& path, std::string& content, int* 
 // Returns 0 or the errno (ETXTBSY, EACCES, ...).
 int CopyFileOver(const std::string& from, const std::string& to);
 
-// Opens the file behind fd once more, for direct I/O (O_DIRECT) with the access mode given
-// (O_RDONLY or O_WRONLY): the same file, whatever its path names by now. -1 when the file system
-// refuses direct I/O (or /proc is not mounted).
-int ReopenDirect(int fd, int access);
-
 // Bytes that an unprivileged writer may still put on the file system holding path; -1 when it
 // cannot be told.
 int64_t FreeBytes(const std::string& path);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "os/FileSystem.h"
+#include "os/base/Win32Path.h"
 #include "os/base/Win32Text.h"
 
 namespace os {
@@ -29,6 +30,19 @@ bool WriteWhole(HANDLE h, const char* data, size_t size) {
     size -= n;
   }
   return true;
+}
+
+// Whether two paths name the same existing file (same volume, same file index).
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  auto identity = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    win32::Handle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return h.IsValid() && GetFileInformationByHandle(h.Get(), &info);
+  };
+  BY_HANDLE_FILE_INFORMATION x{}, y{};
+  return identity(a, x) && identity(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
 }  // namespace
@@ -115,6 +129,34 @@ ReadOutcome ReadRegularFile(const std::string& path, std::string& content, int* 
   }
 }
 
+// A copy beside the target, flushed, then moved over it: a reader never sees half a file, and the
+// copy keeps the source's attributes (read-only among them). A file copied over itself (the
+// launcher started from its own copy) is left as it is: it already is what the copy would be.
+int CopyFileOver(const std::string& from, const std::string& to) {
+  const std::wstring source = win32::Wide(from), target = win32::Wide(to);
+  if (SameFile(source, target)) return 0;
+  const std::wstring tmp =
+      target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId());
+  if (!CopyFileW(source.c_str(), tmp.c_str(), FALSE)) {
+    const int error = win32::LastErrno();
+    DeleteFileW(tmp.c_str());
+    return error;
+  }
+  int error = 0;
+  {
+    win32::Handle h(CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A read-only copy cannot be opened for writing: its data is flushed by the move's write-through.
+    if (h.IsValid() && !FlushFileBuffers(h.Get())) error = win32::LastErrno();
+  }
+  if (error == 0) error = win32::ErrnoOf(win32::ReplaceByMove(tmp, target));
+  if (error != 0) {
+    SetFileAttributesW(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(tmp.c_str());
+  }
+  return error;
+}
+
 int64_t FreeBytes(const std::string& path) {
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExW(win32::Wide(path).c_str(), &available, nullptr, nullptr)) return -1;
@@ -126,6 +168,20 @@ int SyncFileData(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.IsValid()) return win32::LastErrno();
+  return FlushFileBuffers(h.Get()) ? 0 : win32::LastErrno();
+}
+
+// The volume's own buffers are flushed when the volume can be opened, which takes an
+// administrator (the launcher asks to be one). Without that right there is nothing further to do:
+// every file this launcher writes is flushed by itself before it is moved into place
+// (ReplacementFile, WriteFileAtomically, CopyFileOver), and the moves are written through.
+int SyncFileSystem(const std::string& path) {
+  const std::wstring full = win32::FinalPath(win32::Wide(path));
+  if (full.size() < 2 || full[1] != L':') return full.empty() ? win32::LastErrno() : 0;
+  const std::wstring volume = L"\\\\.\\" + full.substr(0, 2);
+  win32::Handle h(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  if (!h.IsValid()) return GetLastError() == ERROR_ACCESS_DENIED ? 0 : win32::LastErrno();
   return FlushFileBuffers(h.Get()) ? 0 : win32::LastErrno();
 }
 

@@ -23,8 +23,6 @@ std::vector<std::string>& Arguments() {
   return args;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
 void SetArguments(int argc, char** argv) { Arguments().assign(argv, argv + argc); }
@@ -46,27 +44,6 @@ std::string ApplicationName() {
   return name;
 }
 
-std::string QuoteArgument(const std::string& arg) {
-  // Only blanks and tabs separate arguments and only quotes change how one is read: any other
-  // character (a line feed too) stays inside its argument without quotes.
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes are literal unless they precede a quote: then each must be doubled.
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  out += '"';
-  return out;
-}
-
 std::string ArgumentString() {
   std::string out;
   const auto& args = Arguments();
@@ -84,57 +61,6 @@ std::string FullCommandLine() {
   if (program.find_first_of(" \t") != std::string::npos) program = "\"" + program + "\"";
   std::string rest = ArgumentString();
   return rest.empty() ? program : program + " " + rest;
-}
-
-std::vector<std::string> SplitCommandLine(const std::string& cmd) {
-  std::vector<std::string> out;
-  size_t i = 0, n = cmd.size();
-  // The program name: up to the closing quote, or up to the first blank; no escapes.
-  std::string first;
-  if (i < n && cmd[i] == '"') {
-    ++i;
-    while (i < n && cmd[i] != '"') first += cmd[i++];
-    if (i < n) ++i;
-  } else {
-    while (i < n && !IsBlank(cmd[i])) first += cmd[i++];
-  }
-  out.push_back(first);
-  for (;;) {
-    while (i < n && IsBlank(cmd[i])) ++i;
-    if (i >= n) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < n && (quoted || !IsBlank(cmd[i]))) {
-      if (cmd[i] == '\\') {
-        size_t count = 0;
-        while (i < n && cmd[i] == '\\') {
-          ++count;
-          ++i;
-        }
-        if (i < n && cmd[i] == '"') {
-          arg.append(count / 2, '\\');
-          if (count % 2 == 1) {
-            arg += '"';
-            ++i;
-          }
-        } else {
-          arg.append(count, '\\');
-        }
-      } else if (cmd[i] == '"') {
-        if (quoted && i + 1 < n && cmd[i + 1] == '"') {
-          arg += '"';  // "" inside quotes is a literal quote
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg += cmd[i++];
-      }
-    }
-    out.push_back(arg);
-  }
-  return out;
 }
 
 bool IsExecutableRunning(const std::string& executablePath, bool* error) {

@@ -12,6 +12,7 @@
 #include "os/Process.h"
 #include "platform/CWindowMessageHandler.h"
 #include "support/Sandbox.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ TEST(ShowWindowPayload, IsByteExact) {
 }
 
 TEST_F(Handler, EveryStepIsLogged) {
-  unsetenv("DISPLAY");
+  SetVariable("DISPLAY", nullptr);
   CWindowMessageHandler& h = Use("--winid=abc --token=t", "vellmora_x");
   h.GetOrvaneUriFromCommandLine();
   h.SendShowWindowMessage(0);

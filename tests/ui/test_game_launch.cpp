@@ -18,6 +18,7 @@
 #include "support/RecordingMainView.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
+#include "support/TestPlatform.h"
 #include "ui/GameLaunch.h"
 #include "ui/ILaunchWindow.h"
 
@@ -72,11 +73,11 @@ struct GameLaunchTest : ::testing::Test {
     savedArgs = os::SplitCommandLine(os::FullCommandLine());
     SetArguments({"/opt/vellmora", "--token=ab"});
     if (const char* d = std::getenv("DISPLAY")) savedDisplay = d;
-    unsetenv("DISPLAY");
+    SetVariable("DISPLAY", nullptr);
   }
   void TearDown() override {
     SetArguments(savedArgs);
-    if (!savedDisplay.empty()) setenv("DISPLAY", savedDisplay.c_str(), 1);
+    if (!savedDisplay.empty()) SetVariable("DISPLAY", savedDisplay.c_str());
   }
   // A game that appends its arguments, one line per start, and ends at once.
   void InstallFakeGame() {

@@ -1,18 +1,19 @@
 #include "UpdateTestSupport.h"
 
-#include <arpa/inet.h>
-#include <glib.h>
 #include <minizip/zip.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 
 #include "Identity.h"
 #include "log/LauncherLog.h"
+#include "os/Crypto.h"
+#include "support/TestPlatform.h"
 
 // Conversions go through the locale's character set: make it UTF-8 before anything converts.
-static const bool kUtf8Locale = (setenv("LC_ALL", "C.UTF-8", 1), true);
+static const bool kUtf8Locale = (UseUtf8Locale(), true);
 
 bool RecordingWindow::Has(const std::string& call) const {
   for (const auto& c : Calls())
@@ -89,25 +90,12 @@ std::vector<std::string> TestServer::PackageRanges() const {
   return ranges_;
 }
 
-int UnusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  int port = ntohs(addr.sin_port);
-  close(fd);  // bound but never listening: connections are refused
-  return port;
-}
-
 std::string BuildZip(const std::vector<ZipEntry>& entries) {
-  char tmpl[] = "/tmp/vellmora-zip-XXXXXX";
-  int fd = mkstemp(tmpl);
-  close(fd);
-  zipFile zip = zipOpen64(tmpl, APPEND_STATUS_CREATE);
+  namespace fs = std::filesystem;
+  static std::mt19937_64 names{std::random_device{}()};
+  const fs::path file = fs::temp_directory_path() / ("vellmora-zip-" + std::to_string(names()));
+  const std::string tmpl = file.string();
+  zipFile zip = zipOpen64(tmpl.c_str(), APPEND_STATUS_CREATE);
   for (const auto& e : entries) {
     zip_fileinfo info{};
     uLong madeBy = 0;
@@ -124,7 +112,8 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
   }
   zipClose(zip, nullptr);
   std::string bytes = Sandbox::ReadFile(tmpl);
-  unlink(tmpl);
+  std::error_code ignored;
+  fs::remove(file, ignored);
   return bytes;
 }
 
@@ -132,9 +121,13 @@ void UpdateTest::SetUp() {
   (void)kUtf8Locale;
   sandbox_.MakeDrives(true);
   // Table tests call SetUp once per case: each starts from an empty installation and registry.
-  ASSERT_EQ(
-      RunShell("rm -rf '" + InstallDir() + "' '" + sandbox_.Prefix() + "/registry' && mkdir -p '" + DataDir() + "'"),
-      0);
+  std::error_code error;
+  std::filesystem::remove_all(InstallDir(), error);
+  ASSERT_FALSE(error) << error.message();
+  std::filesystem::remove_all(sandbox_.Prefix() + "/registry", error);
+  ASSERT_FALSE(error) << error.message();
+  std::filesystem::create_directories(DataDir(), error);
+  ASSERT_FALSE(error) << error.message();
   StartNextRun();
 }
 
@@ -169,10 +162,15 @@ void UpdateTest::SetConfigUrl(const std::string& url) {
 }
 
 std::string Sha256Hex(const std::string& data) {
-  gchar* hex =
-      g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
-  std::string out(hex);
-  g_free(hex);
+  os::Sha256 digest;
+  os::Sha256Value value{};
+  if (!digest.Update(data.data(), data.size()) || !digest.Current(value)) return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t byte : value) {
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+  }
   return out;
 }
 

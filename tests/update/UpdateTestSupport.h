@@ -20,6 +20,7 @@
 #include "support/HttpServerThread.h"
 #include "support/Sandbox.h"
 #include "support/TestContext.h"
+#include "support/TestPlatform.h"
 #include "update/CGameRemoteConfig.h"
 #include "update/IWindowOperations.h"
 
@@ -81,9 +82,6 @@ class TestServer {
   std::vector<std::string> ranges_;
   HttpServerThread http_;  // last: it stops answering before what its handlers use goes
 };
-
-// A port on loopback where nothing listens.
-int UnusedPort();
 
 // Builds a zip archive. Entries whose name ends in "/" are directories. mode (Unix permission
 // bits) is stored with a Unix "made by" field when not 0. Data is deflated unless stored.

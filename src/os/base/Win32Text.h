@@ -66,6 +66,15 @@ class Handle {
   ~Handle() {
     if (IsValid()) CloseHandle(h_);
   }
+  Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      if (IsValid()) CloseHandle(h_);
+      h_ = other.h_;
+      other.h_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   bool IsValid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }

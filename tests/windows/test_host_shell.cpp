@@ -1,0 +1,161 @@
+// Shell links and the show-window message on Windows: a link saved and read back through the
+// shell's own link object, and WM_COPYDATA received by a message-only window.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which they need.
+#include <objbase.h>
+#include <shobjidl.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "WinTestFolder.h"
+#include "os/ShellFolders.h"
+#include "os/WindowMessage.h"
+
+namespace {
+
+struct LinkRead {
+  std::wstring path;
+  std::wstring arguments;
+};
+
+// Loads a .lnk file through IShellLinkW + IPersistFile::Load, as the shell reads it.
+bool ReadLink(const std::string& linkPath, LinkRead& out) {
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link))))
+    return false;
+  IPersistFile* file = nullptr;
+  bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+            SUCCEEDED(file->Load(os::win32::Wide(linkPath).c_str(), STGM_READ));
+  wchar_t text[1024] = {};
+  ok = ok && SUCCEEDED(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
+  out.path = text;
+  text[0] = 0;
+  ok = ok && SUCCEEDED(link->GetArguments(text, 1024));
+  out.arguments = text;
+  if (file) file->Release();
+  link->Release();
+  return ok;
+}
+
+}  // namespace
+
+TEST(ShellLinkWindows, ALinkIsSavedAndReadBackThroughTheShellAndReplacedOnTheNextSave) {
+  WinTestFolder dir;
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  const std::string target = dir / "qvx.exe";
+  const std::string link = dir / "qvx-uninstall.lnk";
+  ASSERT_EQ(os::CreateLinkFile(target, link, "/uninstall"), 0);
+  LinkRead read;
+  ASSERT_TRUE(ReadLink(link, read));
+  EXPECT_EQ(read.path, os::win32::Wide(target));
+  EXPECT_EQ(read.arguments, L"/uninstall");
+  // The next run saves over it.
+  const std::string other = dir / "qvx_fc.exe";
+  ASSERT_EQ(os::CreateLinkFile(other, link, ""), 0);
+  ASSERT_TRUE(ReadLink(link, read));
+  EXPECT_EQ(read.path, os::win32::Wide(other));
+  EXPECT_EQ(read.arguments, L"");
+  // A folder that does not exist: the save fails and says so.
+  EXPECT_NE(os::CreateLinkFile(target, dir / "missing\\Vellmora.lnk", ""), 0);
+  CoUninitialize();
+  EXPECT_STREQ(os::LinkExtension(), ".lnk");
+  EXPECT_FALSE(os::StartMenuDir().empty());
+  EXPECT_FALSE(os::DesktopDir().empty());
+}
+
+TEST(ShellLinkWindows, AThreadWithoutComGetsItForTheCall) {
+  WinTestFolder dir;
+  int result = -1;
+  std::thread worker([&] { result = os::CreateLinkFile(dir / "qvx.exe", dir / "Vellmora.lnk", ""); });
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(os::PathExists(dir / "Vellmora.lnk"));
+}
+
+namespace {
+
+// A message-only window on a thread of its own that records the WM_COPYDATA it receives.
+class CopyDataReceiver {
+ public:
+  CopyDataReceiver() {
+    thread_ = std::thread([this] { Run(); });
+    while (!ready_.load()) Sleep(1);
+  }
+  ~CopyDataReceiver() {
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  HWND Window() const { return window_; }
+
+  ULONG_PTR kind = 0;
+  WPARAM sender = 0;
+  std::vector<uint8_t> payload;
+  int received = 0;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<CopyDataReceiver*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_COPYDATA && self) {
+      const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      self->kind = copy->dwData;
+      self->sender = wParam;
+      const auto* bytes = static_cast<const uint8_t*>(copy->lpData);
+      self->payload.assign(bytes, bytes + copy->cbData);
+      ++self->received;
+      return 1;
+    }
+    if (message == WM_CLOSE) {
+      DestroyWindow(window);
+      PostQuitMessage(0);
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  void Run() {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = Proc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"VellmoraCopyDataTest";
+    RegisterClassW(&cls);
+    window_ = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ready_ = true;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }
+  std::thread thread_;
+  std::atomic<bool> ready_{false};
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+TEST(WindowMessageWindows, TheShowWindowPayloadArrivesAsCopyDataWithItsKindAndSender) {
+  CopyDataReceiver receiver;
+  ASSERT_NE(receiver.Window(), nullptr);
+  std::vector<uint8_t> payload(2056, 0);
+  payload[0] = 1;
+  payload[4] = 0x31;
+  payload[2052] = 1;
+  const unsigned long target = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(receiver.Window()));
+  EXPECT_EQ(os::SendWindowPayload(target, 0x1234, 1, payload), 1);
+  EXPECT_EQ(receiver.received, 1);
+  EXPECT_EQ(receiver.kind, 1u);
+  EXPECT_EQ(receiver.sender, 0x1234u);
+  EXPECT_EQ(receiver.payload, payload);
+  // No window, or a handle that names none: nothing is sent and the answer is 0.
+  EXPECT_EQ(os::SendWindowPayload(0, 0x1234, 1, payload), 0);
+  EXPECT_EQ(os::SendWindowPayload(0x7FFFFFF0ul, 0x1234, 1, payload), 0);
+  EXPECT_EQ(receiver.received, 1);
+}
+
+TEST(WindowMessageWindows, NoWindowOfAProcessWithoutWindowsIsMaximised) {
+  EXPECT_FALSE(os::MaximiseWindowOfProcess(0));
+  // A process id no process has (ids are multiples of four).
+  EXPECT_FALSE(os::MaximiseWindowOfProcess(0x7FFFFFF3));
+}
