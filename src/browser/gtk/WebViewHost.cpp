@@ -18,9 +18,6 @@ constexpr char kModule[] = "WebViewHost";
 constexpr char kWorld[] = "vellmora-bridge";
 constexpr char kChannel[] = "vellmoraExternal";
 
-// Refused calls of other origins are logged, but a page cannot fill the disk with them.
-constexpr int kMaxRefusalLines = 100;
-
 // The page's world, documents of the login page's origin only (self.origin, read before any page
 // script of the document has run): the external object. Calls go over a message port to the
 // bridge world; values the page reads back at once come from the mirror the launcher keeps
@@ -256,7 +253,8 @@ void WebViewHost::InstallScript() {
   webkit_user_content_manager_remove_all_scripts(content_);
   webkit_user_content_manager_remove_all_style_sheets(content_);
   // No trusted origin yet (or an address without one): a value self.origin never has.
-  const std::string origin = JsString(trustedOrigin_.empty() ? "-" : trustedOrigin_);
+  const std::string& trusted = gate_.TrustedOrigin();
+  const std::string origin = JsString(trusted.empty() ? "-" : trusted);
   std::string bridge = kBridgeScript;
   Replace(bridge, "%ORIGIN%", origin);
   WebKitUserScript* script =
@@ -279,7 +277,7 @@ void WebViewHost::InstallScript() {
 }
 
 void WebViewHost::Navigate(const std::string& url) {
-  trustedOrigin_ = OriginOf(url);
+  gate_.Trust(OriginOf(url));
   awaitingEntry_ = true;
   InstallScript();
   webkit_web_view_load_uri(view_, url.c_str());
@@ -386,10 +384,10 @@ gboolean WebViewHost::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
   if (landed.rfind("about:", 0) == 0) return FALSE;  // the early blank document, not the login page
   self->awaitingEntry_ = false;
   const std::string origin = OriginOf(landed);
-  if (origin != self->trustedOrigin_) {
+  if (origin != self->gate_.TrustedOrigin()) {
     LogInfo(os::TruncateUtf16("the login page answered from " + (origin.empty() ? landed : origin), 2047),
             "WebViewHost::OnDecidePolicy", kModule, __LINE__);
-    self->trustedOrigin_ = origin;
+    self->gate_.Trust(origin);
     self->InstallScript();
   }
   return FALSE;  // the default decision
@@ -424,12 +422,9 @@ void WebViewHost::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
     g_free(text);
   }
   g_object_unref(originValue);
-  if (self->trustedOrigin_.empty() || origin != self->trustedOrigin_) {
-    if (self->refusalsLogged_ < kMaxRefusalLines) {
-      ++self->refusalsLogged_;
-      LogError(os::TruncateUtf16("call from another origin refused: " + origin, 2047), "WebViewHost::OnScriptMessage",
-               kModule, __LINE__);
-    }
+  const BridgeGate::Decision fromOrigin = self->gate_.AdmitOrigin(origin);
+  if (!fromOrigin.admit) {
+    if (!fromOrigin.logLine.empty()) LogError(fromOrigin.logLine, "WebViewHost::OnScriptMessage", kModule, __LINE__);
     return;
   }
 
@@ -452,9 +447,9 @@ void WebViewHost::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
   }
   g_object_unref(id);
   g_object_unref(args);
-  if (!wellFormed) {
-    LogError("call refused: an argument is not text or longer than 65536 characters", "WebViewHost::OnScriptMessage",
-             kModule, __LINE__);
+  const BridgeGate::Decision withArguments = BridgeGate::AdmitArguments(wellFormed ? &reversed : nullptr);
+  if (!withArguments.admit) {
+    LogError(withArguments.logLine, "WebViewHost::OnScriptMessage", kModule, __LINE__);
     return;
   }
   if ((dispid == 1 || dispid == 2) && self->onExternalCall_) self->onExternalCall_(dispid, reversed);

@@ -20,6 +20,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "browser/BridgeGate.h"
 #include "browser/NewWindowGate.h"
 
 #include <functional>
@@ -79,10 +80,9 @@ class WebViewHost {
   UriOpener openExternally_;
   bool ready_ = false;
   std::string launcherPath_;
-  std::string trustedOrigin_;
+  BridgeGate gate_;             // the login page's origin, and the calls it admits
   bool awaitingEntry_ = false;  // the navigation to the login page has not had its final answer yet
   NewWindowGate newWindows_;
-  int refusalsLogged_ = 0;
   int newViewRequests_ = 0;
   bool pageCommitted_ = false;  // a document other than the prewarm's blank one has been committed
 };
