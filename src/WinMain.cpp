@@ -20,6 +20,7 @@
 #include "os/base/Win32Text.h"
 #include "ui/CWebDlg.h"
 #include "ui/UiThread.h"
+#include "ui/win32/BrowserPage.h"
 #include "ui/win32/Win32FrontEnd.h"
 
 namespace {
@@ -71,6 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   app->SetWindowRunner([](CWebDlg& dlg, CImpIDispatch* bridge) {
     LauncherWindowOptions options;
     options.bridge = bridge;
+    options.pageHost = MakeBrowserPage;  // the login page in the system's browser control
     RunLauncherWindowWith(dlg, options);
   });
 
