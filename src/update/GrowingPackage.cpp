@@ -63,3 +63,8 @@ bool GrowingPackage::Intact() {
   std::lock_guard<std::mutex> lock(mutex_);
   return !wentBack_;
 }
+
+GrowingPackage::Extent GrowingPackage::Now() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Extent{available_, ended_};
+}

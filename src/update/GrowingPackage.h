@@ -35,6 +35,13 @@ class GrowingPackage {
   // False once the download went back: what was read before may since have been replaced.
   bool Intact();
 
+  // What the download has written so far, and whether it has ended.
+  struct Extent {
+    uint64_t inFile = 0;
+    bool ended = false;
+  };
+  Extent Now();
+
  private:
   const std::string path_;
   const std::function<bool()> stop_;
