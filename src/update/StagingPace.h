@@ -4,7 +4,8 @@
 // thread. Then it is better to stop staging and extract the whole package after the download, on
 // every core. From the rates seen so far (the download's and the stager's) the rule projects how
 // much of the package the stager will have unpacked when the download ends, and gives up when that
-// is less than half. A stager that keeps up (it waits for bytes) never gives up. Staging thread.
+// is less than half. A stager that keeps up (it waits for bytes), or is behind by less than an
+// eighth of the package, never gives up. Staging thread.
 #pragma once
 
 #include <cstdint>
