@@ -4,6 +4,7 @@
 // Advance and End on the download's threads (the writer, the worker); reads on one reader thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,8 @@ class GrowingPackage {
     bool ended = false;
   };
   Extent Now();
+  // How long the reader has waited for bytes in all (reader thread).
+  std::chrono::steady_clock::duration Waited();
 
  private:
   const std::string path_;
@@ -52,4 +55,5 @@ class GrowingPackage {
   uint64_t available_ = 0;
   bool ended_ = false;
   bool wentBack_ = false;
+  std::chrono::steady_clock::duration waited_{};
 };

@@ -136,10 +136,36 @@ bool PackageStager::KeepGoing(uint64_t offset) {
   pace.arrived = now.inFile > inFileAtStart_ ? now.inFile - inFileAtStart_ : 0;
   pace.toCome = toCome_ ? toCome_() : 0;
   pace.ended = now.ended;
+  pace.measuredBytes = measuredBytes_;
+  pace.measuredSeconds = measuredSeconds_;
+  if (measuring_ && offset > measureFrom_) {
+    pace.measuredBytes += offset - measureFrom_;
+    pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                                          (package_.Waited() - waitedAtMeasureStart_))
+                                .count();
+  }
   if (!DownloadOutpacesStaging(pace)) return true;
   outpaced_ = true;
   return Fail(update_log::Format(update_log::kShort, "the download outran the staging at byte %llu of %llu",
                                  static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile)));
+}
+
+void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {
+  measuring_ = !sizesFollow && entry.compressedSize >= kReadBlock;
+  if (!measuring_) return;
+  measureFrom_ = entry.dataOffset;
+  measureStart_ = std::chrono::steady_clock::now();
+  waitedAtMeasureStart_ = package_.Waited();
+}
+
+void PackageStager::EndMeasure(uint64_t offset) {
+  if (!measuring_) return;
+  measuring_ = false;
+  if (offset <= measureFrom_) return;
+  measuredBytes_ += offset - measureFrom_;
+  measuredSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                                    (package_.Waited() - waitedAtMeasureStart_))
+                          .count();
 }
 
 void PackageStager::Run() {
@@ -226,8 +252,10 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
       if (!direct) return out.Output().Write(data, size);
       return direct->Append(data, size) ? 0 : direct->Error() != 0 ? direct->Error() : EIO;
     };
+    BeginMeasure(entry, sizesFollow);
     const bool copied =
         entry.method == 0 ? CopyStored(sink, entry) : CopyDeflated(sink, entry, sizesFollow, zip64, end);
+    EndMeasure(copied ? entry.dataOffset + entry.compressedSize : entry.dataOffset);
     if (direct && !direct->Finish() && copied)
       return Fail(std::string("cannot write: ") + std::strerror(direct->Error() != 0 ? direct->Error() : EIO));
     if (!copied) return false;

@@ -66,6 +66,10 @@ class PackageStager {
   // False with why_ set when asked to stop or when the download outruns the staging, which is at
   // offset in the package (staging thread).
   bool KeepGoing(uint64_t offset);
+  // The stager's own pace is measured on entries of at least a read block whose sizes are known,
+  // from the start of their data to their end, waits for bytes left out (staging thread).
+  void BeginMeasure(const StagedEntry& entry, bool sizesFollow);
+  void EndMeasure(uint64_t offset);
 
   const std::string stagingDir_;
   const std::function<bool()> stop_;
@@ -82,7 +86,13 @@ class PackageStager {
   // When the stager first found bytes in the package and how many there were (staging thread).
   std::chrono::steady_clock::time_point paceStart_;
   uint64_t inFileAtStart_ = 0;
-  bool outpaced_ = false;  // the download outran the staging (staging thread)
+  bool outpaced_ = false;       // the download outran the staging (staging thread)
+  uint64_t measuredBytes_ = 0;  // of entries measured to their end (staging thread)
+  double measuredSeconds_ = 0;
+  bool measuring_ = false;  // the entry being unpacked is measured (staging thread)
+  uint64_t measureFrom_ = 0;
+  std::chrono::steady_clock::time_point measureStart_;
+  std::chrono::steady_clock::duration waitedAtMeasureStart_{};
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};

@@ -2,10 +2,12 @@
 // one thread; on a fast link the download outruns it and the two compete for the cores, so that
 // the transfer slows down and, at its end, most of the package is still to be unpacked by that one
 // thread. Then it is better to stop staging and extract the whole package after the download, on
-// every core. From the rates seen so far (the download's and the stager's) the rule projects how
-// much of the package the stager will have unpacked when the download ends, and gives up when that
-// is less than half. A stager that keeps up (it waits for bytes), or is behind by less than an
-// eighth of the package, never gives up. Staging thread.
+// every core. The stager gives up when it is well behind and the download brings bytes faster
+// than the stager unpacks them on large entries (its own pace, waits for bytes left out): then it
+// can only fall further behind. Its pace in bytes on small files says little (each file costs a
+// create and a rename), and on a link it keeps up with, it falls behind on a run of small files
+// and catches up on the large ones after them. Once the download has ended, it gives up when more
+// than half of the package is still to be unpacked. Staging thread.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,10 @@ struct StagingPace {
   uint64_t inFile = 0;    // package bytes in the file now
   int64_t toCome = 0;     // package bytes still to download; 0 or less while not known
   bool ended = false;     // the download has ended: nothing more will come
+  // The stager's own pace: stored bytes of large entries unpacked, and the seconds it spent on
+  // them, without the waits for their bytes.
+  uint64_t measuredBytes = 0;
+  double measuredSeconds = 0;
 };
 
 // True when the staging should end so that the package is extracted after its download instead.
