@@ -2,8 +2,6 @@
 // (ReOpenFile with FILE_FLAG_NO_BUFFERING), blocks aligned for it, and transfers at offsets.
 #include <windows.h>
 
-#include <malloc.h>
-
 #include <cerrno>
 
 #include "os/DirectBlock.h"
@@ -28,8 +26,20 @@ OVERLAPPED At(uint64_t at) {
 // take gives.
 bool DirectRefused(int error) { return error == EINVAL; }
 
+namespace {
+
+void FreeDirectBlock(void* block) {
+  if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+}  // namespace
+
+// Committed for itself (aligned to the allocation granularity, a multiple of kDirectAlign), not
+// taken from the heap: freed, its pages go back to the system at once.
 DirectBlock NewDirectBlock() {
-  return DirectBlock(static_cast<uint8_t*>(_aligned_malloc(kDirectBlockSize, kDirectAlign)), _aligned_free);
+  return DirectBlock(
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, kDirectBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
+      FreeDirectBlock);
 }
 
 FileHandle OpenDirect(FileHandle file, bool forWriting) {

@@ -37,7 +37,9 @@ uint64_t GrowingPackage::WaitBeyond(uint64_t offset) {
     if (wentBack_) return 0;
     if (available_ > offset) return available_;
     if (ended_ || (stop_ && stop_())) return 0;
+    const auto start = std::chrono::steady_clock::now();
     grown_.wait_for(lock, kStopPoll);
+    waited_ += std::chrono::steady_clock::now() - start;
   }
 }
 
@@ -62,4 +64,14 @@ bool GrowingPackage::ReadAt(void* buffer, size_t size, uint64_t offset) {
 bool GrowingPackage::Intact() {
   std::lock_guard<std::mutex> lock(mutex_);
   return !wentBack_;
+}
+
+GrowingPackage::Extent GrowingPackage::Now() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Extent{available_, ended_};
+}
+
+std::chrono::steady_clock::duration GrowingPackage::Waited() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waited_;
 }

@@ -4,6 +4,7 @@
 // Advance and End on the download's threads (the writer, the worker); reads on one reader thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,15 @@ class GrowingPackage {
   // False once the download went back: what was read before may since have been replaced.
   bool Intact();
 
+  // What the download has written so far, and whether it has ended.
+  struct Extent {
+    uint64_t inFile = 0;
+    bool ended = false;
+  };
+  Extent Now();
+  // How long the reader has waited for bytes in all (reader thread).
+  std::chrono::steady_clock::duration Waited();
+
  private:
   const std::string path_;
   const std::function<bool()> stop_;
@@ -45,4 +55,5 @@ class GrowingPackage {
   uint64_t available_ = 0;
   bool ended_ = false;
   bool wentBack_ = false;
+  std::chrono::steady_clock::duration waited_{};
 };

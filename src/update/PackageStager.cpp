@@ -14,6 +14,7 @@
 #include "os/RemoveTree.h"
 #include "os/ReplacementFile.h"
 #include "update/EntryName.h"
+#include "update/StagingPace.h"
 #include "update/UpdateLog.h"
 
 namespace {
@@ -125,13 +126,69 @@ bool PackageStager::Fail(std::string why) {
   return false;
 }
 
+bool PackageStager::KeepGoing(uint64_t offset) {
+  if (Stopping()) return Fail("stopped");
+  const GrowingPackage::Extent now = package_.Now();
+  StagingPace pace;
+  pace.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - paceStart_).count();
+  pace.unpacked = offset;
+  pace.inFile = now.inFile;
+  pace.arrived = now.inFile > inFileAtStart_ ? now.inFile - inFileAtStart_ : 0;
+  pace.toCome = toCome_ ? toCome_() : 0;
+  pace.ended = now.ended;
+  pace.measuredBytes = measuredBytes_;
+  pace.measuredSeconds = measuredSeconds_;
+  if (measuring_ && offset > measureFrom_) {
+    pace.measuredBytes += offset - measureFrom_;
+    pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                                          (package_.Waited() - waitedAtMeasureStart_))
+                                .count();
+  }
+  if (!DownloadOutpacesStaging(pace)) return true;
+  outpaced_ = true;
+  return Fail(update_log::Format(update_log::kShort, "the download outran the staging at byte %llu of %llu",
+                                 static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile)));
+}
+
+void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {
+  measuring_ = !sizesFollow && entry.compressedSize >= kReadBlock;
+  if (!measuring_) return;
+  measureFrom_ = entry.dataOffset;
+  measureStart_ = std::chrono::steady_clock::now();
+  waitedAtMeasureStart_ = package_.Waited();
+}
+
+void PackageStager::EndMeasure(uint64_t offset) {
+  if (!measuring_) return;
+  measuring_ = false;
+  if (offset <= measureFrom_) return;
+  measuredBytes_ += offset - measureFrom_;
+  measuredSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                                    (package_.Waited() - waitedAtMeasureStart_))
+                          .count();
+}
+
 void PackageStager::Run() {
   os::ThreadSignalStack signalStack;
   folders_ = std::make_unique<os::ContainedFolders>(stagingDir_);
+  // The rates are taken from the first bytes on, not from the wait for the transfer to start.
+  if (package_.WaitBeyond(0) == 0) {
+    Fail("the package ended inside its entries");
+    return;
+  }
+  paceStart_ = std::chrono::steady_clock::now();
+  inFileAtStart_ = package_.Now().inFile;
   uint64_t offset = 0;
   bool directoryReached = false;
   while (!directoryReached) {
-    if (!StageEntry(offset, directoryReached)) return;
+    if (!KeepGoing(offset) || !StageEntry(offset, directoryReached)) {
+      if (outpaced_) {
+        // Nothing staged is used: it goes now, while the download still runs, not after it.
+        folders_.reset();
+        Discard(stagingDir_);
+      }
+      return;
+    }
   }
   staged_ = true;
 }
@@ -195,8 +252,10 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
       if (!direct) return out.Output().Write(data, size);
       return direct->Append(data, size) ? 0 : direct->Error() != 0 ? direct->Error() : EIO;
     };
+    BeginMeasure(entry, sizesFollow);
     const bool copied =
         entry.method == 0 ? CopyStored(sink, entry) : CopyDeflated(sink, entry, sizesFollow, zip64, end);
+    EndMeasure(copied ? entry.dataOffset + entry.compressedSize : entry.dataOffset);
     if (direct && !direct->Finish() && copied)
       return Fail(std::string("cannot write: ") + std::strerror(direct->Error() != 0 ? direct->Error() : EIO));
     if (!copied) return false;
@@ -216,7 +275,7 @@ bool PackageStager::CopyStored(const Sink& out, StagedEntry& entry) {
   if (entry.compressedSize != entry.size) return Fail("a stored entry of two sizes");
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   for (uint64_t at = entry.dataOffset, left = entry.size; left > 0;) {
-    if (Stopping()) return Fail("stopped");
+    if (!KeepGoing(at)) return false;
     const size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
     if (!package_.ReadAt(in_.get(), n, at)) return Fail("the package ended inside an entry");
     crc = inflater_->UpdateCrc(crc, in_.get(), n);
@@ -234,7 +293,7 @@ bool PackageStager::CopyDeflated(const Sink& out, StagedEntry& entry, bool sizes
   uint64_t produced = 0;
   Inflater::Buffers buffers;
   while (true) {
-    if (Stopping()) return Fail("stopped");
+    if (!KeepGoing(at)) return false;
     bool inputEnded = false;
     if (buffers.inSize == 0) {
       // With the sizes known, exactly the entry's stored bytes; otherwise whatever has arrived.

@@ -5,11 +5,13 @@
 // (ContainedFolders). Nothing reaches the client here: StagedInstaller moves the files once the
 // package is verified. An entry it cannot read in order (encrypted, a method other than stored or
 // deflated, a stored entry whose sizes follow its data) or any failure ends the staging, and the
-// package is extracted after the download instead. Start, Finish and the destructor on the update
-// worker; Advance on any thread.
+// package is extracted after the download instead; so does a download that outruns the stager
+// (StagingPace), whose package is then extracted on every core. Start, Finish and the destructor
+// on the update worker; Advance on any thread.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,6 +63,13 @@ class PackageStager {
   bool CopyDeflated(const Sink& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end);
   bool Fail(std::string why);
   bool Stopping() const;
+  // False with why_ set when asked to stop or when the download outruns the staging, which is at
+  // offset in the package (staging thread).
+  bool KeepGoing(uint64_t offset);
+  // The stager's own pace is measured on entries of at least a read block whose sizes are known,
+  // from the start of their data to their end, waits for bytes left out (staging thread).
+  void BeginMeasure(const StagedEntry& entry, bool sizesFollow);
+  void EndMeasure(uint64_t offset);
 
   const std::string stagingDir_;
   const std::function<bool()> stop_;
@@ -74,6 +83,16 @@ class PackageStager {
   std::unique_ptr<os::ContainedFolders> folders_;  // inside the staging folder (staging thread)
   std::string why_;                                // why the staging ended early
   uint64_t unsynced_ = 0;                          // bytes staged since the last sync (staging thread)
+  // When the stager first found bytes in the package and how many there were (staging thread).
+  std::chrono::steady_clock::time_point paceStart_;
+  uint64_t inFileAtStart_ = 0;
+  bool outpaced_ = false;       // the download outran the staging (staging thread)
+  uint64_t measuredBytes_ = 0;  // of entries measured to their end (staging thread)
+  double measuredSeconds_ = 0;
+  bool measuring_ = false;  // the entry being unpacked is measured (staging thread)
+  uint64_t measureFrom_ = 0;
+  std::chrono::steady_clock::time_point measureStart_;
+  std::chrono::steady_clock::duration waitedAtMeasureStart_{};
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};

@@ -1,0 +1,29 @@
+#include "update/StagingPace.h"
+
+namespace {
+
+// Too early to judge the rates: the first moments of a transfer say little of what follows.
+constexpr double kSampleSeconds = 0.2;
+// A stager this close behind the download keeps up with it, or falls behind only for a while on
+// a run of small files: an eighth of the package, or this much on a small one.
+constexpr uint64_t kBehind = 16 * 1024 * 1024;
+constexpr uint64_t kBehindShare = 8;
+// The stager's own pace is known once it has unpacked this much of large entries.
+constexpr uint64_t kMeasured = 4 * 1024 * 1024;
+
+}  // namespace
+
+bool DownloadOutpacesStaging(const StagingPace& pace) {
+  if (pace.seconds < kSampleSeconds || pace.unpacked > pace.inFile) return false;
+  const uint64_t toCome = pace.ended ? 0 : pace.toCome > 0 ? static_cast<uint64_t>(pace.toCome) : 0;
+  if (toCome == 0 && !pace.ended) return false;  // the package's size is not known yet
+  const uint64_t total = pace.inFile + toCome;
+  const uint64_t behind = pace.inFile - pace.unpacked;
+  if (behind < kBehind || behind < total / kBehindShare) return false;
+  // Unpacking the rest alone would take longer than extracting the whole package on every core.
+  if (pace.ended) return behind > total / 2;
+  if (pace.measuredBytes < kMeasured || pace.measuredSeconds <= 0) return false;
+  const double downloadRate = static_cast<double>(pace.arrived) / pace.seconds;
+  const double stagingRate = static_cast<double>(pace.measuredBytes) / pace.measuredSeconds;
+  return downloadRate > stagingRate;
+}

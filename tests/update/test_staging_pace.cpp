@@ -1,0 +1,59 @@
+// When the stager gives up so that the package is extracted after its download on every core: a
+// download faster than the stager's own pace while it is well behind, and the cases where staging
+// still pays or nothing can be told yet.
+#include <gtest/gtest.h>
+
+#include "update/StagingPace.h"
+
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr uint64_t kClient = 489807003;  // the size of a client-shaped package
+
+TEST(StagingPaceTest, GivesUpOnlyWhenTheDownloadOutrunsTheStagersOwnPace) {
+  struct Case {
+    const char* name;
+    StagingPace pace;
+    bool givesUp;
+  };
+  const Case cases[] = {
+      // 680 MB/s arriving, the stager unpacks 150 MB/s of large entries and is 130 MiB behind.
+      {"loopback: the download far ahead",
+       {0.25, 40 * kMiB, 170 * kMiB, 170 * kMiB, 300 * kMiB, false, 30 * kMiB, 0.2},
+       true},
+      {"a download just faster than the stager",
+       {1.0, 40 * kMiB, 101 * kMiB, 101 * kMiB, 300 * kMiB, false, 100 * kMiB, 1.0},
+       true},
+      {"a download just slower than the stager",
+       {1.0, 40 * kMiB, 99 * kMiB, 99 * kMiB, 300 * kMiB, false, 100 * kMiB, 1.0},
+       false},
+      {"a link the stager keeps up with",
+       {1.0, 55 * kMiB, 57 * kMiB, 57 * kMiB, 410 * kMiB, false, 20 * kMiB, 0.15},
+       false},
+      // At 60 MB/s on a busy disk: after the package's thousands of small files the stager is an
+      // eighth of it behind, and unpacks large entries more than twice as fast as they arrive.
+      {"a link, the stager behind after small files",
+       {1.3, 17729340, 79740928, 79740928, kClient - 79740928, false, 8 * kMiB, 0.06},
+       false},
+      {"a link, the stager less behind after small files",
+       {0.4, 8793456, 26820608, 26820608, kClient - 26820608, false, 0, 0},
+       false},
+      {"the stager's own pace not known yet",
+       {0.5, 8 * kMiB, 200 * kMiB, 200 * kMiB, 270 * kMiB, false, 1 * kMiB, 0.01},
+       false},
+      {"too early to tell", {0.1, 5 * kMiB, 100 * kMiB, 100 * kMiB, 400 * kMiB, false, 5 * kMiB, 0.05}, false},
+      {"the package's size not known yet", {1.0, 10 * kMiB, 200 * kMiB, 200 * kMiB, 0, false, 10 * kMiB, 0.1}, false},
+      {"the download ended, most still to stage", {1.0, 100 * kMiB, 470 * kMiB, 470 * kMiB, 0, true, 0, 0}, true},
+      {"the download ended, most staged", {2.0, 300 * kMiB, 470 * kMiB, 470 * kMiB, 0, true, 0, 0}, false},
+      {"the download stalled", {0.5, 20 * kMiB, 0, 200 * kMiB, 300 * kMiB, false, 20 * kMiB, 0.1}, false},
+      // The file held 300 MiB from an earlier run: the stager goes through them while little arrives.
+      {"a resumed download", {0.5, 150 * kMiB, 20 * kMiB, 320 * kMiB, 150 * kMiB, false, 150 * kMiB, 0.4}, false},
+      {"a small package far behind", {1.0, 1 * kMiB, 9 * kMiB, 9 * kMiB, 0, true, 0, 0}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DownloadOutpacesStaging(c.pace), c.givesUp);
+  }
+}
+
+}  // namespace
