@@ -1,3 +1,7 @@
+# Everything is linked statically (the launcher needs no DLL beside it): libraries are looked up as
+# static archives only, so that no import library of a DLL (zlib's, say) is taken by its full path.
+set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+
 # The libraries of the Windows build, under the names the folders link on both platforms: libcurl
 # (Schannel, static) and minizip from VELLMORA_WINDOWS_DEPS (scripts/build-windows), zlib and
 # libgcrypt from the cross compiler's own folder (Debian's mingw packages).

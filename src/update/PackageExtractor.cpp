@@ -19,6 +19,8 @@
 #include "os/Umask.h"
 #include "update/ArchiveInput.h"
 #include "update/EntryCopier.h"
+#include "update/EntryFailure.h"
+#include "update/EntryMode.h"
 #include "update/EntryName.h"
 #include "update/EntryPipeline.h"
 #include "update/UpdateLog.h"
@@ -91,62 +93,11 @@ PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::st
   return PackageExtractor::Result::Done;
 }
 
-// Whether a failed create, write or rename is the disk's doing (no room, no permission, an I/O
-// error, a folder where the file goes) rather than the archive's (a name whose folder it never
-// made, a name the file system cannot hold).
-bool IsDiskError(int error) {
-  switch (error) {
-    case 0:
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case EILSEQ:
-    case EINVAL: return false;
-    default: return true;
-  }
-}
-
-// Permission bits stored by a Unix archiver (executables keep their execute bits), without the
-// set-id and sticky bits and within the umask, as a file created here would be: an archive does
-// not decide that others may write into the client. 0 when the entry carries none.
-unsigned StoredMode(const unz_file_info64& info, unsigned umask) {
-  const unsigned long kUnixHost = 3;
-  constexpr unsigned kTypeBits = 0170000;  // the Unix file type in the stored mode
-  constexpr unsigned kRegular = 0100000;
-  if ((info.version >> 8) != kUnixHost) return 0;
-  const unsigned stored = static_cast<unsigned>(info.external_fa >> 16);
-  if ((stored & kTypeBits) != 0 && (stored & kTypeBits) != kRegular) return 0;
-  return stored & 0777 & ~umask;
-}
-
 using Result = PackageExtractor::Result;
 
-// Why a file entry could not be written: the disk's refusal is logged and kept in localError, an
-// archive at fault is EntryFailed. Update worker.
-Result EntryFailure(int error, const std::string& entryName, int& localError) {
-  if (!IsDiskError(error)) return Result::EntryFailed;
-  update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
-                                       std::strerror(error)),
-                    kFunc, 470);
-  localError = error;
-  return Result::LocalFailure;
-}
-
-// Why the folder an entry needs could not be made. Update worker.
-Result FolderFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {
-  if (error == os::ContainedFolders::kLeadsOutside) {
-    update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
-                                         os::AnsiToUtf8(folder).c_str()),
-                      kFunc, 428);
-  } else if (IsDiskError(error)) {
-    update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(entryName).c_str(),
-                                         std::strerror(error)),
-                      kFunc, 470);
-  } else {
-    return Result::EntryFailed;
-  }
-  localError = error;
-  return Result::LocalFailure;
+// An entry that could not be written or whose folder could not be made. Update worker.
+Result ReportEntryFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {
+  return ReportLocalFailure(error, entryName, folder, localError) ? Result::LocalFailure : Result::EntryFailed;
 }
 
 // What both ways of extracting work on: the archive positioned on its first entry, its entries
@@ -209,12 +160,12 @@ Result ExtractInOrder(const Extraction& x) {
     if (IsFolderEntry(path)) {
       // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
     } else if (folderError != 0) {
-      return FolderFailure(folderError, entryName, EntryFolder(path), x.localError);
+      return ReportEntryFailure(folderError, entryName, EntryFolder(path), x.localError);
     } else {
       int error = 0;
       switch (ExtractCurrentEntry(copier, x.zip, info, target, StoredMode(info, umask), x.callbacks.stop, error)) {
         case EntryResult::Written: break;
-        case EntryResult::Failed: return EntryFailure(error, entryName, x.localError);
+        case EntryResult::Failed: return ReportEntryFailure(error, entryName, std::string(), x.localError);
         case EntryResult::Stopped: return Result::Stopped;
       }
     }
@@ -359,14 +310,16 @@ class ReadAhead {
     if (!p.named) return Result::Unreadable;
     update_log::Info(os::AnsiToUtf8(p.name), kFunc, 426);
     if (!IsFolderEntry(p.path)) {
-      if (p.folderError != 0) return FolderFailure(p.folderError, p.name, EntryFolder(p.path), x_.localError);
+      if (p.folderError != 0) return ReportEntryFailure(p.folderError, p.name, EntryFolder(p.path), x_.localError);
       if (!p.located) return Result::EntryFailed;
       switch (p.outcome.status) {
         case EntryPipeline::Outcome::Status::Copied: break;
-        case EntryPipeline::Outcome::Status::Failed: return EntryFailure(p.outcome.error, p.name, x_.localError);
+        case EntryPipeline::Outcome::Status::Failed:
+          return ReportEntryFailure(p.outcome.error, p.name, std::string(), x_.localError);
         case EntryPipeline::Outcome::Status::Stopped: return Result::Stopped;
       }
-      if (const int error = p.outcome.file->Commit(); error != 0) return EntryFailure(error, p.name, x_.localError);
+      if (const int error = p.outcome.file->Commit(); error != 0)
+        return ReportEntryFailure(error, p.name, std::string(), x_.localError);
       p.outcome.file.reset();
     }
     if (p.nextUnreadable) return Result::Unreadable;

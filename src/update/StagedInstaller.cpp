@@ -13,6 +13,7 @@
 #include "os/Umask.h"
 #include "update/ArchiveInput.h"
 #include "update/DiskFailure.h"
+#include "update/EntryFailure.h"
 #include "update/EntryMode.h"
 #include "update/EntryName.h"
 #include "update/UpdateLog.h"
@@ -107,19 +108,7 @@ StagedInstaller::Result StagedInstaller::Install(const std::string& archivePath,
   // Folders are made here, inside the client only, as the extraction makes them.
   os::ContainedFolders folders(destinationDir_);
   const auto failed = [this](int error, const std::string& name, const std::string& folder) {
-    if (!folder.empty() && error == os::ContainedFolders::kLeadsOutside) {
-      update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
-                                           os::AnsiToUtf8(folder).c_str()),
-                        kUnzipFunc, 428);
-    } else if (IsDiskError(error)) {
-      update_log::Error(update_log::Format(update_log::kShort, "cannot write %s: %s", os::AnsiToUtf8(name).c_str(),
-                                           std::strerror(error)),
-                        kUnzipFunc, 470);
-    } else {
-      return Result::EntryFailed;
-    }
-    localError_ = error;
-    return Result::LocalFailure;
+    return ReportLocalFailure(error, name, folder, localError_) ? Result::LocalFailure : Result::EntryFailed;
   };
 
   const uint64_t n = staged.size();

@@ -10,3 +10,7 @@ int UnusedPort();
 
 // Sets an environment variable of this process, or removes it when value is null.
 void SetVariable(const char* name, const char* value);
+
+// The permission bits a file written with mode shows through stat(): the mode itself on Linux; on
+// Windows a file is read-only or not, which the C runtime reports as 0444 or 0666.
+unsigned ModeAsKept(unsigned mode);

@@ -29,3 +29,5 @@ void SetVariable(const char* name, const char* value) {
   else
     unsetenv(name);
 }
+
+unsigned ModeAsKept(unsigned mode) { return mode; }

@@ -28,3 +28,5 @@ void SetVariable(const char* name, const char* value) {
   SetEnvironmentVariableW(os::win32::Wide(name).c_str(), value ? os::win32::Wide(value).c_str() : nullptr);
   _putenv_s(name, value ? value : "");
 }
+
+unsigned ModeAsKept(unsigned mode) { return (mode & 0200) || mode == 0 ? 0666 : 0444; }

@@ -112,8 +112,9 @@ TEST_F(UnzipTest, EntriesPointingOutsideTheClientDirectoryAreRefused) {
 TEST_F(UnzipTest, FailedLauncherCopyIsLoggedAndSkipsShortcutsOnly) {
   Ctx().remoteConfig.Parse("ClientVersion=1.0.3.7");
   Ctx().updateState.SetGameName("qvx");
-  os::MakeDirectory(InstallDir() + "/qvx");  // a directory where the copy should go
-  os::MakeDirectory(InstallDir() + "/qvx/keep");
+  const std::string copy = InstallDir() + "/qvx" + os::ExecutableSuffix();
+  os::MakeDirectory(copy);  // a directory where the copy should go
+  os::MakeDirectory(copy + "/keep");
   RecordingWindow window;
   EXPECT_EQ(Unzip({{"a.txt", "a", 0}}, window), 1);
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新已完成"});
