@@ -146,8 +146,11 @@ bool PackageStager::KeepGoing(uint64_t offset) {
   }
   if (!DownloadOutpacesStaging(pace)) return true;
   outpaced_ = true;
-  return Fail(update_log::Format(update_log::kShort, "the download outran the staging at byte %llu of %llu",
-                                 static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile)));
+  const auto mbPerSecond = [](uint64_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; };
+  return Fail(update_log::Format(
+      update_log::kShort, "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
+      static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile),
+      mbPerSecond(pace.arrived, pace.seconds), mbPerSecond(pace.measuredBytes, pace.measuredSeconds)));
 }
 
 void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {

@@ -10,6 +10,10 @@ constexpr uint64_t kBehind = 16 * 1024 * 1024;
 constexpr uint64_t kBehindShare = 8;
 // The stager's own pace is known once it has unpacked this much of large entries.
 constexpr uint64_t kMeasured = 4 * 1024 * 1024;
+// Its pace swings with the load of the machine and the disk (it shares them with the download):
+// only a download this many times faster is taken to outrun it. A stager kept on by mistake is
+// judged again when the download ends.
+constexpr double kOutrun = 2.0;
 
 }  // namespace
 
@@ -25,5 +29,5 @@ bool DownloadOutpacesStaging(const StagingPace& pace) {
   if (pace.measuredBytes < kMeasured || pace.measuredSeconds <= 0) return false;
   const double downloadRate = static_cast<double>(pace.arrived) / pace.seconds;
   const double stagingRate = static_cast<double>(pace.measuredBytes) / pace.measuredSeconds;
-  return downloadRate > stagingRate;
+  return downloadRate > kOutrun * stagingRate;
 }

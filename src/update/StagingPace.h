@@ -2,9 +2,9 @@
 // one thread; on a fast link the download outruns it and the two compete for the cores, so that
 // the transfer slows down and, at its end, most of the package is still to be unpacked by that one
 // thread. Then it is better to stop staging and extract the whole package after the download, on
-// every core. The stager gives up when it is well behind and the download brings bytes faster
-// than the stager unpacks them on large entries (its own pace, waits for bytes left out): then it
-// can only fall further behind. Its pace in bytes on small files says little (each file costs a
+// every core. The stager gives up when it is well behind and the download brings bytes clearly
+// faster (twice) than the stager unpacks them on large entries (its own pace, waits for bytes left
+// out): then it can only fall further behind. Its pace in bytes on small files says little (each file costs a
 // create and a rename), and on a link it keeps up with, it falls behind on a run of small files
 // and catches up on the large ones after them. Once the download has ended, it gives up when more
 // than half of the package is still to be unpacked. Staging thread.
