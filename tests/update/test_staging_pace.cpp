@@ -18,9 +18,7 @@ TEST(StagingPaceTest, GivesUpOnlyWhenTheDownloadOutrunsTheStagersOwnPace) {
   };
   const Case cases[] = {
       // 680 MB/s arriving, the stager unpacks 150 MB/s of large entries and is 130 MiB behind.
-      {"loopback: the download far ahead",
-       {0.25, 40 * kMiB, 170 * kMiB, 170 * kMiB, 300 * kMiB, 30 * kMiB, 0.2},
-       true},
+      {"loopback: the download far ahead", {0.25, 40 * kMiB, 170 * kMiB, 170 * kMiB, 300 * kMiB, 30 * kMiB, 0.2}, true},
       {"a download just over twice the stager's pace",
        {1.0, 40 * kMiB, 201 * kMiB, 201 * kMiB, 300 * kMiB, 100 * kMiB, 1.0},
        true},
@@ -29,9 +27,7 @@ TEST(StagingPaceTest, GivesUpOnlyWhenTheDownloadOutrunsTheStagersOwnPace) {
       {"a download just under twice the stager's pace",
        {1.0, 40 * kMiB, 199 * kMiB, 199 * kMiB, 300 * kMiB, 100 * kMiB, 1.0},
        false},
-      {"a link the stager keeps up with",
-       {1.0, 55 * kMiB, 57 * kMiB, 57 * kMiB, 410 * kMiB, 20 * kMiB, 0.15},
-       false},
+      {"a link the stager keeps up with", {1.0, 55 * kMiB, 57 * kMiB, 57 * kMiB, 410 * kMiB, 20 * kMiB, 0.15}, false},
       // At 60 MB/s on a busy disk: after the package's thousands of small files the stager is an
       // eighth of it behind, and unpacks large entries more than twice as fast as they arrive.
       {"a link, the stager behind after small files",
@@ -46,12 +42,8 @@ TEST(StagingPaceTest, GivesUpOnlyWhenTheDownloadOutrunsTheStagersOwnPace) {
       {"too early to tell", {0.1, 5 * kMiB, 100 * kMiB, 100 * kMiB, 400 * kMiB, 5 * kMiB, 0.05}, false},
       {"the package's size not known yet", {1.0, 10 * kMiB, 200 * kMiB, 200 * kMiB, 0, 10 * kMiB, 0.1}, false},
       // Complete: much still to unpack goes faster on every core; a little rest the stager unpacks.
-      {"the download complete, much still to stage",
-       {1.0, 100 * kMiB, 470 * kMiB, 470 * kMiB, 0, 0, 0, true},
-       true},
-      {"the download complete, little still to stage",
-       {0.1, 460 * kMiB, 470 * kMiB, 470 * kMiB, 0, 0, 0, true},
-       false},
+      {"the download complete, much still to stage", {1.0, 100 * kMiB, 470 * kMiB, 470 * kMiB, 0, 0, 0, true}, true},
+      {"the download complete, little still to stage", {0.1, 460 * kMiB, 470 * kMiB, 470 * kMiB, 0, 0, 0, true}, false},
       {"the download stalled", {0.5, 20 * kMiB, 0, 200 * kMiB, 300 * kMiB, 20 * kMiB, 0.1}, false},
       // The file held 300 MiB from an earlier run: the stager goes through them while little arrives.
       {"a resumed download", {0.5, 150 * kMiB, 20 * kMiB, 320 * kMiB, 150 * kMiB, 150 * kMiB, 0.4}, false},
