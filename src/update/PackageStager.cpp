@@ -163,11 +163,10 @@ StagingPace PackageStager::PaceAt(uint64_t offset) {
 
 std::string PackageStager::Outran(const StagingPace& pace) {
   const auto mbPerSecond = [](uint64_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; };
-  return update_log::Format(update_log::kShort,
-                            "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
-                            static_cast<unsigned long long>(pace.unpacked), static_cast<unsigned long long>(pace.inFile),
-                            mbPerSecond(pace.arrived, pace.seconds),
-                            mbPerSecond(pace.measuredBytes, pace.measuredSeconds));
+  return update_log::Format(
+      update_log::kShort, "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
+      static_cast<unsigned long long>(pace.unpacked), static_cast<unsigned long long>(pace.inFile),
+      mbPerSecond(pace.arrived, pace.seconds), mbPerSecond(pace.measuredBytes, pace.measuredSeconds));
 }
 
 bool PackageStager::NextEntryWanted(uint64_t offset) {
@@ -185,9 +184,9 @@ bool PackageStager::KeepGoing(uint64_t offset) {
   // Inside an entry: what it holds is unpacked once the transfer no longer needs the cores, rather
   // than thrown away and inflated again after the download.
   paused_ = true;
-  update_log::Info(update_log::Format(update_log::kShort, "staging paused until the download ends: %s",
-                                      Outran(pace).c_str()),
-                   kFunc, 674);
+  update_log::Info(
+      update_log::Format(update_log::kShort, "staging paused until the download ends: %s", Outran(pace).c_str()), kFunc,
+      674);
   package_.WaitForEnd();
   return Stopping() ? Fail("stopped") : true;
 }

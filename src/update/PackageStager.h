@@ -105,6 +105,7 @@ class PackageStager {
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> finishing_{false};
-  bool paused_ = false;  // waited for the download's end inside an entry (staging thread)  // the download is complete: no entry is begun any more
+  bool paused_ = false;  // waited for the download's end inside an entry (staging thread)  // the download is complete:
+                         // no entry is begun any more
   std::thread thread_;
 };
