@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -18,6 +19,7 @@
 #include "os/ReplacementFile.h"
 #include "os/Umask.h"
 #include "update/ArchiveInput.h"
+#include "update/BackgroundSync.h"
 #include "update/EntryCopier.h"
 #include "update/EntryFailure.h"
 #include "update/EntryMode.h"
@@ -111,10 +113,14 @@ struct Extraction {
   const std::string& destination;
   const PackageExtractor::Callbacks& callbacks;
   int& localError;
+  BackgroundSync* durable;  // told of every file written; none for a small extraction
 
   bool StopAsked() const { return callbacks.stop && callbacks.stop(); }
   void Progress(uint64_t index) const {
     if (callbacks.progress) callbacks.progress(index, count);
+  }
+  void Written(uint64_t bytes) const {
+    if (durable) durable->Written(bytes);
   }
 };
 
@@ -166,7 +172,7 @@ Result ExtractInOrder(const Extraction& x) {
     } else {
       int error = 0;
       switch (ExtractCurrentEntry(copier, x.zip, info, target, StoredMode(info, umask), x.callbacks.stop, error)) {
-        case EntryResult::Written: break;
+        case EntryResult::Written: x.Written(info.uncompressed_size); break;
         case EntryResult::Failed: return ReportEntryFailure(error, entryName, std::string(), x.localError);
         case EntryResult::Stopped: return Result::Stopped;
       }
@@ -216,8 +222,9 @@ class ReadAhead {
     std::string path;
     int folderError = 0;   // the folder it needs could not be made
     bool located = false;  // a file entry whose data could be found
-    bool copied = false;   // handed to the pipeline
-    bool taken = false;    // its outcome is in outcome
+    uint64_t size = 0;
+    bool copied = false;  // handed to the pipeline
+    bool taken = false;   // its outcome is in outcome
     EntryPipeline::Outcome outcome;
     bool nextUnreadable = false;  // the archive could not be read past it
   };
@@ -253,6 +260,7 @@ class ReadAhead {
       if (!p.located) return false;
       entry.target = os::JoinPath(x_.destination, p.path);
       entry.mode = StoredMode(info, umask);
+      p.size = info.uncompressed_size;
       pipeline_.Add(std::move(entry));
       p.copied = true;
       ++waitingFiles_[p.path];
@@ -323,6 +331,7 @@ class ReadAhead {
       if (const int error = p.outcome.file->Commit(); error != 0)
         return ReportEntryFailure(error, p.name, std::string(), x_.localError);
       p.outcome.file.reset();
+      x_.Written(p.size);
     }
     if (p.nextUnreadable) return Result::Unreadable;
     x_.Progress(p.index);
@@ -384,7 +393,11 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   for (uint64_t i = 0; i < installed && installed < n; ++i) {
     if (unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
   }
-  const Extraction x{archive.Get(), n, installed, ansiPath, destinationDir_, callbacks_, localError_};
+  // The disk takes the files while later ones are inflated, not all at the final sync.
+  std::optional<BackgroundSync> durable;
+  if (needed >= BackgroundSync::kEvery) durable.emplace(destinationDir_);
+  BackgroundSync* const sync = durable ? &*durable : nullptr;
+  const Extraction x{archive.Get(), n, installed, ansiPath, destinationDir_, callbacks_, localError_, sync};
   Result result = Result::Done;
   if (threads_ > 1 && n - installed > 1) {
     EntryPipeline pipeline(ansiPath, threads_);

@@ -31,10 +31,6 @@ constexpr size_t kNameBuffer = 512;
 // Internal block sizes: stored bytes read per step, inflated bytes written per step.
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kWriteBlock = 256 * 1024;
-// The staged files are made durable as they come, a sync of the file system per this many bytes
-// written: the installation ends with a sync before its version record, and on a download of
-// several seconds that sync would otherwise write the whole client after the package's last byte.
-constexpr uint64_t kSyncEvery = 32 * 1024 * 1024;
 // From this size on an entry is written past the page cache, as the extraction writes it: fresh
 // page-cache pages are dear on a virtual machine, and the last sync has nothing of it to write.
 constexpr uint64_t kLargeEntry = 8 * 1024 * 1024;
@@ -212,6 +208,10 @@ void PackageStager::EndMeasure(uint64_t offset) {
 void PackageStager::Run() {
   os::ThreadSignalStack signalStack;
   folders_ = std::make_unique<os::ContainedFolders>(stagingDir_);
+  // The staged files are made durable as they come: the installation ends with a sync before its
+  // version record, and on a download of several seconds that sync would otherwise write the whole
+  // client after the package's last byte.
+  durable_ = std::make_unique<BackgroundSync>(stagingDir_);
   // The rates are taken from the first bytes on, not from the wait for the transfer to start.
   if (package_.WaitBeyond(0) == 0) {
     Fail("the package ended inside its entries");
@@ -295,11 +295,7 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
       return Fail(std::string("cannot write: ") + std::strerror(direct->Error() != 0 ? direct->Error() : EIO));
     if (!copied) return false;
     if (const int error = out.Commit(); error != 0) return Fail(std::string("cannot write: ") + std::strerror(error));
-    unsynced_ += entry.size;
-    if (unsynced_ >= kSyncEvery) {
-      unsynced_ = 0;
-      os::SyncFileSystem(stagingDir_);  // a failure shows in the installation's own sync
-    }
+    durable_->Written(entry.size);
   }
   entries_.push_back(std::move(entry));
   offset = end;

@@ -24,6 +24,7 @@
 
 #include "os/ContainedFolders.h"
 
+#include "update/BackgroundSync.h"
 #include "update/GrowingPackage.h"
 #include "update/Inflater.h"
 #include "update/StagedEntry.h"
@@ -91,7 +92,7 @@ class PackageStager {
   std::unordered_set<std::string> names_;          // entry paths staged (staging thread)
   std::unique_ptr<os::ContainedFolders> folders_;  // inside the staging folder (staging thread)
   std::string why_;                                // why the staging ended early
-  uint64_t unsynced_ = 0;                          // bytes staged since the last sync (staging thread)
+  std::unique_ptr<BackgroundSync> durable_;        // of the staged files (staging thread)
   // When the stager first found bytes in the package and how many there were (staging thread).
   std::chrono::steady_clock::time_point paceStart_;
   uint64_t inFileAtStart_ = 0;
