@@ -14,6 +14,7 @@
 #include "WinTestFolder.h"
 #include "os/ShellFolders.h"
 #include "os/WindowMessage.h"
+#include "os/base/ComRef.h"
 
 namespace {
 
@@ -24,12 +25,11 @@ struct LinkRead {
 
 // Loads a .lnk file through IShellLinkW + IPersistFile::Load, as the shell reads it.
 bool ReadLink(const std::string& linkPath, LinkRead& out) {
-  IShellLinkW* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link))))
+  os::win32::ComRef<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid())))
     return false;
-  IPersistFile* file = nullptr;
-  bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+  os::win32::ComRef<IPersistFile> file;
+  bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.OutVoid())) &&
             SUCCEEDED(file->Load(os::win32::Wide(linkPath).c_str(), STGM_READ));
   wchar_t text[1024] = {};
   ok = ok && SUCCEEDED(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
@@ -37,8 +37,6 @@ bool ReadLink(const std::string& linkPath, LinkRead& out) {
   text[0] = 0;
   ok = ok && SUCCEEDED(link->GetArguments(text, 1024));
   out.arguments = text;
-  if (file) file->Release();
-  link->Release();
   return ok;
 }
 
