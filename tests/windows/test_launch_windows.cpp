@@ -7,11 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "WinTestFolder.h"
@@ -19,6 +16,7 @@
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "os/base/Win32Text.h"
+#include "support/CopyDataReceiver.h"
 #include "support/Sandbox.h"
 #include "support/TestPlatform.h"
 
@@ -28,72 +26,10 @@ namespace {
 const char kLauncherName[] = "login_launcher";
 const char kEntryUrl[] = "http://login.example:8080/login";
 
-// The platform's window: message-only, on a thread of its own, recording the WM_COPYDATA it gets.
-class PlatformWindow {
- public:
-  struct Received {
-    ULONG_PTR kind = 0;
-    WPARAM sender = 0;
-    std::vector<uint8_t> payload;
-  };
-
-  PlatformWindow() {
-    thread_ = std::thread([this] { Run(); });
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return started_; });
-  }
-  ~PlatformWindow() {
-    if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
-    thread_.join();
-  }
-  // Its handle as the platform writes it on the launcher's command line.
-  std::string Id() const { return std::to_string(reinterpret_cast<uintptr_t>(window_)); }
-  std::vector<Received> Messages() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return received_;
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<PlatformWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_COPYDATA && self) {
-      const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      const auto* bytes = static_cast<const uint8_t*>(copy->lpData);
-      std::lock_guard<std::mutex> hold(self->lock_);
-      self->received_.push_back(Received{copy->dwData, wParam, std::vector<uint8_t>(bytes, bytes + copy->cbData)});
-      return 1;
-    }
-    if (message == WM_CLOSE) {
-      DestroyWindow(window);
-      PostQuitMessage(0);
-      return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  void Run() {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = Proc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"VellmoraPlatformWindow";
-    RegisterClassW(&cls);
-    window_ = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      started_ = true;
-    }
-    changed_.notify_all();
-    MSG msg;
-    while (window_ && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  }
-
-  std::thread thread_;
-  mutable std::mutex lock_;
-  std::condition_variable changed_;
-  bool started_ = false;
-  HWND window_ = nullptr;
-  std::vector<Received> received_;
-};
+// The platform's window's handle as the platform writes it on the launcher's command line.
+std::string IdOf(const CopyDataReceiver& window) {
+  return std::to_string(reinterpret_cast<uintptr_t>(window.Window()));
+}
 
 // The show-window message's payload, as the platform reads it: the kind 1, the text "1" in 1,024
 // UTF-16 units, then 1.
@@ -242,8 +178,8 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
   for (const LaunchCase& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox box;
-    PlatformWindow platform;
-    ASSERT_NE(platform.Id(), "0");
+    CopyDataReceiver platform;  // the platform's window
+    ASSERT_NE(platform.Window(), nullptr);
 
     // The launcher where the platform keeps it (a folder with a blank), and its current folder.
     const std::string platformDir = box.Root() + "\\Game Platform";
@@ -272,7 +208,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
     Sandbox::WriteFile(box.Root() + "\\page.txt", page);
 
     // As the platform starts it: the program path quoted, then its parameters.
-    const std::string commandLine = "\"" + launcher + "\" --token=ab --winid=" + platform.Id();
+    const std::string commandLine = "\"" + launcher + "\" --token=ab --winid=" + IdOf(platform);
     SetVariable("VELLMORA_TEST_CASE_DIR", box.Root().c_str());
     int error = 0;
     const os::ProcessId pid = os::SpawnProcess(launcher, commandLine, launcherCwd, &error);
@@ -285,7 +221,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
     ASSERT_GE(report.size(), 3u) << Sandbox::ReadFile(box.Root() + "\\report.txt");
     ASSERT_EQ(report[0].rfind("window ", 0), 0u) << report[0];
     const std::string launcherWindow = report[0].substr(7);
-    EXPECT_EQ(report[1], std::string("navigate ") + kEntryUrl + "?fileparam=launcher&token=ab&winid=" + platform.Id());
+    EXPECT_EQ(report[1], std::string("navigate ") + kEntryUrl + "?fileparam=launcher&token=ab&winid=" + IdOf(platform));
     std::vector<std::string> expected = c.page;
     expected.push_back("run ended: " + std::to_string(c.runResult));
     EXPECT_EQ(std::vector<std::string>(report.begin() + 2, report.end()), expected);
@@ -301,13 +237,13 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(os::win32::Wide(started[0])),
                                               std::filesystem::path(os::win32::Wide(layout.gameDir))))
           << started[0];
-      std::vector<std::string> arguments = {launcher, "--token=ab", "--winid=" + platform.Id()};
+      std::vector<std::string> arguments = {launcher, "--token=ab", "--winid=" + IdOf(platform)};
       arguments.insert(arguments.end(), c.gameArguments.begin(), c.gameArguments.end());
       EXPECT_EQ(std::vector<std::string>(started.begin() + 1, started.end()), arguments);
     }
 
     // The platform's window was asked once to show itself, by the launcher's window.
-    const std::vector<PlatformWindow::Received> messages = platform.Messages();
+    const std::vector<CopyDataReceiver::Received> messages = platform.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, 1u);
     EXPECT_EQ(std::to_string(messages[0].sender), launcherWindow);
