@@ -346,19 +346,14 @@ PackageExtractor::Result CGameRemoteConfig::OnUnzipFile(const std::string& packa
   bool moved = false;
   if (staged) {
     StagedInstaller installer(ctx_.layout.stagingDir, ctx_.layout.dataDir, callbacks);
-    moved = true;
-    switch (installer.Install(packagePath, *staged)) {
-      case StagedInstaller::Result::Done: result = PackageExtractor::Result::Done; break;
-      case StagedInstaller::Result::EntryFailed: result = PackageExtractor::Result::EntryFailed; break;
-      case StagedInstaller::Result::LocalFailure: result = PackageExtractor::Result::LocalFailure; break;
-      case StagedInstaller::Result::Stopped: result = PackageExtractor::Result::Stopped; break;
-      case StagedInstaller::Result::Disagrees:
-        // Nothing was moved: the package is extracted as it would have been without the staging.
-        moved = false;
-        PackageStager::Discard(ctx_.layout.stagingDir);
-        break;
+    if (const std::optional<PackageExtractor::Result> installed = installer.Install(packagePath, *staged)) {
+      moved = true;
+      result = *installed;
+      if (localError) *localError = installer.LocalError();
+    } else {
+      // Nothing was moved: the package is extracted as it would have been without the staging.
+      PackageStager::Discard(ctx_.layout.stagingDir);
     }
-    if (moved && localError) *localError = installer.LocalError();
   }
   if (!moved) {
     PackageExtractor extractor(ctx_.layout.dataDir, std::move(callbacks));

@@ -65,10 +65,11 @@ bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
 uint64_t Blocks(uint64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
 
 // Walks the archive's directory once and refuses it when any entry points outside the
-// destination, so that a bad archive leaves nothing behind; adds up the room its files need less
-// what the files they replace take now. The archive is back on its first entry afterwards.
-PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::string& destination, uint64_t& needed,
-                                      uint64_t& freed) {
+// destination, so that a bad archive leaves nothing behind; adds up the room the files after the
+// first entries need less what the files they replace take now. The archive is back on its first
+// entry afterwards.
+PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, uint64_t first, const std::string& destination,
+                                      uint64_t& needed, uint64_t& freed) {
   needed = 0;
   freed = 0;
   for (uint64_t i = 1; i <= count; ++i) {
@@ -82,7 +83,7 @@ PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, const std::st
                         kFunc, 427);
       return PackageExtractor::Result::UnsafeEntry;
     }
-    if (!path.empty() && !IsFolderEntry(path)) {
+    if (i > first && !path.empty() && !IsFolderEntry(path)) {
       needed += Blocks(info.uncompressed_size);
       const int64_t existing = os::RegularFileSize(os::JoinPath(destination, path));
       if (existing > 0) freed += Blocks(static_cast<uint64_t>(existing));
@@ -105,6 +106,7 @@ Result ReportEntryFailure(int error, const std::string& entryName, const std::st
 struct Extraction {
   unzFile zip;
   uint64_t count;
+  uint64_t first;  // entries before it are in place already; the archive is positioned on it
   const std::string& archivePath;  // as minizip was handed it
   const std::string& destination;
   const PackageExtractor::Callbacks& callbacks;
@@ -147,7 +149,7 @@ Result ExtractInOrder(const Extraction& x) {
   // archive lists them (many archivers leave folder entries out).
   os::ContainedFolders folders(x.destination);
   const unsigned umask = os::CurrentUmask();
-  for (uint64_t i = 1; i <= x.count; ++i) {
+  for (uint64_t i = x.first + 1; i <= x.count; ++i) {
     if (x.StopAsked()) return Result::Stopped;
     unz_file_info64 info;
     std::string entryName;
@@ -186,7 +188,7 @@ class ReadAhead {
 
   Result Run() {
     const unsigned umask = os::CurrentUmask();
-    for (uint64_t i = 1; i <= x_.count; ++i) {
+    for (uint64_t i = x_.first + 1; i <= x_.count; ++i) {
       if (x_.StopAsked()) return Result::Stopped;
       Result result = Result::Done;
       // What is ready is reported at once, so that progress keeps pace with the copying.
@@ -343,9 +345,11 @@ PackageExtractor::PackageExtractor(std::string destinationDir, Callbacks callbac
   if (threads_ == 0) threads_ = 1;  // the count is not known
 }
 
-PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePath) {
-  update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kFunc, 393);
-  if (callbacks_.started) callbacks_.started();
+PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePath, uint64_t installed) {
+  if (installed == 0) {
+    update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kFunc, 393);
+    if (callbacks_.started) callbacks_.started();
+  }
 
   const std::string ansiPath = os::Utf8ToAnsi(archivePath);
   Archive archive(ansiPath);
@@ -362,7 +366,9 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   const uint64_t n = global.number_entry;
   uint64_t needed = 0;
   uint64_t freed = 0;
-  if (Result checked = CheckEntries(archive.Get(), n, destinationDir_, needed, freed); checked != Result::Done)
+  if (installed > n) return Result::Unreadable;  // the caller's entries are not this archive's
+  if (Result checked = CheckEntries(archive.Get(), n, installed, destinationDir_, needed, freed);
+      checked != Result::Done)
     return checked;
   // Too little room is told before a file is touched, not after half the client was replaced.
   const int64_t available = os::FreeBytes(destinationDir_);
@@ -375,9 +381,12 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     return Result::LocalFailure;
   }
 
-  const Extraction x{archive.Get(), n, ansiPath, destinationDir_, callbacks_, localError_};
+  for (uint64_t i = 0; i < installed && installed < n; ++i) {
+    if (unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
+  }
+  const Extraction x{archive.Get(), n, installed, ansiPath, destinationDir_, callbacks_, localError_};
   Result result = Result::Done;
-  if (threads_ > 1 && n > 1) {
+  if (threads_ > 1 && n - installed > 1) {
     EntryPipeline pipeline(ansiPath, threads_);
     result = pipeline.Workers() > 0 ? ReadAhead(x, pipeline).Run() : ExtractInOrder(x);
   } else {

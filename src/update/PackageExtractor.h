@@ -47,8 +47,11 @@ class PackageExtractor {
   // Extracts every entry of the archive at archivePath; stops at the first failure. Each file is
   // written under a temporary name beside its target and renamed over it once complete, so a
   // failure or a stop leaves every file either old or new, never half written (earlier entries
-  // stay written).
-  Result Extract(const std::string& archivePath);
+  // stay written). installed is how many entries at the archive's start the caller has already
+  // put in place and reported (the files staged during the download): the extraction goes on after
+  // them, without its begin line, with the progress counting on from them; every entry's name is
+  // still checked.
+  Result Extract(const std::string& archivePath, uint64_t installed = 0);
 
   // After LocalFailure: the system's error.
   int LocalError() const { return localError_; }

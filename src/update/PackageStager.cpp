@@ -104,20 +104,35 @@ void PackageStager::Advance(int64_t bytesInFile) { package_.Advance(bytesInFile)
 bool PackageStager::Stopping() const { return abandoned_.load() || (stop_ && stop_()); }
 
 bool PackageStager::Finish(bool complete) {
-  if (!complete) abandoned_ = true;
+  if (complete) {
+    finishing_ = true;  // the entry being unpacked is finished, the rest is extracted on every core
+  } else {
+    abandoned_ = true;
+  }
   package_.End();
   if (thread_.joinable()) thread_.join();
   if (!complete || !started_) return false;
-  if (staged_ && !package_.Intact()) Fail("the download started the package again");
-  if (!staged_ || !package_.Intact()) {
+  if (!package_.Intact()) {
+    entries_.clear();
+    Fail("the download started the package again");
+  }
+  if (entries_.empty()) {
     update_log::Info(
         update_log::Format(update_log::kShort, "the package is unzipped after its download: %s", why_.c_str()), kFunc,
         672);
     return false;
   }
-  update_log::Info(update_log::Format(update_log::kShort, "package staged while downloading: %llu entries",
-                                      static_cast<unsigned long long>(entries_.size())),
-                   kFunc, 671);
+  if (staged_) {
+    update_log::Info(update_log::Format(update_log::kShort, "package staged while downloading: %llu entries",
+                                        static_cast<unsigned long long>(entries_.size())),
+                     kFunc, 671);
+  } else {
+    update_log::Info(update_log::Format(update_log::kShort,
+                                        "package staged while downloading up to entry %llu, the rest is unzipped "
+                                        "after its download: %s",
+                                        static_cast<unsigned long long>(entries_.size()), why_.c_str()),
+                     kFunc, 673);
+  }
   return true;
 }
 
@@ -126,32 +141,28 @@ bool PackageStager::Fail(std::string why) {
   return false;
 }
 
-bool PackageStager::KeepGoing(uint64_t offset) {
+bool PackageStager::NextEntryWanted(uint64_t offset) {
   if (Stopping()) return Fail("stopped");
   const GrowingPackage::Extent now = package_.Now();
   StagingPace pace;
+  pace.ended = finishing_;
   pace.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - paceStart_).count();
   pace.unpacked = offset;
   pace.inFile = now.inFile;
   pace.arrived = now.inFile > inFileAtStart_ ? now.inFile - inFileAtStart_ : 0;
   pace.toCome = toCome_ ? toCome_() : 0;
-  pace.ended = now.ended;
   pace.measuredBytes = measuredBytes_;
   pace.measuredSeconds = measuredSeconds_;
-  if (measuring_ && offset > measureFrom_) {
-    pace.measuredBytes += offset - measureFrom_;
-    pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
-                                                          (package_.Waited() - waitedAtMeasureStart_))
-                                .count();
-  }
   if (!DownloadOutpacesStaging(pace)) return true;
-  outpaced_ = true;
+  if (pace.ended) return Fail("the download ended first");
   const auto mbPerSecond = [](uint64_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; };
   return Fail(update_log::Format(
       update_log::kShort, "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
       static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile),
       mbPerSecond(pace.arrived, pace.seconds), mbPerSecond(pace.measuredBytes, pace.measuredSeconds)));
 }
+
+bool PackageStager::KeepGoing() { return Stopping() ? Fail("stopped") : true; }
 
 void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {
   measuring_ = !sizesFollow && entry.compressedSize >= kReadBlock;
@@ -184,14 +195,8 @@ void PackageStager::Run() {
   uint64_t offset = 0;
   bool directoryReached = false;
   while (!directoryReached) {
-    if (!KeepGoing(offset) || !StageEntry(offset, directoryReached)) {
-      if (outpaced_) {
-        // Nothing staged is used: it goes now, while the download still runs, not after it.
-        folders_.reset();
-        Discard(stagingDir_);
-      }
-      return;
-    }
+    // The entries staged so far stay: the rest is extracted after the download.
+    if (!NextEntryWanted(offset) || !StageEntry(offset, directoryReached)) return;
   }
   staged_ = true;
 }
@@ -278,7 +283,7 @@ bool PackageStager::CopyStored(const Sink& out, StagedEntry& entry) {
   if (entry.compressedSize != entry.size) return Fail("a stored entry of two sizes");
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   for (uint64_t at = entry.dataOffset, left = entry.size; left > 0;) {
-    if (!KeepGoing(at)) return false;
+    if (!KeepGoing()) return false;
     const size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
     if (!package_.ReadAt(in_.get(), n, at)) return Fail("the package ended inside an entry");
     crc = inflater_->UpdateCrc(crc, in_.get(), n);
@@ -296,7 +301,7 @@ bool PackageStager::CopyDeflated(const Sink& out, StagedEntry& entry, bool sizes
   uint64_t produced = 0;
   Inflater::Buffers buffers;
   while (true) {
-    if (!KeepGoing(at)) return false;
+    if (!KeepGoing()) return false;
     bool inputEnded = false;
     if (buffers.inSize == 0) {
       // With the sizes known, exactly the entry's stored bytes; otherwise whatever has arrived.

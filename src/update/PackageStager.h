@@ -3,11 +3,12 @@
 // from its local header and unpacks it into the staging folder beside the client, with the
 // extraction's name checks (EntryName) and folders made inside the staging folder only
 // (ContainedFolders). Nothing reaches the client here: StagedInstaller moves the files once the
-// package is verified. An entry it cannot read in order (encrypted, a method other than stored or
-// deflated, a stored entry whose sizes follow its data) or any failure ends the staging, and the
-// package is extracted after the download instead; so does a download that outruns the stager
-// (StagingPace), whose package is then extracted on every core. Start, Finish and the destructor
-// on the update worker; Advance on any thread.
+// package is verified. The entries staged are always the package's first ones: the staging ends
+// at an entry it cannot read in order (encrypted, a method other than stored or deflated, a stored
+// entry whose sizes follow its data), at any failure, when the download outruns it (StagingPace)
+// and, after the entry it is unpacking, when the download ends; the entries after it are then
+// extracted from the verified package on every core. Start, Finish and the destructor on the
+// update worker; Advance on any thread.
 #pragma once
 
 #include <atomic>
@@ -43,14 +44,15 @@ class PackageStager {
   bool Start();
   // The package file now holds bytesInFile bytes written by the download (any thread).
   void Advance(int64_t bytesInFile);
-  // The download has ended, with every byte of the package in the file when complete; waits for
-  // the thread. True when every entry up to the archive's directory was staged (the reason it
-  // was not is logged).
+  // The download has ended, with every byte of the package in the file when complete; lets the
+  // thread finish the entry it is unpacking and waits for it. True when the package's first
+  // entries (Entries(), at least one) were staged; how far the staging went and why it ended
+  // there are logged.
   bool Finish(bool complete);
   // Removes what a staging left in stagingDir (worker).
   static void Discard(const std::string& stagingDir);
 
-  // The staged entries in the package's order; complete after a Finish that returned true.
+  // The staged entries, the package's first ones in its order (staging thread until Finish).
   const std::vector<StagedEntry>& Entries() const { return entries_; }
 
  private:
@@ -63,9 +65,11 @@ class PackageStager {
   bool CopyDeflated(const Sink& out, StagedEntry& entry, bool sizesFollow, bool zip64, uint64_t& end);
   bool Fail(std::string why);
   bool Stopping() const;
-  // False with why_ set when asked to stop or when the download outruns the staging, which is at
-  // offset in the package (staging thread).
-  bool KeepGoing(uint64_t offset);
+  // Between entries: false with why_ set when asked to stop, when the download has ended or
+  // outruns the staging, which is at offset in the package (staging thread).
+  bool NextEntryWanted(uint64_t offset);
+  // Inside an entry: false with why_ set when asked to stop (staging thread).
+  bool KeepGoing();
   // The stager's own pace is measured on entries of at least a read block whose sizes are known,
   // from the start of their data to their end, waits for bytes left out (staging thread).
   void BeginMeasure(const StagedEntry& entry, bool sizesFollow);
@@ -86,7 +90,6 @@ class PackageStager {
   // When the stager first found bytes in the package and how many there were (staging thread).
   std::chrono::steady_clock::time_point paceStart_;
   uint64_t inFileAtStart_ = 0;
-  bool outpaced_ = false;       // the download outran the staging (staging thread)
   uint64_t measuredBytes_ = 0;  // of entries measured to their end (staging thread)
   double measuredSeconds_ = 0;
   bool measuring_ = false;  // the entry being unpacked is measured (staging thread)
@@ -96,5 +99,6 @@ class PackageStager {
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
+  std::atomic<bool> finishing_{false};  // the download is complete: no entry is begun any more
   std::thread thread_;
 };

@@ -54,12 +54,15 @@ uint64_t DataOffset(unzFile zip) {
 }
 
 // The entry of the archive's directory that does not match the staged one, and how; empty when
-// every entry matches. modes receives each entry's permission bits.
-std::string Disagreement(unzFile zip, const std::vector<StagedEntry>& staged, std::vector<unsigned>& modes) {
+// every staged entry matches the directory's entry in its place. modes receives each staged
+// entry's permission bits, count the archive's number of entries.
+std::string Disagreement(unzFile zip, const std::vector<StagedEntry>& staged, std::vector<unsigned>& modes,
+                         uint64_t& count) {
   unz_global_info64 global;
   if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return "directory unreadable";
-  if (global.number_entry != staged.size())
+  if (global.number_entry < staged.size())
     return std::to_string(global.number_entry) + " entries, " + std::to_string(staged.size()) + " staged";
+  count = global.number_entry;
   const unsigned umask = os::CurrentUmask();
   for (size_t i = 0; i < staged.size(); ++i) {
     const StagedEntry& s = staged[i];
@@ -87,49 +90,58 @@ StagedInstaller::StagedInstaller(std::string stagingDir, std::string destination
       destinationDir_(std::move(destinationDir)),
       callbacks_(std::move(callbacks)) {}
 
-StagedInstaller::Result StagedInstaller::Install(const std::string& archivePath,
-                                                 const std::vector<StagedEntry>& staged) {
+std::optional<PackageExtractor::Result> StagedInstaller::Install(const std::string& archivePath,
+                                                                 const std::vector<StagedEntry>& staged) {
+  using Result = PackageExtractor::Result;
   std::vector<unsigned> modes;
+  uint64_t n = 0;
   {
     Archive archive(os::Utf8ToAnsi(archivePath));
     const std::string disagreement =
-        archive.Get() ? Disagreement(archive.Get(), staged, modes) : std::string("archive unreadable");
+        archive.Get() ? Disagreement(archive.Get(), staged, modes, n) : std::string("archive unreadable");
     if (!disagreement.empty()) {
       update_log::Error(
           update_log::Format(update_log::kShort, "staged files do not match the archive's directory (%s): unzipping it",
                              disagreement.c_str()),
           kInstallFunc, 761);
-      return Result::Disagrees;
+      return std::nullopt;
     }
   }
 
   update_log::Info(update_log::Format(update_log::kShort, "unzip file:%s begin", archivePath.c_str()), kUnzipFunc, 393);
   if (callbacks_.started) callbacks_.started();
-  // Folders are made here, inside the client only, as the extraction makes them.
-  os::ContainedFolders folders(destinationDir_);
-  const auto failed = [this](int error, const std::string& name, const std::string& folder) {
-    return ReportLocalFailure(error, name, folder, localError_) ? Result::LocalFailure : Result::EntryFailed;
-  };
-
-  const uint64_t n = staged.size();
-  for (uint64_t i = 1; i <= n; ++i) {
-    if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
-    const StagedEntry& entry = staged[i - 1];
-    update_log::Info(os::AnsiToUtf8(entry.name), kUnzipFunc, 426);
-    const std::string path = EntryPath(entry.name);
-    const int folderError = folders.Make(EntryFolder(path));
-    if (IsFolderEntry(path)) {
-      // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
-    } else if (folderError != 0) {
-      return failed(folderError, entry.name, EntryFolder(path));
-    } else if (const int error =
-                   os::MoveFileOver(os::JoinPath(stagingDir_, path), os::JoinPath(destinationDir_, path), modes[i - 1]);
-               error != 0) {
-      return failed(error, entry.name, std::string());
+  {
+    // Folders are made here, inside the client only, as the extraction makes them.
+    os::ContainedFolders folders(destinationDir_);
+    const auto failed = [this](int error, const std::string& name, const std::string& folder) {
+      return ReportLocalFailure(error, name, folder, localError_) ? Result::LocalFailure : Result::EntryFailed;
+    };
+    for (uint64_t i = 1; i <= staged.size(); ++i) {
+      if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
+      const StagedEntry& entry = staged[i - 1];
+      update_log::Info(os::AnsiToUtf8(entry.name), kUnzipFunc, 426);
+      const std::string path = EntryPath(entry.name);
+      const int folderError = folders.Make(EntryFolder(path));
+      if (IsFolderEntry(path)) {
+        // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
+      } else if (folderError != 0) {
+        return failed(folderError, entry.name, EntryFolder(path));
+      } else if (const int error = os::MoveFileOver(os::JoinPath(stagingDir_, path),
+                                                    os::JoinPath(destinationDir_, path), modes[i - 1]);
+                 error != 0) {
+        return failed(error, entry.name, std::string());
+      }
+      if (callbacks_.progress) callbacks_.progress(i, n);
     }
-    if (callbacks_.progress) callbacks_.progress(i, n);
   }
-  update_log::Info("unzip is finish!", kUnzipFunc, 489);
   os::RemoveTree(stagingDir_);  // only the folders are left
-  return Result::Done;
+  if (staged.size() == n) {
+    update_log::Info("unzip is finish!", kUnzipFunc, 489);
+    return Result::Done;
+  }
+  // The entries the staging did not reach, from the package that is verified now.
+  PackageExtractor rest(destinationDir_, callbacks_);
+  const Result result = rest.Extract(archivePath, staged.size());
+  localError_ = rest.LocalError();
+  return result;
 }

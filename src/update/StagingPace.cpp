@@ -11,21 +11,20 @@ constexpr uint64_t kBehindShare = 8;
 // The stager's own pace is known once it has unpacked this much of large entries.
 constexpr uint64_t kMeasured = 4 * 1024 * 1024;
 // Its pace swings with the load of the machine and the disk (it shares them with the download):
-// only a download this many times faster is taken to outrun it. A stager kept on by mistake is
-// judged again when the download ends.
+// only a download this many times faster is taken to outrun it. A stager kept on by mistake stops
+// anyway when the download ends.
 constexpr double kOutrun = 2.0;
 
 }  // namespace
 
 bool DownloadOutpacesStaging(const StagingPace& pace) {
-  if (pace.seconds < kSampleSeconds || pace.unpacked > pace.inFile) return false;
-  const uint64_t toCome = pace.ended ? 0 : pace.toCome > 0 ? static_cast<uint64_t>(pace.toCome) : 0;
-  if (toCome == 0 && !pace.ended) return false;  // the package's size is not known yet
-  const uint64_t total = pace.inFile + toCome;
+  if (pace.unpacked > pace.inFile) return false;
+  if (pace.ended) return pace.inFile - pace.unpacked >= kBehind;
+  if (pace.seconds < kSampleSeconds) return false;
+  if (pace.toCome <= 0) return false;  // the package's size is not known yet
+  const uint64_t total = pace.inFile + static_cast<uint64_t>(pace.toCome);
   const uint64_t behind = pace.inFile - pace.unpacked;
   if (behind < kBehind || behind < total / kBehindShare) return false;
-  // Unpacking the rest alone would take longer than extracting the whole package on every core.
-  if (pace.ended) return behind > total / 2;
   if (pace.measuredBytes < kMeasured || pace.measuredSeconds <= 0) return false;
   const double downloadRate = static_cast<double>(pace.arrived) / pace.seconds;
   const double stagingRate = static_cast<double>(pace.measuredBytes) / pace.measuredSeconds;

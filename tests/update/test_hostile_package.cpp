@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <future>
@@ -954,8 +955,9 @@ TEST_F(HostilePackage, NothingStagedReachesTheClientBeforeItsChecks) {
 }
 
 // Entries are staged from their local headers while the package downloads, and moved into the
-// client with the extraction's lines, progress and modes. A package whose entries cannot be read
-// in order is extracted after its download instead, as before.
+// client with the extraction's lines, progress and modes. The staging ends at an entry it cannot
+// read in order: the entries before it are moved in and the rest extracted from the package after
+// its download, as one extraction to the player and in the log.
 TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
   // A zip written by hand: each entry's sizes and CRC-32 in its local header, or after its data
   // (a data descriptor, the form of archives written as a stream).
@@ -1002,10 +1004,11 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
   };
   // Over 8 MiB: known sizes write it past the page cache.
   const std::string big = RandomBytes(9 << 20, 9) + std::string(70000, 'z');
+  enum Staged { Whole, Part, None };
   struct Case {
     const char* name;
     std::string package;
-    bool staged;
+    Staged staged;
     bool installs;
     bool withModes = false;
   };
@@ -1015,14 +1018,19 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
                  {"game/run", big, 0750},
                  {"game/data.bin", RandomBytes(150000, 3), 0, true},
                  {"readme.txt", "the new client", 0}}),
-       true, true, true},
+       Whole, true, true},
       {"deflated entries with their sizes after the data",
-       build({{"game/", "", 0, false}, {"game/run", big, 8, true}, {"readme.txt", "the new client", 8, true}}), true,
+       build({{"game/", "", 0, false}, {"game/run", big, 8, true}, {"readme.txt", "the new client", 8, true}}), Whole,
        true},
-      {"a stored entry with its sizes after the data",
-       build({{"game/run", big, 8, false}, {"readme.txt", "the new client", 0, true}}), false, true},
+      {"a stored entry with its sizes after the data, entries after it",
+       build({{"game/run", big, 8, false},
+              {"readme.txt", "the new client", 0, true},
+              {"game/more/notes.txt", "after the stored one", 8, false}}),
+       Part, true},
+      {"the first entry stored with its sizes after the data",
+       build({{"readme.txt", "the new client", 0, true}, {"game/run", big, 8, false}}), None, true},
       {"an entry of a method the launcher cannot inflate",
-       build({{"game/run", big, 8, false}, {"readme.txt", "the new client", 12, false}}), false, false},
+       build({{"game/run", big, 8, false}, {"readme.txt", "the new client", 12, false}}), Part, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1034,8 +1042,13 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
     Pipeline().InitRemoteConfig(&window);
 
     const std::string log = TakeLog();
-    EXPECT_EQ(log.find("::671] package staged while downloading") != std::string::npos, c.staged) << log;
-    EXPECT_EQ(log.find("::672] the package is unzipped after its download") != std::string::npos, !c.staged) << log;
+    EXPECT_EQ(log.find("::671] package staged while downloading") != std::string::npos, c.staged == Whole) << log;
+    EXPECT_EQ(log.find("::673] package staged while downloading up to entry 1, the rest is unzipped") !=
+                  std::string::npos,
+              c.staged == Part)
+        << log;
+    EXPECT_EQ(log.find("::672] the package is unzipped after its download") != std::string::npos, c.staged == None)
+        << log;
     EXPECT_FALSE(os::PathExists(Ctx().layout.stagingDir));
     if (!c.installs) {
       EXPECT_EQ(window.Messages(), (std::vector<std::string>{"解压失败", "更新失败,请检查网络:103"}));
@@ -1044,17 +1057,25 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
     }
     ExpectInstalled(window);
     EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game/run"), big);
-    // The extraction's progress and entry lines, in the archive's order.
+    EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/readme.txt"), "the new client");
+    if (c.staged == Part) EXPECT_EQ(Sandbox::ReadFile(DataDir() + "/game/more/notes.txt"), "after the stored one");
+    // The extraction's progress, every entry once in the archive's order, and its entry lines.
     const auto progress = window.Progress(0);
     const size_t n = progress.size();
     ASSERT_GE(n, 2u);
-    EXPECT_EQ(progress.back(), std::make_pair(std::to_string(n) + "/" + std::to_string(n), 100));
-    EXPECT_EQ(progress.front().first, "1/" + std::to_string(n));
+    for (size_t i = 0; i < n; ++i)
+      EXPECT_EQ(progress[i].first, std::to_string(i + 1) + "/" + std::to_string(n)) << "progress step " << i;
+    EXPECT_EQ(progress.back().second, 100);
+    const size_t begin = log.find("::OnUnzipFile::393] unzip file:");
     const size_t runLine = log.find("[INFO][CGameRemoteConfig::OnUnzipFile::426] game/run\n");
     const size_t readmeLine = log.find("[INFO][CGameRemoteConfig::OnUnzipFile::426] readme.txt\n");
-    EXPECT_LT(log.find("::OnUnzipFile::393] unzip file:"), runLine);
-    EXPECT_LT(runLine, readmeLine);
-    EXPECT_LT(readmeLine, log.find("[INFO][CGameRemoteConfig::OnUnzipFile::489] unzip is finish!"));
+    const size_t end = log.find("[INFO][CGameRemoteConfig::OnUnzipFile::489] unzip is finish!");
+    EXPECT_EQ(log.find("::OnUnzipFile::393]", begin + 1), std::string::npos) << "one begin line";
+    EXPECT_LT(begin, std::min(runLine, readmeLine));
+    EXPECT_NE(runLine, std::string::npos);
+    EXPECT_NE(readmeLine, std::string::npos);
+    EXPECT_LT(std::max(runLine, readmeLine), end);
+    EXPECT_EQ(log.find("::OnUnzipFile::489]", end + 50), std::string::npos) << "one end line";
     if (c.withModes) {
       struct stat st {};
       ASSERT_EQ(stat((DataDir() + "/game/run").c_str(), &st), 0);
@@ -1075,13 +1096,13 @@ TEST_F(HostilePackage, StagingLeavesTheRestOfTheDownloadItsRoom) {
         PackagePath(), Ctx().layout.stagingDir, [] { return false; }, [&] { return toCome; });
     ASSERT_TRUE(stager.Start());
     stager.Advance(static_cast<int64_t>(Package().size()));
-    EXPECT_EQ(stager.Finish(true), roomLeft);
+    EXPECT_TRUE(stager.Finish(true));
     EXPECT_EQ(os::PathExists(Ctx().layout.stagingDir + "/game/data.bin"), roomLeft);
     EXPECT_EQ(stager.Entries().size(), roomLeft ? 4u : 1u);  // the folder entry takes no room
     if (!roomLeft) {
-      EXPECT_NE(
-          TakeLog().find("::672] the package is unzipped after its download: too little room beside the download"),
-          std::string::npos);
+      EXPECT_NE(TakeLog().find("::673] package staged while downloading up to entry 1, the rest is unzipped after "
+                               "its download: too little room beside the download"),
+                std::string::npos);
     }
   }
 }
