@@ -2,8 +2,8 @@
 // message-only window here) starts the launcher (login_launcher: the launcher's libraries and
 // window, its page's calls made through window.external's COM object) with its parameters on the
 // command line. The page logs in; the game (game_probe, installed as qvx.exe) records the command
-// line it got and where it ran; when it ends the launcher logs "Exit Game", asks the platform's
-// window to show itself again (WM_COPYDATA) and closes.
+// line it got, where it ran and whether its window was maximised; when it ends the launcher logs
+// "Exit Game", asks the platform's window to show itself again (WM_COPYDATA) and closes.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -87,6 +87,8 @@ struct LaunchCase {
   // none of them needs quotes).
   std::vector<std::string> logInOrder;
   std::vector<std::string> notInLog;
+  bool firstInstall = false;         // the worker found no client installed
+  const char* gameWindow = nullptr;  // the game shows a window: "maximised" or "not maximised" expected
 };
 
 std::string Replace(std::string text, const std::string& mark, const std::string& by) {
@@ -108,7 +110,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       "[INFO][CWebDlg::Cancel::62] Laucher Stop\n",
   };
   const std::vector<LaunchCase> cases = {
-      {"ready, then the login",
+      {"ready, then the login; a first installation: the game's window is maximised",
        true,
        "AppLogin",
        "true|account=mira&session=5f2c",
@@ -120,8 +122,10 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
        2,
        {"--parameters=account=mira&session=5f2c", "--plat_extra="},
        launched,
-       {}},
-      {"the login first: the ready report starts the game",
+       {},
+       true,
+       "maximised"},
+      {"the login first: the ready report starts the game; no first installation, no maximising",
        true,
        "LoginResult",
        "TRUE|account=mira&session=77|ignored",
@@ -133,7 +137,9 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
        {"--parameters=account=mira&session=77", "--plat_extra=zone=3"},
        {"[INFO][CWebCDlg::OnLoginResult::402] is logic suc!\n", "[INFO][CWebCDlg::SetReady::168] is ready\n",
         launched[0], launched[3], launched[4], launched[5]},
-       {}},
+       {},
+       false,
+       "not maximised"},
       {"blanks and quotes stay inside their argument; the lua path follows",
        true,
        "AppLogin",
@@ -198,12 +204,16 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       ASSERT_TRUE(CopyFileW(os::win32::Wide(BesideThisProgram("game_probe.exe")).c_str(),
                             os::win32::Wide(layout.gameExecutable).c_str(), FALSE));
     }
+    // A game that shows a window waits for the maximising long enough to see it, or for well
+    // past the launcher's one-second wait when none is to come.
+    if (c.gameWindow) Sandbox::WriteFile(layout.gameDir + "\\show-window", c.firstInstall ? "20000" : "4000");
     const std::string logPath = InstallLayout::LogPathFor(kLauncherName);
     os::RemoveFile(logPath);
 
     std::string page = std::string("install=") + box.InstallDir() + "\nmethod=" + c.method + "\nlogin=" + c.login +
                        "\norder=" + (c.loginFirst ? "login-first" : "ready-first") + "\nconfig=EntryUrl=" + kEntryUrl +
                        "\n";
+    if (c.firstInstall) page += "first-install=yes\n";
     if (*c.config) page += std::string("config=") + c.config + "\n";
     Sandbox::WriteFile(box.Root() + "\\page.txt", page);
 
@@ -240,6 +250,22 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       std::vector<std::string> arguments = {launcher, "--token=ab", "--winid=" + IdOf(platform)};
       arguments.insert(arguments.end(), c.gameArguments.begin(), c.gameArguments.end());
       EXPECT_EQ(std::vector<std::string>(started.begin() + 1, started.end()), arguments);
+    }
+
+    // On a first installation the game's window is maximised, not before the launcher's one-second
+    // wait after the start.
+    const std::string windowRecord = layout.gameDir + "\\window.txt";
+    if (!c.gameWindow) {
+      EXPECT_FALSE(os::PathExists(windowRecord));
+    } else {
+      const std::string outcome = Sandbox::ReadFile(windowRecord);
+      const bool maximised = outcome.rfind("maximised ", 0) == 0;
+      if (std::string(c.gameWindow) == "maximised") {
+        EXPECT_TRUE(maximised) << outcome;
+        if (maximised) EXPECT_GE(std::stoll(outcome.substr(10)), 1000 - 20) << outcome;  // the clock's granularity
+      } else {
+        EXPECT_EQ(outcome, c.gameWindow);
+      }
     }
 
     // The platform's window was asked once to show itself, by the launcher's window.
