@@ -61,6 +61,15 @@ bool GrowingPackage::ReadAt(void* buffer, size_t size, uint64_t offset) {
   return true;
 }
 
+void GrowingPackage::WaitForEnd() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!ended_ && !wentBack_ && !(stop_ && stop_())) {
+    const auto start = std::chrono::steady_clock::now();
+    grown_.wait_for(lock, kStopPoll);
+    waited_ += std::chrono::steady_clock::now() - start;
+  }
+}
+
 bool GrowingPackage::Intact() {
   std::lock_guard<std::mutex> lock(mutex_);
   return !wentBack_;

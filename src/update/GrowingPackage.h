@@ -33,6 +33,8 @@ class GrowingPackage {
   // Exactly size bytes at offset into buffer, waiting for them; false when they never come or
   // cannot be read.
   bool ReadAt(void* buffer, size_t size, uint64_t offset);
+  // Waits until the download has ended (or the stop says so); the wait counts as waited for bytes.
+  void WaitForEnd();
   // False once the download went back: what was read before may since have been replaced.
   bool Intact();
 

@@ -106,7 +106,7 @@ Result ReportEntryFailure(int error, const std::string& entryName, const std::st
 struct Extraction {
   unzFile zip;
   uint64_t count;
-  uint64_t first;  // entries before it are in place already; the archive is positioned on it
+  uint64_t first;                  // entries before it are in place already; the archive is positioned on it
   const std::string& archivePath;  // as minizip was handed it
   const std::string& destination;
   const PackageExtractor::Callbacks& callbacks;

@@ -141,28 +141,55 @@ bool PackageStager::Fail(std::string why) {
   return false;
 }
 
-bool PackageStager::NextEntryWanted(uint64_t offset) {
-  if (Stopping()) return Fail("stopped");
+StagingPace PackageStager::PaceAt(uint64_t offset) {
   const GrowingPackage::Extent now = package_.Now();
   StagingPace pace;
-  pace.ended = finishing_;
   pace.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - paceStart_).count();
   pace.unpacked = offset;
   pace.inFile = now.inFile;
   pace.arrived = now.inFile > inFileAtStart_ ? now.inFile - inFileAtStart_ : 0;
   pace.toCome = toCome_ ? toCome_() : 0;
+  pace.ended = finishing_;
   pace.measuredBytes = measuredBytes_;
   pace.measuredSeconds = measuredSeconds_;
-  if (!DownloadOutpacesStaging(pace)) return true;
-  if (pace.ended) return Fail("the download ended first");
-  const auto mbPerSecond = [](uint64_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; };
-  return Fail(update_log::Format(
-      update_log::kShort, "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
-      static_cast<unsigned long long>(offset), static_cast<unsigned long long>(now.inFile),
-      mbPerSecond(pace.arrived, pace.seconds), mbPerSecond(pace.measuredBytes, pace.measuredSeconds)));
+  if (measuring_ && offset > measureFrom_) {
+    pace.measuredBytes += offset - measureFrom_;
+    pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                                          (package_.Waited() - waitedAtMeasureStart_))
+                                .count();
+  }
+  return pace;
 }
 
-bool PackageStager::KeepGoing() { return Stopping() ? Fail("stopped") : true; }
+std::string PackageStager::Outran(const StagingPace& pace) {
+  const auto mbPerSecond = [](uint64_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; };
+  return update_log::Format(
+      update_log::kShort, "the download outran the staging at byte %llu of %llu (%.0f MB/s against %.0f MB/s)",
+      static_cast<unsigned long long>(pace.unpacked), static_cast<unsigned long long>(pace.inFile),
+      mbPerSecond(pace.arrived, pace.seconds), mbPerSecond(pace.measuredBytes, pace.measuredSeconds));
+}
+
+bool PackageStager::NextEntryWanted(uint64_t offset) {
+  if (Stopping()) return Fail("stopped");
+  const StagingPace pace = PaceAt(offset);
+  if (!DownloadOutpacesStaging(pace)) return true;
+  return Fail(pace.ended ? "the download ended first" : Outran(pace));
+}
+
+bool PackageStager::KeepGoing(uint64_t offset) {
+  if (Stopping()) return Fail("stopped");
+  if (paused_ || finishing_) return true;
+  const StagingPace pace = PaceAt(offset);
+  if (!DownloadOutpacesStaging(pace)) return true;
+  // Inside an entry: what it holds is unpacked once the transfer no longer needs the cores, rather
+  // than thrown away and inflated again after the download.
+  paused_ = true;
+  update_log::Info(
+      update_log::Format(update_log::kShort, "staging paused until the download ends: %s", Outran(pace).c_str()), kFunc,
+      674);
+  package_.WaitForEnd();
+  return Stopping() ? Fail("stopped") : true;
+}
 
 void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {
   measuring_ = !sizesFollow && entry.compressedSize >= kReadBlock;
@@ -283,7 +310,7 @@ bool PackageStager::CopyStored(const Sink& out, StagedEntry& entry) {
   if (entry.compressedSize != entry.size) return Fail("a stored entry of two sizes");
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
   for (uint64_t at = entry.dataOffset, left = entry.size; left > 0;) {
-    if (!KeepGoing()) return false;
+    if (!KeepGoing(at)) return false;
     const size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
     if (!package_.ReadAt(in_.get(), n, at)) return Fail("the package ended inside an entry");
     crc = inflater_->UpdateCrc(crc, in_.get(), n);
@@ -301,7 +328,7 @@ bool PackageStager::CopyDeflated(const Sink& out, StagedEntry& entry, bool sizes
   uint64_t produced = 0;
   Inflater::Buffers buffers;
   while (true) {
-    if (!KeepGoing()) return false;
+    if (!KeepGoing(at)) return false;
     bool inputEnded = false;
     if (buffers.inSize == 0) {
       // With the sizes known, exactly the entry's stored bytes; otherwise whatever has arrived.

@@ -7,7 +7,8 @@
 // at an entry it cannot read in order (encrypted, a method other than stored or deflated, a stored
 // entry whose sizes follow its data), at any failure, when the download outruns it (StagingPace)
 // and, after the entry it is unpacking, when the download ends; the entries after it are then
-// extracted from the verified package on every core. Start, Finish and the destructor on the
+// extracted from the verified package on every core. An entry begun is never given up for the
+// pace: the stager waits inside it for the download's end and finishes it then. Start, Finish and the destructor on the
 // update worker; Advance on any thread.
 #pragma once
 
@@ -26,6 +27,7 @@
 #include "update/GrowingPackage.h"
 #include "update/Inflater.h"
 #include "update/StagedEntry.h"
+#include "update/StagingPace.h"
 
 class PackageStager {
  public:
@@ -68,8 +70,11 @@ class PackageStager {
   // Between entries: false with why_ set when asked to stop, when the download has ended or
   // outruns the staging, which is at offset in the package (staging thread).
   bool NextEntryWanted(uint64_t offset);
-  // Inside an entry: false with why_ set when asked to stop (staging thread).
-  bool KeepGoing();
+  // Inside an entry, at offset in the package: false with why_ set when asked to stop. When the
+  // download outruns the staging, waits for the download's end first (staging thread).
+  bool KeepGoing(uint64_t offset);
+  StagingPace PaceAt(uint64_t offset);
+  static std::string Outran(const StagingPace& pace);
   // The stager's own pace is measured on entries of at least a read block whose sizes are known,
   // from the start of their data to their end, waits for bytes left out (staging thread).
   void BeginMeasure(const StagedEntry& entry, bool sizesFollow);
@@ -99,6 +104,8 @@ class PackageStager {
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
-  std::atomic<bool> finishing_{false};  // the download is complete: no entry is begun any more
+  std::atomic<bool> finishing_{false};
+  bool paused_ = false;  // waited for the download's end inside an entry (staging thread)  // the download is complete:
+                         // no entry is begun any more
   std::thread thread_;
 };

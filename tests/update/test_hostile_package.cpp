@@ -1043,9 +1043,9 @@ TEST_F(HostilePackage, StagingOrUnzippingAfterTheDownloadGiveTheSameClient) {
 
     const std::string log = TakeLog();
     EXPECT_EQ(log.find("::671] package staged while downloading") != std::string::npos, c.staged == Whole) << log;
-    EXPECT_EQ(log.find("::673] package staged while downloading up to entry 1, the rest is unzipped") !=
-                  std::string::npos,
-              c.staged == Part)
+    EXPECT_EQ(
+        log.find("::673] package staged while downloading up to entry 1, the rest is unzipped") != std::string::npos,
+        c.staged == Part)
         << log;
     EXPECT_EQ(log.find("::672] the package is unzipped after its download") != std::string::npos, c.staged == None)
         << log;
