@@ -13,28 +13,13 @@
 #include <cwchar>
 
 #include "os/MachineFacts.h"
+#include "os/base/ComRef.h"
 #include "os/base/Win32Text.h"
 
 namespace os {
 namespace {
 
-// A COM interface released with its owner.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T* operator->() const { return p_; }
-  T* Get() const { return p_; }
-  T** Out() { return &p_; }
-
- private:
-  T* p_ = nullptr;
-};
+using win32::ComRef;
 
 struct BstrText {
   BSTR text;
@@ -108,12 +93,12 @@ void ReadMemory(MachineFacts& facts) {
 // The "SerialNumber" of the last object a query returns; empty for a missing or non-text value.
 bool QuerySerial(IWbemServices* services, const wchar_t* query, std::string& serial) {
   BstrText language(L"WQL"), text(query);
-  ComPtr<IEnumWbemClassObject> results;
+  ComRef<IEnumWbemClassObject> results;
   if (FAILED(services->ExecQuery(language.text, text.text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                  nullptr, results.Out())))
     return false;
   for (;;) {
-    ComPtr<IWbemClassObject> object;
+    ComRef<IWbemClassObject> object;
     ULONG returned = 0;
     if (results->Next(WBEM_INFINITE, 1, object.Out(), &returned) != WBEM_S_NO_ERROR || returned == 0) break;
     VARIANT value;
@@ -135,14 +120,14 @@ void ReadSerials(MachineFacts& facts) {
     // The process's security may be set already (by an earlier call): that is not a failure.
     const HRESULT security = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    ComPtr<IWbemLocator> locator;
-    ComPtr<IWbemServices> services;
+    ComRef<IWbemLocator> locator;
+    ComRef<IWbemServices> services;
     BstrText space(L"ROOT\\CIMV2");
     std::string board, bios, system;
     const bool ok =
         (SUCCEEDED(security) || security == RPC_E_TOO_LATE) &&
-        SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                   reinterpret_cast<void**>(locator.Out()))) &&
+        SUCCEEDED(
+            CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid())) &&
         SUCCEEDED(locator->ConnectServer(space.text, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out())) &&
         SUCCEEDED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                     RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)) &&

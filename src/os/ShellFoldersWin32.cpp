@@ -10,6 +10,7 @@
 #include <cwchar>
 
 #include "os/ShellFolders.h"
+#include "os/base/ComRef.h"
 #include "os/base/Win32Text.h"
 
 namespace os {
@@ -38,23 +39,6 @@ class ComApartment {
   HRESULT result_;
 };
 
-// A COM interface released with its owner.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T* operator->() const { return p_; }
-  T** Out() { return &p_; }
-
- private:
-  T* p_ = nullptr;
-};
-
 // The errno of a failed step: the system's error when the HRESULT carries one.
 int ErrnoOfResult(HRESULT hr) {
   if (HRESULT_FACILITY(hr) == FACILITY_WIN32) return win32::ErrnoOf(HRESULT_CODE(hr));
@@ -72,15 +56,13 @@ const char* LinkExtension() { return ".lnk"; }
 int CreateLinkFile(const std::string& target, const std::string& linkPath, const std::string& arguments) {
   ComApartment com;
   if (!com.Usable()) return EIO;
-  ComPtr<IShellLinkW> link;
-  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(link.Out()));
+  win32::ComRef<IShellLinkW> link;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid());
   if (FAILED(hr)) return ErrnoOfResult(hr);
   if (FAILED(hr = link->SetPath(win32::Wide(target).c_str()))) return ErrnoOfResult(hr);
   if (FAILED(hr = link->SetArguments(win32::Wide(arguments).c_str()))) return ErrnoOfResult(hr);
-  ComPtr<IPersistFile> file;
-  if (FAILED(hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out()))))
-    return ErrnoOfResult(hr);
+  win32::ComRef<IPersistFile> file;
+  if (FAILED(hr = link->QueryInterface(IID_IPersistFile, file.OutVoid()))) return ErrnoOfResult(hr);
   if (FAILED(hr = file->Save(win32::Wide(linkPath).c_str(), TRUE))) return ErrnoOfResult(hr);
   return 0;
 }

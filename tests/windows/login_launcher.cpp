@@ -4,7 +4,8 @@
 //   - the page: the browser control here runs no script, so a page host makes the login page's
 //     calls of window.external itself, through the COM object (GetIDsOfNames, then Invoke with
 //     DISPPARAMS, arguments last to first) at the moments a page makes them;
-//   - the update worker: it opens the page, waits until the page has loaded, then reports ready.
+//   - the update worker: it opens the page, notes a first installation when the case says so,
+//     waits until the page has loaded, then reports ready.
 // What the page saw is written to a report. VELLMORA_TEST_CASE_DIR names a folder that holds
 // "page.txt" (what the page does, "key=value" lines) and receives "report.txt".
 #include <windows.h>
@@ -50,6 +51,7 @@ struct PageScript {
   std::string method;  // "AppLogin", or "LoginResult" through JavascriptToCsharp
   std::string login;   // the login result the page reports
   bool loginFirst = false;
+  bool firstInstall = false;  // the worker found no installed client
 };
 
 PageScript ReadScript(const std::string& file) {
@@ -65,6 +67,7 @@ PageScript ReadScript(const std::string& file) {
     if (key == "method") script.method = value;
     if (key == "login") script.login = value;
     if (key == "order") script.loginFirst = value == "login-first";
+    if (key == "first-install") script.firstInstall = value == "yes";
   }
   return script;
 }
@@ -264,6 +267,7 @@ int main() {
   options.startWorker = [&] {
     worker = std::thread([&] {
       dlg.InitWebBrower();
+      if (script.firstInstall) run.Get().updateState.SetFirstInstall(1);
       if (loaded.Wait()) dlg.SetReady();
     });
   };

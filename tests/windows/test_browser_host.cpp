@@ -16,12 +16,14 @@
 #include "browser/BridgeGate.h"
 #include "browser/win32/BrowserEvents.h"
 #include "browser/win32/BrowserSite.h"
-#include "browser/win32/ComRef.h"
 #include "browser/win32/ThreadKeyHook.h"
 #include "browser/win32/WebBrowserHost.h"
+#include "os/base/ComRef.h"
 #include "ui/CImpIDispatch.h"
 #include "ui/win32/BrowserPage.h"
 #include "ui/win32/ExternalDispatch.h"
+
+using os::win32::ComRef;
 
 namespace {
 

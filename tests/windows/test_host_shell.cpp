@@ -6,14 +6,14 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
-#include <atomic>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "WinTestFolder.h"
 #include "os/ShellFolders.h"
 #include "os/WindowMessage.h"
+#include "os/base/ComRef.h"
+#include "support/CopyDataReceiver.h"
 
 namespace {
 
@@ -24,12 +24,11 @@ struct LinkRead {
 
 // Loads a .lnk file through IShellLinkW + IPersistFile::Load, as the shell reads it.
 bool ReadLink(const std::string& linkPath, LinkRead& out) {
-  IShellLinkW* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link))))
+  os::win32::ComRef<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid())))
     return false;
-  IPersistFile* file = nullptr;
-  bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+  os::win32::ComRef<IPersistFile> file;
+  bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.OutVoid())) &&
             SUCCEEDED(file->Load(os::win32::Wide(linkPath).c_str(), STGM_READ));
   wchar_t text[1024] = {};
   ok = ok && SUCCEEDED(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
@@ -37,8 +36,6 @@ bool ReadLink(const std::string& linkPath, LinkRead& out) {
   text[0] = 0;
   ok = ok && SUCCEEDED(link->GetArguments(text, 1024));
   out.arguments = text;
-  if (file) file->Release();
-  link->Release();
   return ok;
 }
 
@@ -77,64 +74,6 @@ TEST(ShellLinkWindows, AThreadWithoutComGetsItForTheCall) {
   EXPECT_TRUE(os::PathExists(dir / "Vellmora.lnk"));
 }
 
-namespace {
-
-// A message-only window on a thread of its own that records the WM_COPYDATA it receives.
-class CopyDataReceiver {
- public:
-  CopyDataReceiver() {
-    thread_ = std::thread([this] { Run(); });
-    while (!ready_.load()) Sleep(1);
-  }
-  ~CopyDataReceiver() {
-    PostMessageW(window_, WM_CLOSE, 0, 0);
-    thread_.join();
-  }
-  HWND Window() const { return window_; }
-
-  ULONG_PTR kind = 0;
-  WPARAM sender = 0;
-  std::vector<uint8_t> payload;
-  int received = 0;
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<CopyDataReceiver*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_COPYDATA && self) {
-      const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      self->kind = copy->dwData;
-      self->sender = wParam;
-      const auto* bytes = static_cast<const uint8_t*>(copy->lpData);
-      self->payload.assign(bytes, bytes + copy->cbData);
-      ++self->received;
-      return 1;
-    }
-    if (message == WM_CLOSE) {
-      DestroyWindow(window);
-      PostQuitMessage(0);
-      return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  void Run() {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = Proc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"VellmoraCopyDataTest";
-    RegisterClassW(&cls);
-    window_ = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ready_ = true;
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  }
-  std::thread thread_;
-  std::atomic<bool> ready_{false};
-  HWND window_ = nullptr;
-};
-
-}  // namespace
-
 TEST(WindowMessageWindows, TheShowWindowPayloadArrivesAsCopyDataWithItsKindAndSender) {
   CopyDataReceiver receiver;
   ASSERT_NE(receiver.Window(), nullptr);
@@ -144,14 +83,15 @@ TEST(WindowMessageWindows, TheShowWindowPayloadArrivesAsCopyDataWithItsKindAndSe
   payload[2052] = 1;
   const unsigned long target = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(receiver.Window()));
   EXPECT_EQ(os::SendWindowPayload(target, 0x1234, 1, payload), 1);
-  EXPECT_EQ(receiver.received, 1);
-  EXPECT_EQ(receiver.kind, 1u);
-  EXPECT_EQ(receiver.sender, 0x1234u);
-  EXPECT_EQ(receiver.payload, payload);
+  std::vector<CopyDataReceiver::Received> messages = receiver.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].kind, 1u);
+  EXPECT_EQ(messages[0].sender, 0x1234u);
+  EXPECT_EQ(messages[0].payload, payload);
   // No window, or a handle that names none: nothing is sent and the answer is 0.
   EXPECT_EQ(os::SendWindowPayload(0, 0x1234, 1, payload), 0);
   EXPECT_EQ(os::SendWindowPayload(0x7FFFFFF0ul, 0x1234, 1, payload), 0);
-  EXPECT_EQ(receiver.received, 1);
+  EXPECT_EQ(receiver.Messages().size(), 1u);
 }
 
 TEST(WindowMessageWindows, NoWindowOfAProcessWithoutWindowsIsMaximised) {

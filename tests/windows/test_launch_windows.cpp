@@ -2,16 +2,13 @@
 // message-only window here) starts the launcher (login_launcher: the launcher's libraries and
 // window, its page's calls made through window.external's COM object) with its parameters on the
 // command line. The page logs in; the game (game_probe, installed as qvx.exe) records the command
-// line it got and where it ran; when it ends the launcher logs "Exit Game", asks the platform's
-// window to show itself again (WM_COPYDATA) and closes.
+// line it got, where it ran and whether its window was maximised; when it ends the launcher logs
+// "Exit Game", asks the platform's window to show itself again (WM_COPYDATA) and closes.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "WinTestFolder.h"
@@ -19,6 +16,7 @@
 #include "os/FileSystem.h"
 #include "os/Process.h"
 #include "os/base/Win32Text.h"
+#include "support/CopyDataReceiver.h"
 #include "support/Sandbox.h"
 #include "support/TestPlatform.h"
 
@@ -28,72 +26,10 @@ namespace {
 const char kLauncherName[] = "login_launcher";
 const char kEntryUrl[] = "http://login.example:8080/login";
 
-// The platform's window: message-only, on a thread of its own, recording the WM_COPYDATA it gets.
-class PlatformWindow {
- public:
-  struct Received {
-    ULONG_PTR kind = 0;
-    WPARAM sender = 0;
-    std::vector<uint8_t> payload;
-  };
-
-  PlatformWindow() {
-    thread_ = std::thread([this] { Run(); });
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return started_; });
-  }
-  ~PlatformWindow() {
-    if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
-    thread_.join();
-  }
-  // Its handle as the platform writes it on the launcher's command line.
-  std::string Id() const { return std::to_string(reinterpret_cast<uintptr_t>(window_)); }
-  std::vector<Received> Messages() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return received_;
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<PlatformWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_COPYDATA && self) {
-      const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      const auto* bytes = static_cast<const uint8_t*>(copy->lpData);
-      std::lock_guard<std::mutex> hold(self->lock_);
-      self->received_.push_back(Received{copy->dwData, wParam, std::vector<uint8_t>(bytes, bytes + copy->cbData)});
-      return 1;
-    }
-    if (message == WM_CLOSE) {
-      DestroyWindow(window);
-      PostQuitMessage(0);
-      return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  void Run() {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = Proc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"VellmoraPlatformWindow";
-    RegisterClassW(&cls);
-    window_ = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      started_ = true;
-    }
-    changed_.notify_all();
-    MSG msg;
-    while (window_ && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  }
-
-  std::thread thread_;
-  mutable std::mutex lock_;
-  std::condition_variable changed_;
-  bool started_ = false;
-  HWND window_ = nullptr;
-  std::vector<Received> received_;
-};
+// The platform's window's handle as the platform writes it on the launcher's command line.
+std::string IdOf(const CopyDataReceiver& window) {
+  return std::to_string(reinterpret_cast<uintptr_t>(window.Window()));
+}
 
 // The show-window message's payload, as the platform reads it: the kind 1, the text "1" in 1,024
 // UTF-16 units, then 1.
@@ -151,6 +87,8 @@ struct LaunchCase {
   // none of them needs quotes).
   std::vector<std::string> logInOrder;
   std::vector<std::string> notInLog;
+  bool firstInstall = false;         // the worker found no client installed
+  const char* gameWindow = nullptr;  // the game shows a window: "maximised" or "not maximised" expected
 };
 
 std::string Replace(std::string text, const std::string& mark, const std::string& by) {
@@ -172,7 +110,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       "[INFO][CWebDlg::Cancel::62] Laucher Stop\n",
   };
   const std::vector<LaunchCase> cases = {
-      {"ready, then the login",
+      {"ready, then the login; a first installation: the game's window is maximised",
        true,
        "AppLogin",
        "true|account=mira&session=5f2c",
@@ -184,8 +122,10 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
        2,
        {"--parameters=account=mira&session=5f2c", "--plat_extra="},
        launched,
-       {}},
-      {"the login first: the ready report starts the game",
+       {},
+       true,
+       "maximised"},
+      {"the login first: the ready report starts the game; no first installation, no maximising",
        true,
        "LoginResult",
        "TRUE|account=mira&session=77|ignored",
@@ -197,7 +137,9 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
        {"--parameters=account=mira&session=77", "--plat_extra=zone=3"},
        {"[INFO][CWebCDlg::OnLoginResult::402] is logic suc!\n", "[INFO][CWebCDlg::SetReady::168] is ready\n",
         launched[0], launched[3], launched[4], launched[5]},
-       {}},
+       {},
+       false,
+       "not maximised"},
       {"blanks and quotes stay inside their argument; the lua path follows",
        true,
        "AppLogin",
@@ -242,8 +184,8 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
   for (const LaunchCase& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox box;
-    PlatformWindow platform;
-    ASSERT_NE(platform.Id(), "0");
+    CopyDataReceiver platform;  // the platform's window
+    ASSERT_NE(platform.Window(), nullptr);
 
     // The launcher where the platform keeps it (a folder with a blank), and its current folder.
     const std::string platformDir = box.Root() + "\\Game Platform";
@@ -262,17 +204,21 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       ASSERT_TRUE(CopyFileW(os::win32::Wide(BesideThisProgram("game_probe.exe")).c_str(),
                             os::win32::Wide(layout.gameExecutable).c_str(), FALSE));
     }
+    // A game that shows a window waits for the maximising long enough to see it, or for well
+    // past the launcher's one-second wait when none is to come.
+    if (c.gameWindow) Sandbox::WriteFile(layout.gameDir + "\\show-window", c.firstInstall ? "20000" : "4000");
     const std::string logPath = InstallLayout::LogPathFor(kLauncherName);
     os::RemoveFile(logPath);
 
     std::string page = std::string("install=") + box.InstallDir() + "\nmethod=" + c.method + "\nlogin=" + c.login +
                        "\norder=" + (c.loginFirst ? "login-first" : "ready-first") + "\nconfig=EntryUrl=" + kEntryUrl +
                        "\n";
+    if (c.firstInstall) page += "first-install=yes\n";
     if (*c.config) page += std::string("config=") + c.config + "\n";
     Sandbox::WriteFile(box.Root() + "\\page.txt", page);
 
     // As the platform starts it: the program path quoted, then its parameters.
-    const std::string commandLine = "\"" + launcher + "\" --token=ab --winid=" + platform.Id();
+    const std::string commandLine = "\"" + launcher + "\" --token=ab --winid=" + IdOf(platform);
     SetVariable("VELLMORA_TEST_CASE_DIR", box.Root().c_str());
     int error = 0;
     const os::ProcessId pid = os::SpawnProcess(launcher, commandLine, launcherCwd, &error);
@@ -285,7 +231,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
     ASSERT_GE(report.size(), 3u) << Sandbox::ReadFile(box.Root() + "\\report.txt");
     ASSERT_EQ(report[0].rfind("window ", 0), 0u) << report[0];
     const std::string launcherWindow = report[0].substr(7);
-    EXPECT_EQ(report[1], std::string("navigate ") + kEntryUrl + "?fileparam=launcher&token=ab&winid=" + platform.Id());
+    EXPECT_EQ(report[1], std::string("navigate ") + kEntryUrl + "?fileparam=launcher&token=ab&winid=" + IdOf(platform));
     std::vector<std::string> expected = c.page;
     expected.push_back("run ended: " + std::to_string(c.runResult));
     EXPECT_EQ(std::vector<std::string>(report.begin() + 2, report.end()), expected);
@@ -301,13 +247,29 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
       EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(os::win32::Wide(started[0])),
                                               std::filesystem::path(os::win32::Wide(layout.gameDir))))
           << started[0];
-      std::vector<std::string> arguments = {launcher, "--token=ab", "--winid=" + platform.Id()};
+      std::vector<std::string> arguments = {launcher, "--token=ab", "--winid=" + IdOf(platform)};
       arguments.insert(arguments.end(), c.gameArguments.begin(), c.gameArguments.end());
       EXPECT_EQ(std::vector<std::string>(started.begin() + 1, started.end()), arguments);
     }
 
+    // On a first installation the game's window is maximised, not before the launcher's one-second
+    // wait after the start.
+    const std::string windowRecord = layout.gameDir + "\\window.txt";
+    if (!c.gameWindow) {
+      EXPECT_FALSE(os::PathExists(windowRecord));
+    } else {
+      const std::string outcome = Sandbox::ReadFile(windowRecord);
+      const bool maximised = outcome.rfind("maximised ", 0) == 0;
+      if (std::string(c.gameWindow) == "maximised") {
+        EXPECT_TRUE(maximised) << outcome;
+        if (maximised) EXPECT_GE(std::stoll(outcome.substr(10)), 1000 - 20) << outcome;  // the clock's granularity
+      } else {
+        EXPECT_EQ(outcome, c.gameWindow);
+      }
+    }
+
     // The platform's window was asked once to show itself, by the launcher's window.
-    const std::vector<PlatformWindow::Received> messages = platform.Messages();
+    const std::vector<CopyDataReceiver::Received> messages = platform.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, 1u);
     EXPECT_EQ(std::to_string(messages[0].sender), launcherWindow);

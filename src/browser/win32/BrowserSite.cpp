@@ -19,14 +19,12 @@ FilterKey FilterKeyOf(WPARAM virtualKey) {
 }  // namespace
 
 BrowserSite::BrowserSite(HWND window, IDispatch* external)
-    : window_(window), external_(external), frame_(new BrowserFrame(window)) {
-  if (external_) external_->AddRef();
-}
+    : window_(window),
+      external_(os::win32::ComRef<IDispatch>::Share(external)),
+      frame_(os::win32::ComRef<BrowserFrame>::Adopt(new BrowserFrame(window))) {}
 
-BrowserSite::~BrowserSite() {
-  frame_->Release();
-  if (external_) external_->Release();
-}
+// Here, where the frame is a whole type.
+BrowserSite::~BrowserSite() = default;
 
 HRESULT STDMETHODCALLTYPE BrowserSite::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -85,7 +83,7 @@ HRESULT STDMETHODCALLTYPE BrowserSite::GetWindowContext(IOleInPlaceFrame** frame
                                                         RECT* position, RECT* clip, OLEINPLACEFRAMEINFO* info) {
   if (!frame || !document || !position || !clip || !info) return E_POINTER;
   frame_->AddRef();
-  *frame = frame_;
+  *frame = frame_.Get();
   *document = nullptr;  // the frame is the only window
   GetClientRect(window_, position);
   *clip = *position;
@@ -159,7 +157,7 @@ HRESULT STDMETHODCALLTYPE BrowserSite::GetDropTarget(IDropTarget*, IDropTarget**
 
 HRESULT STDMETHODCALLTYPE BrowserSite::GetExternal(IDispatch** external) {
   if (!external) return E_POINTER;
-  *external = external_;
+  *external = external_.Get();
   if (!external_) return E_NOTIMPL;  // no bridge: the page's window.external stays empty
   external_->AddRef();
   return S_OK;

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "browser/KeyFilter.h"
+#include "os/base/ComRef.h"
 
 class BrowserFrame;
 
@@ -93,6 +94,6 @@ class BrowserSite final : public IOleClientSite,
 
   ULONG references_ = 1;  // the creator's
   HWND window_;
-  IDispatch* external_;
-  BrowserFrame* frame_;
+  os::win32::ComRef<IDispatch> external_;
+  os::win32::ComRef<BrowserFrame> frame_;
 };

@@ -9,6 +9,8 @@
 #include "os/CodePage.h"
 #include "os/base/Win32Text.h"
 
+using os::win32::ComRef;
+
 namespace {
 
 constexpr char kModule[] = "WebBrowserHost";
@@ -43,7 +45,7 @@ WebBrowserHost::~WebBrowserHost() { Destroy(); }
 
 bool WebBrowserHost::Create(HWND parent, IDispatch* external) {
   Destroy();
-  site_ = new BrowserSite(parent, external);
+  site_ = ComRef<BrowserSite>::Adopt(new BrowserSite(parent, external));
   HRESULT hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, ole_.OutVoid());
   if (FAILED(hr)) {
     LogError("the browser control was not created: " + Hex(hr), "WebBrowserHost::Create", kModule, __LINE__);
@@ -51,10 +53,10 @@ bool WebBrowserHost::Create(HWND parent, IDispatch* external) {
     return false;
   }
   // The site first: the control asks it for the document host answers while it activates.
-  ole_->SetClientSite(site_);
+  ole_->SetClientSite(site_.Get());
   RECT area{};
   GetClientRect(parent, &area);
-  hr = ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_, 0, parent, &area);
+  hr = ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.Get(), 0, parent, &area);
   if (SUCCEEDED(hr)) hr = ole_->QueryInterface(IID_IWebBrowser2, browser_.OutVoid());
   if (FAILED(hr)) {
     LogError("the browser control was not activated: " + Hex(hr), "WebBrowserHost::Create", kModule, __LINE__);
@@ -62,11 +64,11 @@ bool WebBrowserHost::Create(HWND parent, IDispatch* external) {
     return false;
   }
 
-  events_ = new BrowserEvents(this);
+  events_ = ComRef<BrowserEvents>::Adopt(new BrowserEvents(this));
   ComRef<IConnectionPointContainer> points;
   hr = browser_->QueryInterface(IID_IConnectionPointContainer, points.OutVoid());
   if (SUCCEEDED(hr)) hr = points->FindConnectionPoint(DIID_DWebBrowserEvents2, eventPoint_.Out());
-  if (SUCCEEDED(hr)) hr = eventPoint_->Advise(events_, &eventCookie_);
+  if (SUCCEEDED(hr)) hr = eventPoint_->Advise(events_.Get(), &eventCookie_);
   if (FAILED(hr)) {
     // Without events nothing opens elsewhere and the page never shows: no half-working page.
     LogError("the browser control's events are out of reach: " + Hex(hr), "WebBrowserHost::Create", kModule, __LINE__);
@@ -91,8 +93,8 @@ void WebBrowserHost::Destroy() {
     ole_->SetClientSite(nullptr);
   }
   ole_.Reset();
-  if (events_) std::exchange(events_, nullptr)->Release();
-  if (site_) std::exchange(site_, nullptr)->Release();
+  events_.Reset();
+  site_.Reset();
   awaitingEntry_ = false;
 }
 

@@ -20,8 +20,8 @@
 #include "browser/BridgeGate.h"
 #include "browser/NewWindowGate.h"
 #include "browser/win32/BrowserEvents.h"
-#include "browser/win32/ComRef.h"
 #include "browser/win32/ThreadKeyHook.h"
+#include "os/base/ComRef.h"
 
 class BrowserSite;
 
@@ -74,11 +74,11 @@ class WebBrowserHost final : private IBrowserEventsHandler {
   NewWindowGate newWindows_;
   bool awaitingEntry_ = false;  // the navigation to the login page has not ended yet
   bool shownOnce_ = false;
-  BrowserSite* site_ = nullptr;
-  BrowserEvents* events_ = nullptr;
-  ComRef<IOleObject> ole_;
-  ComRef<IWebBrowser2> browser_;
-  ComRef<IConnectionPoint> eventPoint_;
+  os::win32::ComRef<BrowserSite> site_;
+  os::win32::ComRef<BrowserEvents> events_;
+  os::win32::ComRef<IOleObject> ole_;
+  os::win32::ComRef<IWebBrowser2> browser_;
+  os::win32::ComRef<IConnectionPoint> eventPoint_;
   DWORD eventCookie_ = 0;
   std::unique_ptr<ThreadKeyHook> keys_;
 };

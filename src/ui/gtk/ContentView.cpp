@@ -31,7 +31,7 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions)
   bar_.SetEndColor(0xFF8400);
   bar_.SetBkColor(0x77382A);
   bar_.ShowPercent(false);
-  for (CStaticEx* l : {&statusLabel_, &progressText_, &messageText_}) l->SetTextColor(0xFFFFFF);
+  labels_.SetTextColor(0xFFFFFF);
 
   browser_ = std::make_unique<WebViewHost>(actions_.external, actions_.openExternally);
   browser_->SetMirror(false, LauncherPathForPage());
@@ -39,11 +39,11 @@ ContentView::ContentView(const std::string& resourceDir, Actions actions)
 
   barWidget_ = NewProgressWidget(&bar_);
   Place(fixed_, barWidget_, layout::kProgressBar);
-  statusWidget_ = NewLabelWidget(&statusLabel_);
+  statusWidget_ = NewLabelWidget(&labels_.status);
   Place(fixed_, statusWidget_, layout::kStatusLabel);
-  progressTextWidget_ = NewLabelWidget(&progressText_);
+  progressTextWidget_ = NewLabelWidget(&labels_.progressText);
   Place(fixed_, progressTextWidget_, layout::kProgressText);
-  messageWidget_ = NewLabelWidget(&messageText_);
+  messageWidget_ = NewLabelWidget(&labels_.message);
   Place(fixed_, messageWidget_, layout::kMessageText);
   for (GtkWidget* w : {barWidget_, statusWidget_, progressTextWidget_, messageWidget_}) {
     gtk_widget_set_no_show_all(w, TRUE);  // the logic decides when they show
@@ -104,26 +104,10 @@ GtkWidget* ContentView::ControlWidget(int controlId) const {
   }
 }
 
-CStaticEx* ContentView::Label(int controlId) {
-  switch (controlId) {
-    case kIdProgressText: return &progressText_;
-    case kIdStatusLabel: return &statusLabel_;
-    case kIdMessageText: return &messageText_;
-    default: return nullptr;
-  }
-}
-
-std::string ContentView::ControlText(int controlId) const {
-  switch (controlId) {
-    case kIdProgressText: return progressText_.GetWindowText();
-    case kIdStatusLabel: return statusLabel_.GetWindowText();
-    case kIdMessageText: return messageText_.GetWindowText();
-    default: return {};
-  }
-}
+std::string ContentView::ControlText(int controlId) const { return labels_.Text(controlId); }
 
 void ContentView::SetControlText(int controlId, const std::string& text) {
-  CStaticEx* label = Label(controlId);
+  CStaticEx* label = labels_.Find(controlId);
   if (!label) return;
   label->SetWindowText(text);
   if (GtkWidget* w = ControlWidget(controlId)) {

@@ -12,7 +12,7 @@
 #include "browser/gtk/WebViewHost.h"
 #include "controls/CGradientProgressCtrl.h"
 #include "controls/CPngButton.h"
-#include "controls/CStaticEx.h"
+#include "ui/ContentLabels.h"
 #include "ui/IContentView.h"
 #include "ui/gtk/LauncherEntryProgress.h"
 
@@ -53,7 +53,6 @@ class ContentView : public IContentView {
   static std::string LauncherPathForPage();
 
  private:
-  CStaticEx* Label(int controlId);
   void LoadFaces();
   static void OnScaleChanged(GObject*, GParamSpec*, gpointer);
 
@@ -61,7 +60,7 @@ class ContentView : public IContentView {
   Actions actions_;
   GtkWidget* fixed_ = nullptr;
   CGradientProgressCtrl bar_;
-  CStaticEx statusLabel_, progressText_, messageText_;
+  ContentLabels labels_;
   CPngButton minimise_, close_;
   std::unique_ptr<WebViewHost> browser_;
   LauncherEntryProgress taskBarProgress_;

@@ -44,19 +44,19 @@ ContentView::ContentView(const std::string& resourceDir, HWND owner, Actions act
   bar_.SetEndColor(0xFF8400);
   bar_.SetBkColor(0x77382A);
   bar_.ShowPercent(false);
-  for (CStaticEx* l : {&statusLabel_, &progressText_, &messageText_}) l->SetTextColor(0xFFFFFF);
-  statusLabel_.SetWindowText("正在更新......");
-  progressText_.SetWindowText("0%");
-  messageText_.SetWindowText("正在更新.....");
+  labels_.SetTextColor(0xFFFFFF);
+  labels_.status.SetWindowText("正在更新......");
+  labels_.progressText.SetWindowText("0%");
+  labels_.message.SetWindowText("正在更新.....");
 
   const layout::Rect& b = layout::kProgressBar;
   barWindow_ = NewProgressWindow(window_, kIdProgressBar, b.x, b.y, b.w, b.h, &bar_);
   const layout::Rect& s = layout::kStatusLabel;
-  statusWindow_ = NewLabelWindow(window_, kIdStatusLabel, s.x, s.y, s.w, s.h, &statusLabel_);
+  statusWindow_ = NewLabelWindow(window_, kIdStatusLabel, s.x, s.y, s.w, s.h, &labels_.status);
   const layout::Rect& p = layout::kProgressText;
-  progressTextWindow_ = NewLabelWindow(window_, kIdProgressText, p.x, p.y, p.w, p.h, &progressText_);
+  progressTextWindow_ = NewLabelWindow(window_, kIdProgressText, p.x, p.y, p.w, p.h, &labels_.progressText);
   const layout::Rect& m = layout::kMessageText;
-  messageWindow_ = NewLabelWindow(window_, kIdMessageText, m.x, m.y, m.w, m.h, &messageText_);
+  messageWindow_ = NewLabelWindow(window_, kIdMessageText, m.x, m.y, m.w, m.h, &labels_.message);
 
   const std::string minimiseFace = resourceDir_ + "/btn-minimise.png";
   const std::string closeFace = resourceDir_ + "/btn-close.png";
@@ -143,26 +143,10 @@ HWND ContentView::ControlWindow(int controlId) const {
   }
 }
 
-CStaticEx* ContentView::Label(int controlId) {
-  switch (controlId) {
-    case kIdProgressText: return &progressText_;
-    case kIdStatusLabel: return &statusLabel_;
-    case kIdMessageText: return &messageText_;
-    default: return nullptr;
-  }
-}
-
-std::string ContentView::ControlText(int controlId) const {
-  switch (controlId) {
-    case kIdProgressText: return progressText_.GetWindowText();
-    case kIdStatusLabel: return statusLabel_.GetWindowText();
-    case kIdMessageText: return messageText_.GetWindowText();
-    default: return {};
-  }
-}
+std::string ContentView::ControlText(int controlId) const { return labels_.Text(controlId); }
 
 void ContentView::SetControlText(int controlId, const std::string& text) {
-  CStaticEx* label = Label(controlId);
+  CStaticEx* label = labels_.Find(controlId);
   HWND w = ControlWindow(controlId);
   if (label && w) SetLabelText(w, label, text.c_str());
 }

@@ -12,7 +12,7 @@
 
 #include "controls/CGradientProgressCtrl.h"
 #include "controls/CPngButton.h"
-#include "controls/CStaticEx.h"
+#include "ui/ContentLabels.h"
 #include "ui/IContentView.h"
 #include "ui/win32/PageHost.h"
 #include "ui/win32/TaskbarProgress.h"
@@ -51,7 +51,6 @@ class ContentView : public IContentView {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
-  CStaticEx* Label(int controlId);
 
   std::string resourceDir_;
   HWND owner_;
@@ -59,7 +58,7 @@ class ContentView : public IContentView {
   HWND window_ = nullptr;
   HCURSOR cursor_ = nullptr;
   CGradientProgressCtrl bar_;
-  CStaticEx statusLabel_, progressText_, messageText_;
+  ContentLabels labels_;
   CPngButton minimise_, close_;
   std::unique_ptr<IPageHost> page_;
   TaskbarProgress taskBar_;

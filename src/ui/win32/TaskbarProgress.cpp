@@ -1,15 +1,9 @@
 #include "ui/win32/TaskbarProgress.h"
 
-#include <shobjidl.h>
-
 #include <algorithm>
 #include <string>
 
 #include "log/LauncherLog.h"
-
-TaskbarProgress::~TaskbarProgress() {
-  if (list_) list_->Release();
-}
 
 void TaskbarProgress::Attach(HWND window) { window_ = window; }
 
@@ -17,12 +11,10 @@ void TaskbarProgress::Attach(HWND window) { window_ = window; }
 bool TaskbarProgress::Ready() {
   if (list_) return true;
   if (failed_ || !window_) return false;
-  HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                reinterpret_cast<void**>(&list_));
+  HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, list_.OutVoid());
   if (SUCCEEDED(hr)) hr = list_->HrInit();
   if (FAILED(hr)) {
-    if (list_) list_->Release();
-    list_ = nullptr;
+    list_.Reset();
     failed_ = true;
     LogInfo("no task-bar progress, error " + std::to_string(static_cast<unsigned long>(hr)), "TaskbarProgress",
             "TaskbarProgress", __LINE__);

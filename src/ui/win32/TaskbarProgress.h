@@ -3,14 +3,14 @@
 // that is logged once. UI thread only, with COM initialised on it.
 #pragma once
 
+#include <shobjidl.h>
 #include <windows.h>
 
-struct ITaskbarList3;
+#include "os/base/ComRef.h"
 
 class TaskbarProgress {
  public:
   TaskbarProgress() = default;
-  ~TaskbarProgress();
   TaskbarProgress(const TaskbarProgress&) = delete;
   TaskbarProgress& operator=(const TaskbarProgress&) = delete;
 
@@ -24,7 +24,7 @@ class TaskbarProgress {
   bool Ready();
 
   HWND window_ = nullptr;
-  ITaskbarList3* list_ = nullptr;
+  os::win32::ComRef<ITaskbarList3> list_;
   bool failed_ = false;
   bool visible_ = false;
   int percent_ = -1;

@@ -1,10 +1,12 @@
-// One reference to a COM object, released when it goes. Windows files only; any thread that may
-// use the object.
+// One reference to a COM object, released when it goes: the one holder of COM references in the
+// Windows files. Windows files only; any thread that may use the object.
 #pragma once
 
 #include <unknwn.h>
 
 #include <utility>
+
+namespace os::win32 {
 
 template <class T>
 class ComRef {
@@ -37,6 +39,11 @@ class ComRef {
     r.p_ = p;
     return r;
   }
+  // Takes a reference of its own to an object someone else holds.
+  static ComRef Share(T* p) {
+    if (p) p->AddRef();
+    return Adopt(p);
+  }
 
   void Reset() {
     if (p_) std::exchange(p_, nullptr)->Release();
@@ -55,3 +62,5 @@ class ComRef {
  private:
   T* p_ = nullptr;
 };
+
+}  // namespace os::win32
