@@ -1,6 +1,7 @@
 #include "os/DirectReader.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "os/CrashHandler.h"
 #include "os/DirectBlock.h"
@@ -14,8 +15,8 @@ constexpr size_t kBufferCount = 2;
 
 }  // namespace
 
-DirectReader::DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode)
-    : fd_(fd), begin_(begin), end_(end < begin ? begin : end) {
+DirectReader::DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode, WaitFor waitFor)
+    : fd_(fd), begin_(begin), end_(end < begin ? begin : end), waitFor_(std::move(waitFor)) {
   if (fd_ == kNoFileHandle) {
     error_ = EBADF;
     done_ = true;
@@ -104,6 +105,8 @@ int DirectReader::Fill(Buffer& b, uint64_t at, uint64_t want) {
   // A direct read asks for whole blocks; the file's end makes it short, which is fine past end_.
   size_t ask = want < kDirectBlockSize ? static_cast<size_t>(want) : kDirectBlockSize;
   if (direct_) ask = static_cast<size_t>(AlignUp(ask));
+  // A file being written: the bytes this block needs are waited for, what follows them is not.
+  if (waitFor_ && !waitFor_(at + (want < ask ? want : ask))) return ECANCELED;
   size_t got = 0;
   while (got < ask) {
     // A short read says nothing about the file's end (a network or user-space file system may

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -29,9 +30,14 @@ class DirectReader {
     Buffered,  // the page cache
   };
 
+  // Waits on the reader thread until the file holds its bytes up to the offset given (a file
+  // still being written); false when they will never come, which fails the reading.
+  using WaitFor = std::function<bool(uint64_t end)>;
+
   // Reads the bytes [begin, end) of the file open at fd (not owned, open for reading, kept open
-  // while the reader lives; read with pread, so its offset is left alone).
-  DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode);
+  // while the reader lives; read with pread, so its offset is left alone). With waitFor, each
+  // block is read only once the file holds it.
+  DirectReader(FileHandle fd, uint64_t begin, uint64_t end, Mode mode, WaitFor waitFor = nullptr);
   ~DirectReader();  // stops the reader at its next block
   DirectReader(const DirectReader&) = delete;
   DirectReader& operator=(const DirectReader&) = delete;
@@ -59,6 +65,7 @@ class DirectReader {
   std::atomic<bool> direct_{false};
   const uint64_t begin_;
   const uint64_t end_;
+  const WaitFor waitFor_;
 
   std::vector<Buffer> buffers_;
   Buffer* held_ = nullptr;  // the one the consumer has

@@ -61,6 +61,15 @@ bool GrowingPackage::ReadAt(void* buffer, size_t size, uint64_t offset) {
   return true;
 }
 
+bool GrowingPackage::WaitFor(uint64_t end) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (available_ < end) {
+    if (wentBack_ || ended_ || (stop_ && stop_())) return false;
+    grown_.wait_for(lock, kStopPoll);
+  }
+  return !wentBack_;
+}
+
 void GrowingPackage::WaitForEnd() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ended_ && !wentBack_ && !(stop_ && stop_())) {

@@ -35,6 +35,11 @@ class GrowingPackage {
   bool ReadAt(void* buffer, size_t size, uint64_t offset);
   // Waits until the download has ended (or the stop says so); the wait counts as waited for bytes.
   void WaitForEnd();
+  // Waits until the file holds the bytes before end, on a thread that reads for the reader (the
+  // wait is not counted in Waited()); false when they never come.
+  bool WaitFor(uint64_t end);
+  // The package file, open for reading once a read or WaitFor found bytes in it (reader thread).
+  os::FileHandle Handle() const { return file_.Handle(); }
   // False once the download went back: what was read before may since have been replaced.
   bool Intact();
 

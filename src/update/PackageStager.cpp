@@ -9,6 +9,7 @@
 #include "os/CodePage.h"
 #include "os/ContainedFolders.h"
 #include "os/CrashHandler.h"
+#include "os/DirectReader.h"
 #include "os/DirectWriter.h"
 #include "os/FileSystem.h"
 #include "os/RemoveTree.h"
@@ -151,7 +152,7 @@ StagingPace PackageStager::PaceAt(uint64_t offset) {
   if (measuring_ && offset > measureFrom_) {
     pace.measuredBytes += offset - measureFrom_;
     pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
-                                                          (package_.Waited() - waitedAtMeasureStart_))
+                                                          (Waited() - waitedAtMeasureStart_))
                                 .count();
   }
   return pace;
@@ -192,7 +193,7 @@ void PackageStager::BeginMeasure(const StagedEntry& entry, bool sizesFollow) {
   if (!measuring_) return;
   measureFrom_ = entry.dataOffset;
   measureStart_ = std::chrono::steady_clock::now();
-  waitedAtMeasureStart_ = package_.Waited();
+  waitedAtMeasureStart_ = Waited();
 }
 
 void PackageStager::EndMeasure(uint64_t offset) {
@@ -201,7 +202,7 @@ void PackageStager::EndMeasure(uint64_t offset) {
   if (offset <= measureFrom_) return;
   measuredBytes_ += offset - measureFrom_;
   measuredSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
-                                                    (package_.Waited() - waitedAtMeasureStart_))
+                                                    (Waited() - waitedAtMeasureStart_))
                           .count();
 }
 
@@ -302,16 +303,39 @@ bool PackageStager::StageEntry(uint64_t& offset, bool& directoryReached) {
   return true;
 }
 
+std::unique_ptr<os::DirectReader> PackageStager::LargeEntryInput(const StagedEntry& entry, bool sizesFollow) {
+  if (sizesFollow || (entry.size < kLargeEntry && entry.compressedSize < kLargeEntry) || entry.compressedSize == 0)
+    return nullptr;
+  return std::make_unique<os::DirectReader>(package_.Handle(), entry.dataOffset,
+                                            entry.dataOffset + entry.compressedSize, os::DirectReader::Mode::Direct,
+                                            [this](uint64_t end) { return package_.WaitFor(end); });
+}
+
+bool PackageStager::NextInput(os::DirectReader& reader, const uint8_t*& data, size_t& size) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool got = reader.Next(data, size);
+  readerWaited_ += std::chrono::steady_clock::now() - start;
+  return got ? true : Fail(Stopping() ? "stopped" : "the package ended inside an entry");
+}
+
+std::chrono::steady_clock::duration PackageStager::Waited() { return package_.Waited() + readerWaited_; }
+
 bool PackageStager::CopyStored(const Sink& out, StagedEntry& entry) {
   if (entry.compressedSize != entry.size) return Fail("a stored entry of two sizes");
   uint32_t crc = inflater_->UpdateCrc(0, nullptr, 0);
+  const std::unique_ptr<os::DirectReader> reader = LargeEntryInput(entry, false);
   for (uint64_t at = entry.dataOffset, left = entry.size; left > 0;) {
     if (!KeepGoing(at)) return false;
-    const size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
-    if (!package_.ReadAt(in_.get(), n, at)) return Fail("the package ended inside an entry");
-    crc = inflater_->UpdateCrc(crc, in_.get(), n);
-    if (const int error = out(in_.get(), n); error != 0)
-      return Fail(std::string("cannot write: ") + std::strerror(error));
+    const uint8_t* data = in_.get();
+    size_t n = left < kReadBlock ? static_cast<size_t>(left) : kReadBlock;
+    if (reader) {
+      if (!NextInput(*reader, data, n)) return false;
+      if (n > left) return Fail("the package ended inside an entry");
+    } else if (!package_.ReadAt(in_.get(), n, at)) {
+      return Fail("the package ended inside an entry");
+    }
+    crc = inflater_->UpdateCrc(crc, data, n);
+    if (const int error = out(data, n); error != 0) return Fail(std::string("cannot write: ") + std::strerror(error));
     at += n;
     left -= n;
   }
@@ -323,10 +347,19 @@ bool PackageStager::CopyDeflated(const Sink& out, StagedEntry& entry, bool sizes
   uint64_t at = entry.dataOffset;  // of the next stored byte to read
   uint64_t produced = 0;
   Inflater::Buffers buffers;
+  const std::unique_ptr<os::DirectReader> reader = LargeEntryInput(entry, sizesFollow);
   while (true) {
     if (!KeepGoing(at)) return false;
     bool inputEnded = false;
-    if (buffers.inSize == 0) {
+    if (buffers.inSize == 0 && reader) {
+      const uint8_t* data = nullptr;
+      size_t n = 0;
+      if (at < entry.dataOffset + entry.compressedSize && !NextInput(*reader, data, n)) return false;
+      inputEnded = n == 0;
+      at += n;
+      buffers.in = data;
+      buffers.inSize = n;
+    } else if (buffers.inSize == 0) {
       // With the sizes known, exactly the entry's stored bytes; otherwise whatever has arrived.
       size_t n = kReadBlock;
       if (!sizesFollow) {

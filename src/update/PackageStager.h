@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "os/ContainedFolders.h"
+#include "os/DirectReader.h"
 
 #include "update/BackgroundSync.h"
 #include "update/GrowingPackage.h"
@@ -75,6 +76,13 @@ class PackageStager {
   // download outruns the staging, waits for the download's end first (staging thread).
   bool KeepGoing(uint64_t offset);
   StagingPace PaceAt(uint64_t offset);
+  // A large entry whose sizes are known is read past the page cache (the download wrote the
+  // package so), ahead of the inflater, each block once it has arrived; null for the others, read
+  // in blocks from the growing package (staging thread).
+  std::unique_ptr<os::DirectReader> LargeEntryInput(const StagedEntry& entry, bool sizesFollow);
+  bool NextInput(os::DirectReader& reader, const uint8_t*& data, size_t& size);
+  // How long the staging thread waited for the package's bytes in all.
+  std::chrono::steady_clock::duration Waited();
   static std::string Outran(const StagingPace& pace);
   // The stager's own pace is measured on entries of at least a read block whose sizes are known,
   // from the start of their data to their end, waits for bytes left out (staging thread).
@@ -102,6 +110,7 @@ class PackageStager {
   uint64_t measureFrom_ = 0;
   std::chrono::steady_clock::time_point measureStart_;
   std::chrono::steady_clock::duration waitedAtMeasureStart_{};
+  std::chrono::steady_clock::duration readerWaited_{};  // in DirectReader::Next (staging thread)
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
