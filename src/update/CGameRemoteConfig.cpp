@@ -27,7 +27,7 @@ namespace {
 
 const char kWorker[] = "CGameRemoteConfig::InitRemoteConfig";
 const char kDownload[] = "CGameRemoteConfig::OnDownLoad";
-const char kUnzip[] = "CGameRemoteConfig::UnzipFile";
+const char* const kUnzip = update_log::kUnzipPackage;
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include "update/UpdateLog.h"
 
 namespace {
-const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
+const char* const kFunc = update_log::kUnzipEntries;
 }
 
 bool ReportLocalFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {

@@ -29,30 +29,9 @@
 
 namespace {
 
-const char kFunc[] = "CGameRemoteConfig::OnUnzipFile";
+const char* const kFunc = update_log::kUnzipEntries;
 
 constexpr size_t kNameBuffer = 512;
-
-// Closes the archive on every way out. Read through the block cache (ArchiveInput.h).
-class Archive {
- public:
-  explicit Archive(const std::string& path) : zip_(Open(path)) {}
-  ~Archive() {
-    if (zip_) unzClose(zip_);
-  }
-  Archive(const Archive&) = delete;
-  Archive& operator=(const Archive&) = delete;
-  unzFile Get() const { return zip_; }
-
- private:
-  static unzFile Open(const std::string& path) {
-    zlib_filefunc64_def functions;
-    SetCachedArchiveInput(functions);
-    return unzOpen2_64(path.c_str(), &functions);
-  }
-
-  unzFile zip_;
-};
 
 // The current entry's information and name (cut to the name buffer); false when unreadable.
 bool CurrentEntry(unzFile zip, unz_file_info64& info, std::string& name) {
@@ -361,7 +340,7 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
   }
 
   const std::string ansiPath = os::Utf8ToAnsi(archivePath);
-  Archive archive(ansiPath);
+  CachedArchive archive(ansiPath);
   if (!archive.Get()) {
     update_log::Error("zipfile is NULL!", kFunc, 401);
     return Result::CannotOpen;

@@ -20,28 +20,9 @@
 
 namespace {
 
-const char kUnzipFunc[] = "CGameRemoteConfig::OnUnzipFile";
-const char kInstallFunc[] = "CGameRemoteConfig::UnzipFile";
+const char* const kUnzipFunc = update_log::kUnzipEntries;
+const char* const kInstallFunc = update_log::kUnzipPackage;
 constexpr size_t kNameBuffer = 512;
-
-// Closes the archive on every way out. Read through the block cache (ArchiveInput.h).
-class Archive {
- public:
-  explicit Archive(const std::string& path) {
-    zlib_filefunc64_def functions;
-    SetCachedArchiveInput(functions);
-    zip_ = unzOpen2_64(path.c_str(), &functions);
-  }
-  ~Archive() {
-    if (zip_) unzClose(zip_);
-  }
-  Archive(const Archive&) = delete;
-  Archive& operator=(const Archive&) = delete;
-  unzFile Get() const { return zip_; }
-
- private:
-  unzFile zip_ = nullptr;
-};
 
 // Where the data of the entry minizip is on starts, as its local header says; 0 when unreadable.
 uint64_t DataOffset(unzFile zip) {
@@ -96,7 +77,7 @@ std::optional<PackageExtractor::Result> StagedInstaller::Install(const std::stri
   std::vector<unsigned> modes;
   uint64_t n = 0;
   {
-    Archive archive(os::Utf8ToAnsi(archivePath));
+    CachedArchive archive(os::Utf8ToAnsi(archivePath));
     const std::string disagreement =
         archive.Get() ? Disagreement(archive.Get(), staged, modes, n) : std::string("archive unreadable");
     if (!disagreement.empty()) {

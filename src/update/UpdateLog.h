@@ -11,6 +11,10 @@
 namespace update_log {
 
 inline constexpr char kModule[] = "CGameRemoteConfig";
+// The functions whose lines the extraction's pieces write (PackageExtractor, StagedInstaller,
+// EntryFailure; CGameRemoteConfig itself).
+inline constexpr char kUnzipEntries[] = "CGameRemoteConfig::OnUnzipFile";
+inline constexpr char kUnzipPackage[] = "CGameRemoteConfig::UnzipFile";
 
 inline void Info(const std::string& text, const char* function, int line) { LogInfo(text, function, kModule, line); }
 inline void Error(const std::string& text, const char* function, int line) { LogError(text, function, kModule, line); }
