@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """What a screen reader finds of one process over the accessibility bus, as JSON lines
-{"role", "name", "value", "actions"}; with --do NAME, runs the first action of the node named NAME.
+{"role", "name", "value", "actions"}; with --do NAME, runs the first action of the node named NAME
+(and fails when no such node has an action).
 
 Usage: atspi_probe.py PID [--do NAME]. Needs python3-gi and gir1.2-atspi-2.0 (Debian's python3), the
 session bus in DBUS_SESSION_BUS_ADDRESS and the display in DISPLAY.
@@ -62,6 +63,8 @@ def main():
         if target is not None and item["name"] == target and item["actions"]:
             Atspi.Action.do_action(node, 0)
             target = None
+    if target is not None:
+        sys.exit("no node named %s with an action" % target)
 
 
 if __name__ == "__main__":

@@ -281,7 +281,11 @@ class ScreenReaderAndTaskBar(LauncherTestCase):
         self.assertTrue(0 < bar["value"] <= 100, bar)
         self.assertIn("正在下载：", [i["name"] for i in items if i["role"] == "label"])
 
-        subprocess.run(["/usr/bin/python3", *probe, "--do", "关闭"], env=probe_env, capture_output=True, timeout=60)
+        # On a busy machine the accessibility bus may not list the window yet: asked again until the
+        # action was run (the probe fails when it found no such button).
+        h.wait_until(lambda: subprocess.run(["/usr/bin/python3", *probe, "--do", "关闭"], env=probe_env,
+                                            capture_output=True, timeout=60).returncode == 0,
+                     40, "the close button's action to be run", interval=1)
         self.assertEqual(launcher.wait(h.EXIT_TIMEOUT, "the close action to close the launcher"), 0,
                          self.context(launcher))
         self.assertIn("[CWebDlg::Close::54] Laucher Stop", self.box.log_text())
