@@ -41,23 +41,13 @@ std::vector<uint8_t> ShowWindowPayload() {
   return payload;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-// NUL-ended items.
-std::vector<std::string> Items(const std::string& raw) {
+// The items of text each ended by end (what follows the last end is not an item).
+std::vector<std::string> Ended(const std::string& text, char end) {
   std::vector<std::string> items;
   size_t start = 0;
-  for (size_t nul = raw.find('\0'); nul != std::string::npos; nul = raw.find('\0', start)) {
-    items.push_back(raw.substr(start, nul - start));
-    start = nul + 1;
+  for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, start)) {
+    items.push_back(text.substr(start, at - start));
+    start = at + 1;
   }
   return items;
 }
@@ -227,7 +217,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
     EXPECT_EQ(os::WaitProcess(pid), 0);
 
     // The page: it was opened with the platform's parameters, and saw what the case says.
-    const std::vector<std::string> report = Lines(Sandbox::ReadFile(box.Root() + "\\report.txt"));
+    const std::vector<std::string> report = Ended(Sandbox::ReadFile(box.Root() + "\\report.txt"), '\n');
     ASSERT_GE(report.size(), 3u) << Sandbox::ReadFile(box.Root() + "\\report.txt");
     ASSERT_EQ(report[0].rfind("window ", 0), 0u) << report[0];
     const std::string launcherWindow = report[0].substr(7);
@@ -242,7 +232,7 @@ TEST(LaunchFromLoginWindows, ThePlatformStartsTheLauncherThePageLogsInAndTheGame
     if (c.gameArguments.empty()) {
       EXPECT_FALSE(os::PathExists(gameRecord));
     } else {
-      const std::vector<std::string> started = Items(Sandbox::ReadFile(gameRecord));
+      const std::vector<std::string> started = Ended(Sandbox::ReadFile(gameRecord), '\0');
       ASSERT_FALSE(started.empty());
       EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(os::win32::Wide(started[0])),
                                               std::filesystem::path(os::win32::Wide(layout.gameDir))))
