@@ -11,7 +11,8 @@ namespace {
 const char* const kFunc = update_log::kUnzipEntries;
 }
 
-bool ReportLocalFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {
+PackageExtractor::Result ReportEntryFailure(int error, const std::string& entryName, const std::string& folder,
+                                            int& localError) {
   if (!folder.empty() && error == os::ContainedFolders::kLeadsOutside) {
     update_log::Error(update_log::Format(update_log::kShort, "refused folder leading outside the client directory:%s",
                                          os::AnsiToUtf8(folder).c_str()),
@@ -21,8 +22,8 @@ bool ReportLocalFailure(int error, const std::string& entryName, const std::stri
                                          std::strerror(error)),
                       kFunc, 470);
   } else {
-    return false;
+    return PackageExtractor::Result::EntryFailed;
   }
   localError = error;
-  return true;
+  return PackageExtractor::Result::LocalFailure;
 }

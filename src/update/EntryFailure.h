@@ -4,8 +4,11 @@
 
 #include <string>
 
+#include "update/PackageExtractor.h"
+
 // A folder leading out of the client (folder given, error os::ContainedFolders::kLeadsOutside):
 // ERROR line 428. The disk's refusal (IsDiskError): ERROR line 470 naming the entry and the
-// system's error. Both keep the error in localError and answer true (a local failure); anything
-// else is the archive's fault: false, and nothing logged here.
-bool ReportLocalFailure(int error, const std::string& entryName, const std::string& folder, int& localError);
+// system's error. Both keep the error in localError and answer LocalFailure; anything else is the
+// archive's fault: EntryFailed, and nothing logged here.
+PackageExtractor::Result ReportEntryFailure(int error, const std::string& entryName, const std::string& folder,
+                                            int& localError);

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -76,11 +76,6 @@ PackageExtractor::Result CheckEntries(unzFile zip, uint64_t count, uint64_t firs
 }
 
 using Result = PackageExtractor::Result;
-
-// An entry that could not be written or whose folder could not be made. Update worker.
-Result ReportEntryFailure(int error, const std::string& entryName, const std::string& folder, int& localError) {
-  return ReportLocalFailure(error, entryName, folder, localError) ? Result::LocalFailure : Result::EntryFailed;
-}
 
 // What both ways of extracting work on: the archive positioned on its first entry, its entries
 // checked and the room for them found. Update worker.
@@ -373,10 +368,9 @@ PackageExtractor::Result PackageExtractor::Extract(const std::string& archivePat
     if (unzGoToNextFile(archive.Get()) != UNZ_OK) return Result::Unreadable;
   }
   // The disk takes the files while later ones are inflated, not all at the final sync.
-  std::optional<BackgroundSync> durable;
-  if (needed >= BackgroundSync::kEvery) durable.emplace(destinationDir_);
-  BackgroundSync* const sync = durable ? &*durable : nullptr;
-  const Extraction x{archive.Get(), n, installed, ansiPath, destinationDir_, callbacks_, localError_, sync};
+  std::unique_ptr<BackgroundSync> durable;
+  if (needed >= BackgroundSync::kEvery) durable = std::make_unique<BackgroundSync>(destinationDir_);
+  const Extraction x{archive.Get(), n, installed, ansiPath, destinationDir_, callbacks_, localError_, durable.get()};
   Result result = Result::Done;
   if (threads_ > 1 && n - installed > 1) {
     EntryPipeline pipeline(ansiPath, threads_);

@@ -151,9 +151,7 @@ StagingPace PackageStager::PaceAt(uint64_t offset) {
   pace.measuredSeconds = measuredSeconds_;
   if (measuring_ && offset > measureFrom_) {
     pace.measuredBytes += offset - measureFrom_;
-    pace.measuredSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
-                                                          (Waited() - waitedAtMeasureStart_))
-                                .count();
+    pace.measuredSeconds += SecondsMeasured();
   }
   return pace;
 }
@@ -201,9 +199,13 @@ void PackageStager::EndMeasure(uint64_t offset) {
   measuring_ = false;
   if (offset <= measureFrom_) return;
   measuredBytes_ += offset - measureFrom_;
-  measuredSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
-                                                    (Waited() - waitedAtMeasureStart_))
-                          .count();
+  measuredSeconds_ += SecondsMeasured();
+}
+
+double PackageStager::SecondsMeasured() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - measureStart_ -
+                                       (Waited() - waitedAtMeasureStart_))
+      .count();
 }
 
 void PackageStager::Run() {

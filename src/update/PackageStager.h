@@ -88,6 +88,8 @@ class PackageStager {
   // from the start of their data to their end, waits for bytes left out (staging thread).
   void BeginMeasure(const StagedEntry& entry, bool sizesFollow);
   void EndMeasure(uint64_t offset);
+  // Seconds since the measured entry began, without the waits for its bytes.
+  double SecondsMeasured();
 
   const std::string stagingDir_;
   const std::function<bool()> stop_;
@@ -114,8 +116,7 @@ class PackageStager {
   bool staged_ = false;
   bool started_ = false;
   std::atomic<bool> abandoned_{false};
-  std::atomic<bool> finishing_{false};
-  bool paused_ = false;  // waited for the download's end inside an entry (staging thread)  // the download is complete:
-                         // no entry is begun any more
+  std::atomic<bool> finishing_{false};  // the download is complete: no entry is begun any more
+  bool paused_ = false;                 // waited for the download's end inside an entry (staging thread)
   std::thread thread_;
 };

@@ -2,7 +2,6 @@
 
 #include <minizip/unzip.h>
 
-#include <cstring>
 #include <utility>
 
 #include "os/CodePage.h"
@@ -12,7 +11,6 @@
 #include "os/RemoveTree.h"
 #include "os/Umask.h"
 #include "update/ArchiveInput.h"
-#include "update/DiskFailure.h"
 #include "update/EntryFailure.h"
 #include "update/EntryMode.h"
 #include "update/EntryName.h"
@@ -94,9 +92,6 @@ std::optional<PackageExtractor::Result> StagedInstaller::Install(const std::stri
   {
     // Folders are made here, inside the client only, as the extraction makes them.
     os::ContainedFolders folders(destinationDir_);
-    const auto failed = [this](int error, const std::string& name, const std::string& folder) {
-      return ReportLocalFailure(error, name, folder, localError_) ? Result::LocalFailure : Result::EntryFailed;
-    };
     for (uint64_t i = 1; i <= staged.size(); ++i) {
       if (callbacks_.stop && callbacks_.stop()) return Result::Stopped;
       const StagedEntry& entry = staged[i - 1];
@@ -106,11 +101,11 @@ std::optional<PackageExtractor::Result> StagedInstaller::Install(const std::stri
       if (IsFolderEntry(path)) {
         // Its folder is made above; one that cannot be is ignored, as the files it would hold fail.
       } else if (folderError != 0) {
-        return failed(folderError, entry.name, EntryFolder(path));
+        return ReportEntryFailure(folderError, entry.name, EntryFolder(path), localError_);
       } else if (const int error = os::MoveFileOver(os::JoinPath(stagingDir_, path),
                                                     os::JoinPath(destinationDir_, path), modes[i - 1]);
                  error != 0) {
-        return failed(error, entry.name, std::string());
+        return ReportEntryFailure(error, entry.name, std::string(), localError_);
       }
       if (callbacks_.progress) callbacks_.progress(i, n);
     }
