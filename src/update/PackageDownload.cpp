@@ -13,6 +13,7 @@
 #include "os/DirectWriter.h"
 #include "os/File.h"
 #include "os/FileSystem.h"
+#include "update/ResumeCheckpoints.h"
 #include "update/ResumeState.h"
 #include "update/UpdateLog.h"
 
@@ -34,8 +35,9 @@ void NoteAnnouncedSize(DownloadCounters& c, int64_t resumeOffset, int64_t remain
 // Package sink. The bytes go to the file through a direct writer (os/DirectWriter.h: a large
 // package costs no fresh page-cache pages, and the writing runs beside the transfer), and the
 // counter moves only once they are in the file, so a save on another thread always sees a count
-// the file really holds. About once per checkpoint interval it records the resume state, so a
-// killed launcher resumes. The digest, when one is taken, is taken by the writer's inspector,
+// the file really holds. About once per checkpoint interval it has the resume state recorded, on a
+// thread of its own so that the transfer never waits for the disk, and a killed launcher resumes
+// from there. The digest, when one is taken, is taken by the writer's inspector,
 // beside the writing: it sees every byte handed to the writer, and a byte that does not reach the
 // file is a write failure, which ends the download.
 class PackageSink final : public TransferSink {
@@ -47,6 +49,7 @@ class PackageSink final : public TransferSink {
         resumeOffset_(resumeOffset),
         lastCheckpoint_(std::chrono::steady_clock::now()),
         lastFlush_(lastCheckpoint_),
+        checkpoints_(state, layout),
         writer_(fd, static_cast<uint64_t>(resumeOffset), os::DirectWriter::Mode::Direct,
                 {[this, &observer](const uint8_t*, size_t size) {
                    // Writer thread.
@@ -85,7 +88,7 @@ class PackageSink final : public TransferSink {
     }
     if (now - lastCheckpoint_ >= state_.checkpointInterval) {
       lastCheckpoint_ = now;
-      SaveResumeState(state_, layout_);
+      checkpoints_.Request();
     }
     return SinkStatus::Ok;
   }
@@ -106,6 +109,7 @@ class PackageSink final : public TransferSink {
 
   std::chrono::steady_clock::time_point lastCheckpoint_;
   std::chrono::steady_clock::time_point lastFlush_;
+  ResumeCheckpoints checkpoints_;
   os::DirectWriter writer_;  // last: its thread stops before the members its hook uses go
 };
 

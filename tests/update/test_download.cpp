@@ -2,11 +2,14 @@
 #include <sys/stat.h>
 #include <algorithm>
 #include <future>
+#include <thread>
 
 #include "UpdateTestSupport.h"
 #include "net/MachineInfo.h"
 #include "os/FileSystem.h"
 #include "update/CGameRemoteConfig.h"
+#include "update/ResumeCheckpoints.h"
+#include "update/ResumeState.h"
 
 namespace {
 
@@ -167,6 +170,35 @@ TEST_F(DownloadTest, MissingPackageKeysFailBeforeAnyTransfer) {
     EXPECT_EQ(window.Messages(), std::vector<std::string>{"更新失败,请检查网络:103"});
     EXPECT_TRUE(LogHas(TakeLog(), "ERROR", kDownload, c.line, c.text));
   }
+}
+
+// The transfer asks the checkpoint thread for saves: asking never waits for a save held up on the
+// disk, and a save asked for before the thread goes is made, with the counters of that moment.
+TEST_F(DownloadTest, CheckpointsAreAskedForWithoutWaitingAndNoneAskedForIsLost) {
+  UpdateState& state = Ctx().updateState;
+  Sandbox::WriteFile(PackagePath(), std::string(20, 'x'));
+  state.UpdateCounters([](DownloadCounters& c) {
+    c.loaded = true;
+    c.resumeOffset = c.downloadedBytes = 10;
+    c.totalSize = 20;
+  });
+  std::promise<void> held;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::thread holder([&] { resume_detail::WithSavesHeld(state, [&] { held.set_value(), released.wait(); }); });
+  held.get_future().wait();
+  {
+    ResumeCheckpoints checkpoints(state, Ctx().layout);
+    checkpoints.Request();  // the thread's save waits for the saves to be let go
+    auto asked = std::async(std::launch::async, [&] { checkpoints.Request(); });
+    EXPECT_EQ(asked.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "asking waited for a save";
+    state.UpdateCounters([](DownloadCounters& c) { c.downloadedBytes = 20; });
+    release.set_value();
+    asked.wait();
+  }
+  holder.join();
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "20");
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), "20");
 }
 
 // The launcher closes mid-transfer: saves from another thread never promise bytes the file
