@@ -43,13 +43,20 @@ ReplacementFile::~ReplacementFile() {
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
-int ReplacementFile::Commit() {
+int ReplacementFile::Finish() {
+  if (finished_) return error_;
   if (!file_.IsOpen()) return error_ ? error_ : EBADF;
-  int error = file_.Close();
-  if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;
-  if (error == 0) temporary_.clear();  // it is the file now
-  error_ = error;
-  return error;
+  finished_ = true;
+  error_ = file_.Close();
+  return error_;
+}
+
+int ReplacementFile::Commit() {
+  if (const int error = Finish(); error != 0) return error;
+  if (temporary_.empty()) return error_ = EBADF;  // committed before
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) return error_ = errno;
+  temporary_.clear();  // it is the file now
+  return 0;
 }
 
 }  // namespace os

@@ -25,7 +25,11 @@ class ReplacementFile {
   // The errno of the failed creation or commit; 0 when none failed.
   int Error() const { return error_; }
 
-  // Closes the file and renames it over path. 0 or the errno; on failure the old file stays as it
+  // The file is complete: its data are handed to the system (on Windows written through) and it
+  // is closed, so that a file waiting for its turn to be committed holds no handle. Output() is
+  // closed afterwards. 0 or the errno. Idempotent.
+  int Finish();
+  // Finish, then renames the file over path. 0 or the errno; on failure the old file stays as it
   // was.
   int Commit();
 
@@ -34,6 +38,7 @@ class ReplacementFile {
   std::string temporary_;
   File file_;
   int error_ = 0;
+  bool finished_ = false;
 };
 
 }  // namespace os

@@ -60,17 +60,26 @@ ReplacementFile::~ReplacementFile() {
   if (!temporary_.empty()) RemoveAnyway(win32::Wide(temporary_));
 }
 
-// The data reaches the disk before the new name does; the move writes its own change through and
-// replaces a read-only file at path too.
-int ReplacementFile::Commit() {
+// The data reaches the disk before the new name does.
+int ReplacementFile::Finish() {
+  if (finished_) return error_;
   if (!file_.IsOpen()) return error_ ? error_ : EBADF;
+  finished_ = true;
   int error = FlushFileBuffers(file_.Handle()) ? 0 : win32::LastErrno();
   const int closed = file_.Close();
-  if (error == 0) error = closed;
-  if (error == 0) error = win32::ErrnoOf(win32::ReplaceByMove(win32::Wide(temporary_), win32::Wide(path_)));
-  if (error == 0) temporary_.clear();  // it is the file now
-  error_ = error;
-  return error;
+  error_ = error != 0 ? error : closed;
+  return error_;
+}
+
+// The move writes its own change through and replaces a read-only file at path too.
+int ReplacementFile::Commit() {
+  if (const int error = Finish(); error != 0) return error;
+  if (temporary_.empty()) return error_ = EBADF;  // committed before
+  if (const int error = win32::ErrnoOf(win32::ReplaceByMove(win32::Wide(temporary_), win32::Wide(path_)));
+      error != 0)
+    return error_ = error;
+  temporary_.clear();  // it is the file now
+  return 0;
 }
 
 }  // namespace os

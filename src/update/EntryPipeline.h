@@ -2,7 +2,7 @@
 // in the order the entries were handed over. The update worker reads the archive's directory and
 // hands each file entry over (where its bytes are, its target); a worker reads the stored bytes
 // itself, inflates them into a new file under a temporary name (EntryCopier, os::ReplacementFile)
-// and leaves that file complete but not yet renamed, so that the update worker decides, in the
+// and leaves that file complete and closed but not yet renamed, so that the update worker decides, in the
 // archive's order, which files become visible. What is in flight is bounded by a number of
 // entries, not by the package: the stored bytes are never handed over, each worker owns one
 // copier's small buffers, and one large entry at a time streams through its own, as it would on
@@ -35,7 +35,7 @@ class EntryPipeline {
     enum class Status { Copied, Failed, Stopped };
     Status status = Status::Failed;
     int error = 0;  // after Failed: the errno of a refused create or write; 0 when the archive is at fault
-    std::unique_ptr<os::ReplacementFile> file;  // after Copied: complete, for the taker to commit
+    std::unique_ptr<os::ReplacementFile> file;  // after Copied: complete and closed, for the taker to commit
   };
 
   // Starts up to threads workers, each reading archivePath (as minizip was handed it) on its own.

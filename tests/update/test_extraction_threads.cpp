@@ -2,15 +2,22 @@
 // many small files and a few large ones: the same files with the same bytes and modes, the same
 // log lines, the same progress and the same result, whether it runs through, fails on the way or
 // is stopped.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "UpdateTestSupport.h"
+#include "support/Sandbox.h"
+#include "update/ArchiveInput.h"
+#include "update/EntryPipeline.h"
 #include "update/PackageExtractor.h"
 
 namespace {
@@ -154,6 +161,60 @@ TEST_F(ExtractionThreadsTest, SeveralThreadsGiveWhatOneGives) {
       }
     }
   }
+}
+
+// Files copied ahead of their turn wait closed: with every entry copied before any is taken, the
+// pipeline holds no more handles than its workers use, so a low limit on open files is no failure.
+TEST(EntryPipelineTest, FilesWaitingForTheirTurnHoldNoHandle) {
+  Sandbox sandbox;
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 100; ++i) entries.push_back({"f" + std::to_string(i), Filler(2000 + i, i + 1), 0, i % 2 == 0});
+  const std::string archive = sandbox.Root() + "/p.zip";
+  Sandbox::WriteFile(archive, BuildZip(entries));
+  const std::string destination = sandbox.Root() + "/client";
+  ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+
+  // Room for the handles open now, the workers' archives and the files being written, and no more.
+  const auto open = std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit low = before;
+  low.rlim_cur = static_cast<rlim_t>(open + 16);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<std::string> failures;
+  {
+    CachedArchive zip(archive);
+    EntryPipeline pipeline(archive, 2);
+    int status = unzGoToFirstFile(zip.Get());
+    for (const ZipEntry& entry : entries) {
+      unz_file_info64 info{};
+      EntryPipeline::Entry e;
+      if (status != UNZ_OK || unzGetCurrentFileInfo64(zip.Get(), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+          !EntryCopier::Locate(zip.Get(), info, e.location)) {
+        failures.push_back(entry.name + ": not located");
+        break;
+      }
+      e.target = destination + "/" + entry.name;
+      pipeline.Add(std::move(e));
+      status = unzGoToNextFile(zip.Get());
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // every entry is copied before the first is taken
+    for (const ZipEntry& entry : entries) {
+      EntryPipeline::Outcome outcome;
+      if (!pipeline.Take(outcome, std::chrono::seconds(30))) {
+        failures.push_back(entry.name + ": never copied");
+        break;
+      }
+      if (outcome.status != EntryPipeline::Outcome::Status::Copied) {
+        failures.push_back(entry.name + ": " + std::strerror(outcome.error));
+      } else if (const int error = outcome.file->Commit(); error != 0) {
+        failures.push_back(entry.name + ": commit " + std::strerror(error));
+      }
+    }
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
+  EXPECT_TRUE(failures.empty()) << failures.front() << " (" << failures.size() << " in all)";
+  for (const ZipEntry& entry : entries) EXPECT_EQ(Sandbox::ReadFile(destination + "/" + entry.name), entry.data);
 }
 
 }  // namespace
