@@ -254,7 +254,11 @@ class ResumeDownload(LauncherTestCase):
     def complete_run(self):
         server = self.start_server("--autologin")
         launcher = self.start_launcher("--token=ab")
-        self.assertEqual(launcher.wait(h.INSTALL_TIMEOUT, "the resuming run"), 0, self.context(launcher))
+        try:
+            code = launcher.wait(h.INSTALL_TIMEOUT, "the resuming run")
+        except AssertionError as e:
+            raise AssertionError(str(e) + self.context(launcher)) from None
+        self.assertEqual(code, 0, self.context(launcher))
         self.assertTrue(os.path.exists(self.box.game_record), "the game did not start" + self.context(launcher))
         self.assert_client_installed()
         return server
