@@ -75,8 +75,7 @@ int ReplacementFile::Finish() {
 int ReplacementFile::Commit() {
   if (const int error = Finish(); error != 0) return error;
   if (temporary_.empty()) return error_ = EBADF;  // committed before
-  if (const int error = win32::ErrnoOf(win32::ReplaceByMove(win32::Wide(temporary_), win32::Wide(path_)));
-      error != 0)
+  if (const int error = win32::ErrnoOf(win32::ReplaceByMove(win32::Wide(temporary_), win32::Wide(path_))); error != 0)
     return error_ = error;
   temporary_.clear();  // it is the file now
   return 0;
