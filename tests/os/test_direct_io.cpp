@@ -12,22 +12,12 @@
 #include "os/DirectReader.h"
 #include "os/DirectWriter.h"
 #include "support/Sandbox.h"
+#include "support/TestPattern.h"
 
 using os::DirectReader;
 using os::DirectWriter;
 
 namespace {
-
-// n bytes that differ from one offset to the next, so a misplaced piece shows.
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string out(n, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
 
 constexpr size_t MiB = 1024 * 1024;
 
@@ -65,11 +55,11 @@ TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (mode == DirectWriter::Mode::Direct ? " direct" : " buffered"));
       const std::string path = box.Root() + "/file.bin";
-      const std::string before = Pattern(c.existing, 7);
+      const std::string before = TestPattern(c.existing, 7);
       Sandbox::WriteFile(path, before);
       size_t total = 0;
       for (size_t p : c.pieces) total += p;
-      const std::string data = Pattern(total, 11);
+      const std::string data = TestPattern(total, 11);
 
       const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
       ASSERT_GE(fd, 0);
@@ -102,7 +92,7 @@ TEST(DirectWriter, AppendsEveryByteInPlaceAndShowsItToBothHooksInOrder) {
 TEST(DirectWriter, InflatingStraightIntoItsRoomLandsInOrder) {
   Sandbox box;
   const std::string path = box.Root() + "/room.bin";
-  const std::string data = Pattern(3 * MiB + 123, 5);
+  const std::string data = TestPattern(3 * MiB + 123, 5);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   DirectWriter writer(fd, 0, DirectWriter::Mode::Direct);
@@ -134,7 +124,7 @@ TEST(DirectWriter, WritesTheFileItWasGivenEvenWhenItsPathNowNamesAnother) {
   ASSERT_GE(file.Get(), 0);
   ASSERT_EQ(::rename(path.c_str(), moved.c_str()), 0);
   Sandbox::WriteFile(path, "another file");
-  const std::string data = Pattern(2 * MiB + 5, 8);
+  const std::string data = TestPattern(2 * MiB + 5, 8);
   DirectWriter writer(file.Get(), 0, DirectWriter::Mode::Direct);
   ASSERT_TRUE(writer.Append(data.data(), data.size()));
   ASSERT_TRUE(writer.Finish());
@@ -149,7 +139,7 @@ TEST(DirectWriter, AFailedWriteIsReported) {
     ASSERT_GE(fd, 0);
     size_t written = 0;
     DirectWriter writer(fd, 0, mode, {[&](const uint8_t*, size_t n) { written += n; }, nullptr});
-    const std::string data = Pattern(5 * MiB, 3);
+    const std::string data = TestPattern(5 * MiB, 3);
     bool accepted = true;
     for (size_t at = 0; at < data.size() && accepted; at += 64 * 1024)
       accepted = writer.Append(data.data() + at, 64 * 1024);
@@ -166,7 +156,7 @@ TEST(DirectWriter, AFailedWriteIsReported) {
 TEST(DirectReader, HandsOverExactlyTheStretchInOrder) {
   Sandbox box;
   const std::string path = box.Root() + "/source.bin";
-  const std::string data = Pattern(4 * MiB + 4321, 9);
+  const std::string data = TestPattern(4 * MiB + 4321, 9);
   Sandbox::WriteFile(path, data);
   struct Case {
     uint64_t begin, end;
@@ -194,7 +184,7 @@ TEST(DirectReader, HandsOverExactlyTheStretchInOrder) {
 TEST(DirectReader, AFileThatEndsTooSoonFails) {
   Sandbox box;
   const std::string path = box.Root() + "/cut.bin";
-  const std::string data = Pattern(3 * MiB + 10, 4);
+  const std::string data = TestPattern(3 * MiB + 10, 4);
   Sandbox::WriteFile(path, data);
   for (DirectReader::Mode mode : {DirectReader::Mode::Direct, DirectReader::Mode::Buffered}) {
     Descriptor file(path, O_RDONLY);
@@ -217,7 +207,7 @@ TEST(DirectReader, AFileThatEndsTooSoonFails) {
 TEST(DirectReader, CanBeLeftEarly) {
   Sandbox box;
   const std::string path = box.Root() + "/early.bin";
-  Sandbox::WriteFile(path, Pattern(8 * MiB, 2));
+  Sandbox::WriteFile(path, TestPattern(8 * MiB, 2));
   Descriptor file(path, O_RDONLY);
   DirectReader reader(file.Get(), 0, 8 * MiB, DirectReader::Mode::Direct);
   const uint8_t* bytes = nullptr;

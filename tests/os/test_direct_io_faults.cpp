@@ -14,6 +14,7 @@
 #include "os/DirectReader.h"
 #include "os/DirectWriter.h"
 #include "support/Sandbox.h"
+#include "support/TestPattern.h"
 
 namespace {
 
@@ -21,16 +22,6 @@ using os::DirectReader;
 using os::DirectWriter;
 
 constexpr size_t MiB = 1024 * 1024;
-
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string out(n, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
 
 // The faults of one case, undone when it ends.
 struct Faults {
@@ -63,7 +54,7 @@ const Case kCases[] = {
 TEST(DirectIoFaults, TheReaderReadsEveryByteOfTheStretch) {
   Sandbox box;
   const std::string path = box.Root() + "/source.bin";
-  const std::string data = Pattern(3 * MiB + 4321, 9);
+  const std::string data = TestPattern(3 * MiB + 4321, 9);
   Sandbox::WriteFile(path, data);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -91,7 +82,7 @@ TEST(DirectIoFaults, TheReaderReadsEveryByteOfTheStretch) {
 TEST(DirectIoFaults, TheWriterWritesEveryByte) {
   Sandbox box;
   const std::string path = box.Root() + "/target.bin";
-  const std::string data = Pattern(3 * MiB + 4321, 4);
+  const std::string data = TestPattern(3 * MiB + 4321, 4);
   for (const Case& c : kCases) {
     if (c.refuseWith == 0) continue;  // a write has no short answer that the writer takes for done
     SCOPED_TRACE(c.what);
@@ -122,7 +113,7 @@ TEST(DirectIoFaults, OffsetsPastFourGiBAreExact) {
   Sandbox box;
   const std::string path = box.Root() + "/sparse.bin";
   const uint64_t at = 5ull * 1024 * MiB + 123;
-  const std::string data = Pattern(MiB + 7, 2);
+  const std::string data = TestPattern(MiB + 7, 2);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   {

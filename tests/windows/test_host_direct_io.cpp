@@ -10,21 +10,11 @@
 #include "os/DirectReader.h"
 #include "os/DirectWriter.h"
 #include "os/File.h"
+#include "support/TestPattern.h"
 
 namespace {
 
 constexpr size_t MiB = 1024 * 1024;
-
-// n bytes that differ from one offset to the next, so a misplaced piece shows.
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string out(n, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
 
 std::string ReadAll(const std::string& path) {
   std::string text;
@@ -50,11 +40,11 @@ TEST(DirectIoWindows, TheWriterAppendsEveryByteInPlace) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (mode == os::DirectWriter::Mode::Direct ? " direct" : " buffered"));
       const std::string path = dir / "file.bin";
-      const std::string before = Pattern(c.existing, 7);
+      const std::string before = TestPattern(c.existing, 7);
       ASSERT_EQ(os::WriteFileAtomically(path, before), 0);
       size_t total = 0;
       for (size_t p : c.pieces) total += p;
-      const std::string data = Pattern(total, 11);
+      const std::string data = TestPattern(total, 11);
       std::string written;
       {
         os::File file = os::File::Open(path, os::File::Access::ReadWrite);
@@ -79,7 +69,7 @@ TEST(DirectIoWindows, TheWriterAppendsEveryByteInPlace) {
 TEST(DirectIoWindows, TheReaderHandsOverExactlyTheStretchAndFailsOnAShortFile) {
   WinTestFolder dir;
   const std::string path = dir / "source.bin";
-  const std::string data = Pattern(3 * MiB + 4321, 9);
+  const std::string data = TestPattern(3 * MiB + 4321, 9);
   ASSERT_EQ(os::WriteFileAtomically(path, data), 0);
   struct Case {
     uint64_t begin, end;
