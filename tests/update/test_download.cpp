@@ -176,12 +176,13 @@ TEST_F(DownloadTest, MissingPackageKeysFailBeforeAnyTransfer) {
 // disk, and a save asked for before the thread goes is made, with the counters of that moment.
 TEST_F(DownloadTest, CheckpointsAreAskedForWithoutWaitingAndNoneAskedForIsLost) {
   UpdateState& state = Ctx().updateState;
-  Sandbox::WriteFile(PackagePath(), std::string(20, 'x'));
+  Sandbox::WriteFile(PackagePath(), std::string(40, 'x'));
   state.UpdateCounters([](DownloadCounters& c) {
     c.loaded = true;
     c.resumeOffset = c.downloadedBytes = 10;
-    c.totalSize = 20;
+    c.totalSize = 40;
   });
+  const auto savedOffset = [&] { return ReadResumeValue(Ctx().layout, "offset"); };
   std::promise<void> held;
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -195,10 +196,16 @@ TEST_F(DownloadTest, CheckpointsAreAskedForWithoutWaitingAndNoneAskedForIsLost) 
     state.UpdateCounters([](DownloadCounters& c) { c.downloadedBytes = 20; });
     release.set_value();
     asked.wait();
+    for (int i = 0; i < 500 && savedOffset() != "20"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(savedOffset(), "20");
+
+    // Asked for right before the thread goes: still saved.
+    state.UpdateCounters([](DownloadCounters& c) { c.downloadedBytes = 30; });
+    checkpoints.Request();
   }
   holder.join();
-  EXPECT_EQ(ReadResumeValue(Ctx().layout, "offset"), "20");
-  EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), "20");
+  EXPECT_EQ(savedOffset(), "30");
+  EXPECT_EQ(ReadResumeValue(Ctx().layout, "totalSize"), "40");
 }
 
 // The launcher closes mid-transfer: saves from another thread never promise bytes the file
